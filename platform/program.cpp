@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+#include "platform/program.h"
+
+#include "core/error.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <vector>
+#else
+#include <unistd.h>
+
+#include <climits>
+#include <vector>
+#endif
+
+namespace kt::platform {
+
+namespace {
+
+std::string FolderOf(const std::string& file, const std::string& separators) {
+  const auto cut = file.find_last_of(separators);
+  if (cut == std::string::npos) return ".";
+  // Keep the separator of a root ("C:\" or "/"): the folder then ends in one.
+  const bool root = cut == 0 || (cut == 2 && file[1] == ':');
+  return file.substr(0, root ? cut + 1 : cut);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+const char kFolderSeparator = '\\';
+
+namespace {
+
+std::string WideToUtf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) throw Error("cannot read the program's own file name");
+    if (n < buffer.size()) return FolderOf(WideToUtf8(std::wstring(buffer.data(), n)), "\\/");
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string ToSingleByte(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int wideSize = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                           static_cast<int>(utf8.size()), nullptr, 0);
+  if (wideSize == 0) throw Error("text is not valid UTF-8: " + utf8);
+  std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                      wide.data(), wideSize);
+  std::string out;
+  out.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    // One character at a time, so that the error can name the one without a code.
+    const int width = (IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size()) ? 2 : 1;
+    char bytes[8];
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &wide[i], width, bytes,
+                                      sizeof bytes, nullptr, &usedDefault);
+    if (n != 1 || usedDefault) {
+      throw Error("character '" + WideToUtf8(wide.substr(i, width)) +
+                  "' has no single-byte code in the ANSI code page: " + utf8);
+    }
+    out.push_back(bytes[0]);
+    i += width - 1;
+  }
+  return out;
+}
+
+#else
+
+const char kFolderSeparator = '/';
+
+std::string ProgramFolder() {
+  std::vector<char> buffer(PATH_MAX);
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) throw Error("cannot read the program's own file name from /proc/self/exe");
+    if (static_cast<std::size_t>(n) < buffer.size())
+      return FolderOf(std::string(buffer.data(), static_cast<std::size_t>(n)), "/");
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string ToSingleByte(const std::string& utf8) { return utf8; }
+
+#endif
+
+}  // namespace kt::platform

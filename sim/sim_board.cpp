@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: MIT
+//
+// The simulated evaluation board: one source for both generations of the board library.
+// Built as CVR_BOARDLINK (second generation: Scan_Bus, Open_Link, Load_Code,
+// Control_Transfer) and as BoardIO (first generation: InitLink and LinkControl, exported
+// under their decorated names by the link step). Each library holds its own board.
+//
+// The environment sets faults, read at every call: KT_SIM_BOARDS=0 (no board attached),
+// KT_SIM_LOAD_STATUS=N and KT_SIM_SEND_STATUS=N (force a status), KT_SIM_LATENCY_US=N
+// (each call takes that long). KT_SIM_TRACE=FILE appends one JSON object a call.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "sim/dac_model.h"
+#include "sim/intel_hex.h"
+
+#if defined(_WIN32) && defined(__i386__)
+#define KT_SIM_API extern "C" __declspec(dllexport)
+#define KT_SIM_STDCALL __stdcall
+#elif defined(_WIN32)
+#define KT_SIM_API extern "C" __declspec(dllexport)
+#define KT_SIM_STDCALL
+#else
+#define KT_SIM_API extern "C" __attribute__((visibility("default")))
+#define KT_SIM_STDCALL
+#endif
+
+namespace {
+
+using kt::sim::DacModel;
+using nlohmann::json;
+
+// The board this library finds: the maker's vendor identifier, the board's product
+// identifier, the identifier the bus scan reports and the handle a connection returns.
+constexpr std::int32_t kVendorId = 0xC0A5;
+constexpr std::int32_t kProductId = 0xB201;
+constexpr std::uint8_t kBoardId = 1;
+constexpr std::uint32_t kHandle = 0x4B540001;
+constexpr std::uint8_t kSpiFrameRequest = 0xDD;
+
+// Status values. The second generation reads 0 as success, the first any value >= 0.
+constexpr std::int16_t kOk = 0;
+constexpr std::int16_t kNoBoard = -1;      // no board attached, or an unknown handle or id
+constexpr std::int16_t kNoFile = -2;       // the firmware file cannot be opened
+constexpr std::int16_t kBadFirmware = -3;  // the firmware file is not a valid Intel HEX image
+constexpr std::int16_t kNoFirmware = -4;   // a frame before a successful firmware load
+constexpr std::int16_t kBadRequest = -5;   // an unknown request, or a value beyond 16 bits
+
+struct Board {
+  bool Connected = false;  // Open_Link succeeded (second generation)
+  bool Loaded = false;     // the firmware is running
+  DacModel Dac;
+};
+
+Board board;
+
+std::optional<long> EnvNumber(const char* name) {
+  const char* text = std::getenv(name);
+  if (!text || !*text) return std::nullopt;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 0);
+  if (*end != '\0') return std::nullopt;
+  return value;
+}
+
+bool BoardAttached() { return EnvNumber("KT_SIM_BOARDS").value_or(1) > 0; }
+
+void Latency() {
+  if (const auto us = EnvNumber("KT_SIM_LATENCY_US"); us && *us > 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(*us));
+}
+
+std::int16_t Forced(const char* name, std::int16_t status) {
+  if (const auto forced = EnvNumber(name)) return static_cast<std::int16_t>(*forced);
+  return status;
+}
+
+json OrNull(const std::optional<std::int32_t>& value) {
+  return value ? json(*value) : json(nullptr);
+}
+
+void Trace(json record) {
+  const char* file = std::getenv("KT_SIM_TRACE");
+  if (!file || !*file) return;
+  const std::string line = record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  if (std::FILE* out = std::fopen(file, "ab")) {
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fclose(out);
+  }
+}
+
+// Loads the firmware named by the 0-terminated path into the board.
+std::int16_t LoadFirmware(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return kNoFile;
+  const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return kNoFile;
+  return kt::sim::CheckIntelHex(image).Ok ? kOk : kBadFirmware;
+}
+
+// One vendor request; `reachable` tells whether a board answers on this link at all.
+std::int16_t SendFrame(const char* entry, bool reachable, std::uint32_t request, std::int32_t value,
+                       std::int32_t index) {
+  Latency();
+  json record{{"entry", entry}, {"request", request}, {"value", value}, {"index", index}};
+  std::int16_t status = kOk;
+  bool drove = false;
+  const auto frame = kt::sim::DecodeRequest(value, index);
+  if (!reachable) {
+    status = kNoBoard;
+  } else if (request != kSpiFrameRequest || !frame) {
+    status = kBadRequest;
+  } else if (!board.Loaded) {
+    status = kNoFirmware;
+  } else {
+    drove = board.Dac.Apply(*frame);
+  }
+  if (frame) {
+    record["frame_bits"] = frame->Bits;
+    record["word"] = frame->Word;
+  } else {
+    record["frame_bits"] = nullptr;
+    record["word"] = nullptr;
+  }
+  record["code"] = drove ? OrNull(board.Dac.Code()) : json(nullptr);
+  record["power_down"] = drove ? OrNull(board.Dac.PowerDown()) : json(nullptr);
+  status = Forced("KT_SIM_SEND_STATUS", status);
+  record["status"] = status;
+  Trace(std::move(record));
+  return status;
+}
+
+}  // namespace
+
+// ---- Second generation: CVR_BOARDLINK ----
+
+KT_SIM_API std::int16_t KT_SIM_STDCALL Scan_Bus(std::int32_t vendor, std::int32_t product,
+                                                std::int32_t* count, std::uint8_t* list) {
+  Latency();
+  const bool found = BoardAttached() && vendor == kVendorId && product == kProductId;
+  if (found) {
+    *count = 1;
+    list[0] = kBoardId;
+  }
+  const std::int16_t status = found ? kOk : kNoBoard;
+  Trace({{"entry", "Scan_Bus"},
+         {"vendor", vendor},
+         {"product", product},
+         {"count", found ? 1 : 0},
+         {"status", status}});
+  return status;
+}
+
+KT_SIM_API std::int16_t KT_SIM_STDCALL Open_Link(std::int32_t vendor, std::int32_t product,
+                                                 std::uint8_t boardId, std::uint32_t* handle) {
+  Latency();
+  const bool found =
+      BoardAttached() && vendor == kVendorId && product == kProductId && boardId == kBoardId;
+  if (found) *handle = kHandle;
+  board.Connected = found;
+  const std::int16_t status = found ? kOk : kNoBoard;
+  Trace({{"entry", "Open_Link"},
+         {"board", boardId},
+         {"handle", found ? json(kHandle) : json()},
+         {"status", status}});
+  return status;
+}
+
+KT_SIM_API std::int16_t KT_SIM_STDCALL Load_Code(std::uint32_t handle, char* path) {
+  Latency();
+  std::int16_t status = kNoBoard;
+  if (BoardAttached() && board.Connected && handle == kHandle) status = LoadFirmware(path);
+  status = Forced("KT_SIM_LOAD_STATUS", status);
+  board.Loaded = status == 0;
+  Trace({{"entry", "Load_Code"}, {"handle", handle}, {"path", path}, {"status", status}});
+  return status;
+}
+
+KT_SIM_API std::int16_t KT_SIM_STDCALL Control_Transfer(std::uint32_t handle, std::uint8_t request,
+                                                        std::int32_t value, std::int32_t index,
+                                                        std::uint8_t, std::int16_t, std::uint8_t*) {
+  const bool reachable = BoardAttached() && board.Connected && handle == kHandle;
+  return SendFrame("Control_Transfer", reachable, request, value, index);
+}
+
+// ---- First generation: BoardIO. The link step exports these under the decorated names
+// "?InitLink@@YGFPAD@Z" and "?LinkControl@@YGFFJJFFPAD@Z". ----
+
+KT_SIM_API std::int16_t KT_SIM_STDCALL bio_InitLink(char* path) {
+  Latency();
+  std::int16_t status = BoardAttached() ? LoadFirmware(path) : kNoBoard;
+  status = Forced("KT_SIM_LOAD_STATUS", status);
+  board.Loaded = status >= 0;
+  Trace({{"entry", "InitLink"}, {"path", path}, {"status", status}});
+  return status;
+}
+
+KT_SIM_API std::int16_t KT_SIM_STDCALL bio_LinkControl(std::int16_t request, std::int32_t value,
+                                                       std::int32_t index, std::int16_t,
+                                                       std::int16_t, char*) {
+  return SendFrame("LinkControl", BoardAttached(), static_cast<std::uint16_t>(request), value,
+                   index);
+}

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/app_state.h"
+
+// What the windows need from the board link, the same in both generations; each program
+// links the one implementation of its generation.
+namespace kt::link {
+
+/// The board maker's USB vendor identifier and the board's product identifier.
+inline constexpr std::int32_t kBoardVendorId = 0xC0A5;
+inline constexpr std::int32_t kBoardProductId = 0xB201;
+
+/// The firmware file in the program's folder.
+inline constexpr const char* kFirmwareFileName = "SPI.hex";
+
+/// folder + separator + "SPI.hex". The separator is always added, so a root folder that
+/// already ends in one gives two in a row, which the file system takes as one.
+std::string FirmwarePathIn(const std::string& folder);
+
+/// Sends one frame as vendor request 0xDD and stores the library's status, unexamined, in
+/// LinkStatus. Raises kt::Error when the library or its entry is missing; LinkStatus then
+/// keeps its previous value.
+void SendSpiWord(AppState& app, std::int16_t frameBits, std::int32_t word);
+
+/// The device window's connection: sets FirmwarePath to the firmware in the program's
+/// folder, fills PathBuffer with it, connects and has the firmware loaded. Stores the status
+/// in LinkStatus and returns it; judge it with ConnectionSucceeded.
+std::int16_t ConnectAndLoadFirmware(AppState& app);
+
+/// The board library this generation binds: its fixed path, or its file name.
+std::string BoardLibraryFile();
+
+/// The generation's success test of a connection status: 0 only in the second generation,
+/// 0 or greater in the first.
+bool ConnectionSucceeded(std::int16_t status);
+
+#if KT_GENERATION == 2
+/// Searches for the board, connects to it, fills PathBuffer with the firmware path and has
+/// the firmware downloaded; returns the download status (0 is success). Writes BoardHandle
+/// (through the library), FirmwarePath and PathBuffer.
+std::int16_t ConnectBoard(AppState& app);
+#endif
+
+}  // namespace kt::link

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+#include <array>
+
+#include "link/board_link.h"
+#include "link/boardlink_binding.h"
+#include "link/frame_request.h"
+#include "link/path_buffer.h"
+#include "platform/program.h"
+
+namespace kt::link {
+
+std::int16_t ConnectBoard(AppState& app) {
+  std::array<std::uint8_t, 128> boards{};
+  std::int32_t count = 0;
+  BoardLinkBinding& library = BoardLink();
+  // The search and connect results are not judged: without a board, byte 0 stays 0 and the
+  // download's status tells the caller.
+  library.Scan_Bus(kBoardVendorId, kBoardProductId, &count, boards.data());
+  library.Open_Link(kBoardVendorId, kBoardProductId, boards[0], &app.BoardHandle);
+  app.FirmwarePath = FirmwarePathIn(platform::ProgramFolder());
+  FillPathBuffer(app.PathBuffer, app.FirmwarePath);
+  return library.Load_Code(app.BoardHandle, reinterpret_cast<char*>(app.PathBuffer.data()));
+}
+
+std::int16_t ConnectAndLoadFirmware(AppState& app) {
+  app.FirmwarePath = FirmwarePathIn(platform::ProgramFolder());
+  FillPathBuffer(app.PathBuffer, app.FirmwarePath);
+  app.LinkStatus = ConnectBoard(app);
+  return app.LinkStatus;
+}
+
+std::string BoardLibraryFile() { return BoardLink().Library().File(); }
+
+bool ConnectionSucceeded(std::int16_t status) { return status == 0; }
+
+void SendSpiWord(AppState& app, std::int16_t frameBits, std::int32_t word) {
+  const FrameRequest request = PackFrame(frameBits, word);
+  std::uint8_t buffer = 0;
+  app.LinkStatus = BoardLink().Control_Transfer(app.BoardHandle, kSpiFrameRequest, request.value,
+                                                request.index, 0, 0, &buffer);
+}
+
+}  // namespace kt::link

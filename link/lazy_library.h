@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <bit>
+#include <optional>
+#include <string>
+
+#include "platform/dynamic_library.h"
+
+// The board libraries are 32-bit Windows libraries with __stdcall entries; everywhere else
+// the platform's one C calling convention applies.
+#if defined(_WIN32) && defined(__i386__)
+#define KT_STDCALL __stdcall
+#elif defined(_WIN32) && defined(_M_IX86)
+#define KT_STDCALL __stdcall
+#else
+#define KT_STDCALL
+#endif
+
+namespace kt::link {
+
+/// @brief A library bound by name that is loaded at the first call of any of its entries
+/// and then kept for the rest of the run.
+class LazyLibrary {
+ public:
+  explicit LazyLibrary(std::string file) : file_(std::move(file)) {}
+
+  /// Loads the library if it is not loaded yet and returns the entry's address. Throws
+  /// kt::Error naming the file when the library cannot be loaded, or the entry when the
+  /// library lacks it.
+  void* Resolve(const char* entry);
+
+  [[nodiscard]] bool IsLoaded() const { return library_.has_value(); }
+  [[nodiscard]] const std::string& File() const { return file_; }
+
+ private:
+  std::string file_;
+  std::optional<platform::DynamicLibrary> library_;
+};
+
+/// @brief One typed entry of a LazyLibrary, looked up at its own first call and kept.
+template <typename FunctionPointer>
+class LazyEntry {
+ public:
+  LazyEntry(LazyLibrary& library, const char* name) : library_(library), name_(name) {}
+
+  FunctionPointer Get() {
+    if (!function_) function_ = std::bit_cast<FunctionPointer>(library_.Resolve(name_));
+    return function_;
+  }
+
+  [[nodiscard]] bool IsResolved() const { return function_ != nullptr; }
+
+ private:
+  LazyLibrary& library_;
+  const char* name_;
+  FunctionPointer function_ = nullptr;
+};
+
+}  // namespace kt::link

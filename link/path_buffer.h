@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+
+#include "core/app_state.h"
+
+namespace kt::link {
+
+/// Copies a path into the buffer as 8-bit characters (see platform::ToSingleByte) followed by
+/// a 0 byte; bytes after the terminator keep what a longer path left there. A path that does
+/// not fit (more than 512 bytes), holds a character without a single-byte code, or holds a
+/// 0 byte raises kt::Error naming the path, and leaves the buffer untouched.
+void FillPathBuffer(PathBufferBytes& buffer, const std::string& path);
+
+}  // namespace kt::link

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/app_state.h"
+
+namespace kt::dac {
+
+/// @brief What the update and the format switch see of the main window: the entry box and
+/// the caption of the format button. The window implements it; tests fake it.
+class EntryView {
+ public:
+  virtual ~EntryView() = default;
+  [[nodiscard]] virtual std::string EntryText() const = 0;
+  virtual void SetEntryText(const std::string& text) = 0;
+  virtual void FocusEntry() = 0;
+  [[nodiscard]] virtual std::string FormatCaption() const = 0;
+  virtual void SetFormatCaption(const std::string& caption) = 0;
+};
+
+/// @brief How an update or a format switch ended.
+struct EntryOutcome {
+  bool Sent = false;    ///< a frame was handed to the board library
+  std::string Trapped;  ///< the error that emptied the entry box, or empty
+};
+
+/// W = power-down code × 2^dataBits + value, as a signed 32-bit integer. For the values an
+/// update passes (code 0..3, value 0..2^dataBits - 1) this is the code shifted left by
+/// dataBits OR the value. Raises kt::Error if the sum leaves the signed 32-bit range.
+std::int32_t ComposeFrameWord(std::int16_t dataBits, std::int32_t powerDownCode,
+                              std::int32_t value);
+
+/// Reads the entry in the current format, clamps it to 0..2^DataBits - 1, writes the
+/// normalised text back, composes the frame word into DacWord and sends it. Any run-time
+/// error (a text that is not a number, a value beyond 32 bits, a missing library) empties
+/// the box and puts the focus into it; nothing has then been sent.
+EntryOutcome RunUpdate(AppState& app, EntryView& view);
+
+/// Switches the entry format named by the format button's caption and converts the text in
+/// the box, without clamping or sending. The caption and EntryFormat switch first; a text
+/// that cannot be converted empties the box and gets the focus, as in an update.
+EntryOutcome ToggleFormat(AppState& app, EntryView& view);
+
+/// What choosing a power-down mode does: set the code, clear DacWord and run the update.
+EntryOutcome ChoosePowerDown(AppState& app, EntryView& view, std::int32_t powerDownCode);
+
+}  // namespace kt::dac

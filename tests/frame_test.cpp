@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+// One frame, packed and sent through this generation's binding to the simulated board.
+#include <gtest/gtest.h>
+
+#include "core/startup.h"
+#include "link/board_link.h"
+#include "link/frame_request.h"
+#include "tests/test_support.h"
+
+namespace kt::link {
+namespace {
+
+struct FrameRow {
+  std::int16_t frameBits;
+  std::int32_t word;
+  std::int32_t value;
+  std::int32_t index;
+};
+
+constexpr FrameRow kFrameRows[] = {
+    {24, 0x018000, 0x8000, 0x1801},
+    {24, 0x03FFFF, 0xFFFF, 0x1803},
+    {24, 0, 0x0000, 0x1800},
+    {16, 0x3FFF, 0x3FFF, 0x1000},
+    {16, 0xD234, 0xD234, 0x1000},
+    {24, 0xFFFFFF, 0xFFFF, 0x18FF},
+    {24, -1, 0xFFFF, 0x18FF},
+    {24, 0x12345678, 0x5678, 0x1834},
+    {0, 0xAB1234, 0x1234, 0x00AB},
+    {-1, 0xAB0000, 0x0000, -85},
+    {300, 0x050000, 0x0000, 76805},
+    {INT16_MIN, INT32_MIN, 0x0000, -8388608},
+    {INT16_MAX, 0x00FFFFFF, 0xFFFF, 8388607},
+};
+
+// The packing is plain arithmetic: checked at compile time as well.
+static_assert(PackFrame(24, 0x011234) == FrameRequest{0x1234, 0x1801});
+static_assert(PackFrame(-1, 0xAB0000) == FrameRequest{0, -85});
+
+TEST(SendSpiWord, PacksEveryRowIntoRequest0xDD) {
+  AppState app;
+  SetStartDefaults(app);
+  ASSERT_TRUE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
+  test::Trace trace;
+  for (const auto& row : kFrameRows) {
+    EXPECT_EQ(PackFrame(row.frameBits, row.word), (FrameRequest{row.value, row.index}));
+    SendSpiWord(app, row.frameBits, row.word);
+  }
+  const auto frames = trace.Frames();
+  ASSERT_EQ(frames.size(), std::size(kFrameRows));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(frames[i]["request"], 0xDD);
+    EXPECT_EQ(frames[i]["value"], kFrameRows[i].value);
+    EXPECT_EQ(frames[i]["index"], kFrameRows[i].index);
+    EXPECT_EQ(frames[i]["frame_bits"], kFrameRows[i].frameBits);
+  }
+  // A 24-bit frame reaches the 16-bit DAC model; other lengths drive none.
+  EXPECT_EQ(frames[0]["code"], 0x8000);
+  EXPECT_EQ(frames[0]["power_down"], 1);
+  EXPECT_TRUE(frames[8]["code"].is_null());
+}
+
+TEST(SendSpiWord, StoresEveryStatusUnexamined) {
+  AppState app;
+  SetStartDefaults(app);
+  ASSERT_TRUE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
+  for (std::int16_t status : {-7, 5, 0, -32768}) {
+    test::ScopedEnv forced("KT_SIM_SEND_STATUS", std::to_string(status));
+    SendSpiWord(app, 24, 0x1234);
+    EXPECT_EQ(app.LinkStatus, status);
+  }
+}
+
+TEST(SendSpiWord, BeforeAnyConnectionStillCallsTheLibrary) {
+  AppState app;
+  SetStartDefaults(app);
+  test::Trace trace;
+  SendSpiWord(app, 24, 0x1234);
+  const auto frames = trace.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]["value"], 0x1234);
+  EXPECT_LT(app.LinkStatus, 0) << "the board has no firmware yet";
+}
+
+}  // namespace
+}  // namespace kt::link

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+#include "core/startup.h"
+
+#include <gtest/gtest.h>
+
+#include "dac/device_table.h"
+
+namespace kt {
+namespace {
+
+TEST(Startup, DefaultsThenTheDeviceChoiceSetsFrameAndDataBitsAsAPair) {
+  AppState app;
+  SetStartDefaults(app);
+  EXPECT_EQ(app.EntryFormat, "Hex");
+  EXPECT_EQ(app.FrameBits, 24);
+  EXPECT_EQ(app.DataBits, 16);
+  EXPECT_EQ(app.PowerDownCode, 0);
+  EXPECT_EQ(app.DacWord, 0);
+  EXPECT_EQ(app.LinkStatus, 0);
+  EXPECT_TRUE(app.FirmwarePath.empty());
+  EXPECT_EQ(app.PathBuffer, PathBufferBytes{});
+
+  const std::pair<const char*, std::pair<int, int>> choices[] = {
+      {"KT300", {16, 14}}, {"KT312", {24, 16}}, {"KT300", {16, 14}},
+      {"KT313", {24, 16}}, {"KT310", {24, 16}}, {"KT311", {24, 16}},
+  };
+  for (const auto& [label, bits] : choices) {
+    for (const auto& device : dac::DeviceTable)
+      if (std::string(device.Label) == label) dac::SelectDevice(app, device);
+    EXPECT_EQ((std::pair<int, int>(app.FrameBits, app.DataBits)), bits) << label;
+  }
+}
+
+}  // namespace
+}  // namespace kt

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/program.h"
+
+namespace kt::test {
+
+namespace {
+
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+  _putenv_s(name.c_str(), value ? value->c_str() : "");
+#else
+  if (value)
+    setenv(name.c_str(), value->c_str(), 1);
+  else
+    unsetenv(name.c_str());
+#endif
+}
+
+std::string UniqueName(const std::string& stem) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "global";
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return ::testing::TempDir() + "kt_" + name + "_" + stem;
+}
+
+}  // namespace
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
+  SetEnv(name_, value);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnv(name_, old_); }
+
+Trace::Trace() : file_(UniqueName("trace.jsonl")), env_("KT_SIM_TRACE", file_) {
+  std::filesystem::remove(file_);
+}
+
+Trace::~Trace() { std::filesystem::remove(file_); }
+
+std::vector<nlohmann::json> Trace::Records() const {
+  std::vector<nlohmann::json> records;
+  std::ifstream in(file_);
+  for (std::string line; std::getline(in, line);) records.push_back(nlohmann::json::parse(line));
+  return records;
+}
+
+std::vector<nlohmann::json> Trace::Frames() const {
+  std::vector<nlohmann::json> frames;
+  for (auto& record : Records())
+    if (record["entry"] == "Control_Transfer" || record["entry"] == "LinkControl")
+      frames.push_back(record);
+  return frames;
+}
+
+std::vector<std::string> Trace::Entries() const {
+  std::vector<std::string> entries;
+  for (auto& record : Records()) entries.push_back(record["entry"]);
+  return entries;
+}
+
+std::string ProgramFolder() { return platform::ProgramFolder(); }
+
+std::string WriteTempFile(const std::string& name, const std::string& content) {
+  const std::string path = UniqueName(name);
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+}  // namespace kt::test

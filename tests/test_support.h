@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dac/entry_logic.h"
+
+namespace kt::test {
+
+/// @brief Sets an environment variable for the life of the object, then restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+/// @brief The simulated board's trace of this test: a fresh file named by KT_SIM_TRACE.
+class Trace {
+ public:
+  Trace();
+  ~Trace();
+
+  /// Every call the board library recorded, in order.
+  [[nodiscard]] std::vector<nlohmann::json> Records() const;
+  /// Only the frames (Control_Transfer and LinkControl).
+  [[nodiscard]] std::vector<nlohmann::json> Frames() const;
+  /// The names of the entries called, in order.
+  [[nodiscard]] std::vector<std::string> Entries() const;
+
+ private:
+  std::string file_;
+  ScopedEnv env_;
+};
+
+/// @brief The main window's entry box and format button, as the logic sees them.
+class FakeEntry : public dac::EntryView {
+ public:
+  FakeEntry(std::string text, std::string caption)
+      : text(std::move(text)), caption(std::move(caption)) {}
+
+  std::string EntryText() const override { return text; }
+  void SetEntryText(const std::string& t) override { text = t; }
+  void FocusEntry() override { ++focused; }
+  std::string FormatCaption() const override { return caption; }
+  void SetFormatCaption(const std::string& c) override { caption = c; }
+
+  std::string text;
+  std::string caption;
+  int focused = 0;
+};
+
+/// The folder of the test program, where the build puts SPI.hex and the board libraries.
+std::string ProgramFolder();
+
+/// Writes a file in the test's temporary folder and returns its path.
+std::string WriteTempFile(const std::string& name, const std::string& content);
+
+}  // namespace kt::test

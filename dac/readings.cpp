@@ -56,19 +56,18 @@ HexReading ParseHex(std::string_view digits) {
 
 std::int32_t ReadHex(std::string_view digits) {
   const HexReading reading = ParseHex(digits);
-  const std::string quoted = "\"" + std::string(digits) + "\"";
-  switch (reading.fault) {
-    case HexFault::kNone:
-      return reading.value;
-    case HexFault::kEmpty:
-      throw Error("empty text is not a hexadecimal number");
-    case HexFault::kNotADigit:
-      throw Error(quoted + " is not a hexadecimal number (character " +
-                  std::to_string(reading.errorIndex + 1) + ")");
-    case HexFault::kTooLarge:
-      break;
+  if (reading.Ok()) return reading.value;
+  if (reading.fault == HexFault::kEmpty) throw Error("empty text is not a hexadecimal number");
+  std::string message;
+  message.append("\"").append(digits).append("\"");
+  if (reading.fault == HexFault::kTooLarge) {
+    message.append(" does not fit in 32 bits");
+  } else {
+    message.append(" is not a hexadecimal number (character ")
+        .append(std::to_string(reading.errorIndex + 1))
+        .append(")");
   }
-  throw Error(quoted + " does not fit in 32 bits");
+  throw Error(message);
 }
 
 double ReadLeadingNumber(std::string_view text) {
@@ -134,8 +133,8 @@ std::string HexText(std::int32_t value) {
 }
 
 std::string ZeroFill4(std::string text) {
-  if (!text.empty() && text.size() < 4) text.insert(0, 4 - text.size(), '0');
-  return text;
+  if (text.empty() || text.size() >= 4) return text;
+  return std::string(4 - text.size(), '0') + text;
 }
 
 std::string DecimalText(std::int32_t value) { return std::to_string(value); }

@@ -24,11 +24,12 @@
 #include "sim/dac_model.h"
 #include "sim/intel_hex.h"
 
+// On Windows the .def file of each library names its exports.
 #if defined(_WIN32) && defined(__i386__)
-#define KT_SIM_API extern "C" __declspec(dllexport)
+#define KT_SIM_API extern "C"
 #define KT_SIM_STDCALL __stdcall
 #elif defined(_WIN32)
-#define KT_SIM_API extern "C" __declspec(dllexport)
+#define KT_SIM_API extern "C"
 #define KT_SIM_STDCALL
 #else
 #define KT_SIM_API extern "C" __attribute__((visibility("default")))

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#include "platform/process.h"
+
+#include <cstdlib>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
+
+namespace kt::platform {
+
+#ifdef _WIN32
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool StartProgram(const std::string& path) {
+  if (path.empty()) return false;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process{};
+  // The application name is given on its own, so a path with blanks is taken whole.
+  if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+std::string FindOnPath(const std::string& name) {
+  char found[MAX_PATH];
+  const DWORD n = SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, nullptr);
+  return n > 0 && n < MAX_PATH ? std::string(found, n) : std::string();
+}
+
+std::string ExpandEnvironment(const std::string& text) {
+  const DWORD needed = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+  if (needed == 0) return text;
+  std::vector<char> expanded(needed);
+  ExpandEnvironmentStringsA(text.c_str(), expanded.data(), needed);
+  return std::string(expanded.data());
+}
+
+#else
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool StartProgram(const std::string& path) {
+  if (path.empty() || access(path.c_str(), X_OK) != 0) return false;
+  // Started through an intermediate child that exits at once, so that the tool is adopted
+  // by init and never left behind as a zombie of ours.
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    setsid();
+    pid_t tool = 0;
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    _exit(posix_spawn(&tool, path.c_str(), nullptr, nullptr, argv, environ) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (!path) return {};
+  const std::string folders = path;
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    if (!folder.empty()) {
+      const std::string candidate = folder + "/" + name;
+      if (FileExists(candidate) && access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+std::string ExpandEnvironment(const std::string& text) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t open = text.find('%', i);
+    const std::size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    const std::string name = text.substr(open + 1, close - open - 1);
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    out.append(text, i, open - i);
+    if (value) {
+      out.append(value);
+      i = close + 1;
+    } else {
+      out.push_back('%');  // not a variable: keep it and look on from the next %
+      i = open + 1;
+    }
+  }
+  out.append(text, i, std::string::npos);
+  return out;
+}
+
+#endif
+
+}  // namespace kt::platform

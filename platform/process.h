@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+
+namespace kt::platform {
+
+/// Whether a plain file of that name exists.
+bool FileExists(const std::string& path);
+
+/// Starts a program as a process of its own, its window shown normally, without waiting for
+/// it. The path is the program itself, never a command line: no shell, and blanks in it
+/// split nothing. Returns false when it cannot be started.
+bool StartProgram(const std::string& path);
+
+/// The full path of a program found on the PATH, or empty text.
+std::string FindOnPath(const std::string& name);
+
+/// Replaces every %NAME% with the environment variable's value; unknown names stay as typed.
+std::string ExpandEnvironment(const std::string& text);
+
+}  // namespace kt::platform

@@ -31,6 +31,14 @@ void SendSpiWord(AppState& app, std::int16_t frameBits, std::int32_t word);
 /// in LinkStatus and returns it; judge it with ConnectionSucceeded.
 std::int16_t ConnectAndLoadFirmware(AppState& app);
 
+/// The SPI test window's connection. Second generation: as ConnectAndLoadFirmware. First
+/// generation: fills PathBuffer with the window's own fixed firmware path (FirmwarePath is
+/// not touched) and loads it. Stores the status in LinkStatus and returns it.
+std::int16_t ConnectSpiTest(AppState& app);
+
+/// The first generation's fixed firmware path for the SPI test window, set at build time.
+extern const char* const kSpiTestFirmwarePath;
+
 /// The board library this generation binds: its fixed path, or its file name.
 std::string BoardLibraryFile();
 

@@ -16,6 +16,17 @@ std::int16_t ConnectAndLoadFirmware(AppState& app) {
 
 std::string BoardLibraryFile() { return BoardIo().Library().File(); }
 
+#ifndef KT_SPI_TEST_FIRMWARE_PATH
+#error "KT_SPI_TEST_FIRMWARE_PATH must name the SPI test window's firmware file"
+#endif
+const char* const kSpiTestFirmwarePath = KT_SPI_TEST_FIRMWARE_PATH;
+
+std::int16_t ConnectSpiTest(AppState& app) {
+  FillPathBuffer(app.PathBuffer, kSpiTestFirmwarePath);
+  app.LinkStatus = BoardIo().InitLink(reinterpret_cast<char*>(app.PathBuffer.data()));
+  return app.LinkStatus;
+}
+
 bool ConnectionSucceeded(std::int16_t status) { return status >= 0; }
 
 void SendSpiWord(AppState& app, std::int16_t frameBits, std::int32_t word) {

@@ -31,6 +31,8 @@ std::int16_t ConnectAndLoadFirmware(AppState& app) {
 
 std::string BoardLibraryFile() { return BoardLink().Library().File(); }
 
+std::int16_t ConnectSpiTest(AppState& app) { return ConnectAndLoadFirmware(app); }
+
 bool ConnectionSucceeded(std::int16_t status) { return status == 0; }
 
 void SendSpiWord(AppState& app, std::int16_t frameBits, std::int32_t word) {

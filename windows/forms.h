@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "core/app_state.h"
+
+namespace kt::ui {
+
+class DeviceForm;
+class MainForm;
+class SPIForm;
+class frmAbout;
+
+/// The program's one AppState, zero-filled until Main sets the defaults.
+AppState& App();
+
+/// Start-up: the defaults, then the device window, shown modeless.
+void Main();
+
+/// The diagnostic start: the defaults, then the SPI test window in place of the device window.
+void MainSpiTest();
+
+/// Each window exists at most once: these create it the first time (which runs its load)
+/// and show it; later calls show the same instance.
+DeviceForm& ShowDeviceForm();
+MainForm& ShowMainForm();
+SPIForm& ShowSpiForm();
+/// The About window is brought to the front while open and loaded afresh once closed.
+frmAbout& ShowAbout();
+
+/// The instances that exist, or nullptr.
+DeviceForm* ExistingDeviceForm();
+MainForm* ExistingMainForm();
+SPIForm* ExistingSpiForm();
+frmAbout* ExistingAbout();
+
+/// Deletes every window and zero-fills App(), so that a test starts as the program does.
+void ResetForms();
+
+}  // namespace kt::ui

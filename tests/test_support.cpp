@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "platform/program.h"
 
@@ -29,7 +30,9 @@ std::string UniqueName(const std::string& stem) {
   std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "global";
   for (char& c : name)
     if (c == '/') c = '_';
-  return ::testing::TempDir() + "kt_" + name + "_" + stem;
+  // Both generations' suites hold tests of the same name, and CTest runs them side by side.
+  static const std::string process = std::to_string(std::random_device()());
+  return ::testing::TempDir() + "kt_" + process + "_" + name + "_" + stem;
 }
 
 }  // namespace

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+#include "tests/window_support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+
+namespace kt::test {
+
+MessageBoxAnswerer::MessageBoxAnswerer() {
+  timer_.setInterval(5);
+  QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      seen_.push_back({box->text().toStdString(), box->windowTitle().toStdString(), box->icon()});
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  timer_.start();
+}
+
+}  // namespace kt::test

@@ -1,0 +1,329 @@
+// SPDX-License-Identifier: MIT
+// The windows, driven as a user drives them (offscreen), through the real bindings and the
+// simulated board; what reached the board is read from its trace.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+
+#include "dac/device_form.h"
+#include "dac/main_form.h"
+#include "tests/fake_registry.h"
+#include "tests/test_support.h"
+#include "tests/window_support.h"
+#include "windows/about_form.h"
+#include "windows/forms.h"
+#include "windows/program_end.h"
+#include "windows/spi_form.h"
+
+namespace kt::ui {
+namespace {
+
+#if KT_GENERATION == 2
+constexpr const char* kFailingLoad = "1";  // any status but 0 fails
+constexpr const char* kVersionText = "Version 1.0.4";
+#else
+constexpr const char* kFailingLoad = "-1";  // a negative status fails
+constexpr const char* kVersionText = "Version 1.0.0";
+#endif
+
+// Clicks an option button on its indicator, where a user clicks it.
+void Click(QRadioButton* option) {
+  QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(8, option->height() / 2));
+}
+
+class Windows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetForms();
+    Main();
+  }
+  void TearDown() override { ResetForms(); }
+
+  DeviceForm& Device() { return *ExistingDeviceForm(); }
+
+  // OK in the device window with the given model; the main window afterwards.
+  MainForm& Connect(QRadioButton* DeviceForm::*option) {
+    Click(Device().*option);
+    QTest::mouseClick(Device().Command1, Qt::LeftButton);
+    EXPECT_NE(ExistingMainForm(), nullptr);
+    return *ExistingMainForm();
+  }
+
+  test::Trace trace_;
+};
+
+TEST_F(Windows, StartUpOpensTheDeviceWindowWithTheKT300Chosen) {
+  EXPECT_TRUE(Device().isVisible());
+  EXPECT_EQ(Device().windowTitle(), "KT31X / KT300");
+  EXPECT_TRUE(Device().Option1->isChecked());
+  EXPECT_EQ(Device().focusWidget(), Device().Option1);
+  EXPECT_EQ(App().EntryFormat, "Hex");
+  EXPECT_EQ(App().FrameBits, 16);
+  EXPECT_EQ(App().DataBits, 14);
+  EXPECT_TRUE(trace_.Records().empty());
+}
+
+TEST_F(Windows, EachDeviceChoiceSetsFrameAndDataBits) {
+  const std::pair<QRadioButton * DeviceForm::*, std::pair<int, int>> rows[] = {
+      {&DeviceForm::Option4, {24, 16}}, {&DeviceForm::Option1, {16, 14}},
+      {&DeviceForm::Option5, {24, 16}}, {&DeviceForm::Option2, {24, 16}},
+      {&DeviceForm::Option3, {24, 16}},
+  };
+  for (const auto& [option, bits] : rows) {
+    Click(Device().*option);
+    EXPECT_EQ((std::pair<int, int>(App().FrameBits, App().DataBits)), bits);
+  }
+  // The arrow keys move the choice within the group.
+  Device().Option1->setChecked(true);
+  Device().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Device()));
+  Device().Option1->setFocus();
+  QTest::keyClick(Device().Option1, Qt::Key_Down);
+  EXPECT_TRUE(Device().Option2->isChecked());
+  EXPECT_EQ(App().FrameBits, 24);
+}
+
+TEST_F(Windows, SuccessfulOkOpensTheMainWindowAfterExactlyOneFrame) {
+  MainForm& main = Connect(&DeviceForm::Option3);
+  EXPECT_FALSE(Device().isVisible());
+  EXPECT_TRUE(main.isVisible());
+  EXPECT_TRUE(main.Option1->isChecked());
+  EXPECT_EQ(main.Text1->text(), "0000");
+  EXPECT_EQ(main.Command1->text(), "Hex");
+  EXPECT_EQ(main.focusWidget(), main.Option1);
+  const auto frames = trace_.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]["word"], 0);
+  EXPECT_EQ(frames[0]["frame_bits"], 24);
+}
+
+TEST_F(Windows, FailedOkWarnsAndStaysOpenEveryTime) {
+  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+  test::MessageBoxAnswerer answerer;
+  for (int i = 0; i < 3; ++i) QTest::mouseClick(Device().Command1, Qt::LeftButton);
+  ASSERT_EQ(answerer.Seen().size(), 3u);
+  for (const auto& seen : answerer.Seen()) {
+    EXPECT_EQ(seen.Text, "Communication Failure - Check USB connections");
+    EXPECT_EQ(seen.Title, "Error");
+    EXPECT_EQ(seen.Icon, QMessageBox::Warning);
+  }
+  EXPECT_TRUE(Device().isVisible());
+  EXPECT_EQ(ExistingMainForm(), nullptr);
+  EXPECT_TRUE(trace_.Frames().empty());
+#if KT_GENERATION == 2
+  EXPECT_EQ(trace_.Entries().size(), 9u) << "three searches, connects and downloads";
+#else
+  EXPECT_EQ(trace_.Entries().size(), 3u) << "three loads";
+#endif
+}
+
+#if KT_GENERATION == 1
+TEST_F(Windows, FirstGenerationTakesAPositiveLoadStatusAsSuccess) {
+  test::ScopedEnv positive("KT_SIM_LOAD_STATUS", "1");
+  Connect(&DeviceForm::Option1);
+  EXPECT_EQ(App().LinkStatus, 0) << "the first frame's status";
+  EXPECT_EQ(trace_.Frames().size(), 1u);
+}
+#endif
+
+TEST_F(Windows, PowerDownOptionsSendTheirCodesAboveTheBoxValue) {
+  MainForm& main = Connect(&DeviceForm::Option2);
+  main.Text1->setText("1234");
+  Click(main.Option2);  // 100 kOhm to GND
+  Click(main.Option3);  // Tri - State
+  Click(main.Option4);  // 1 kOhm to GND
+  Click(main.Option1);  // Normal
+  const auto frames = trace_.Frames();
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_EQ(frames[1]["word"], 0x21234);
+  EXPECT_EQ(frames[2]["word"], 0x11234);
+  EXPECT_EQ(frames[2]["index"], 0x1801);
+  EXPECT_EQ(frames[3]["word"], 0x31234);
+  EXPECT_EQ(frames[4]["word"], 0x01234);
+  // On screen Tri - State stands second, above 100 kOhm to GND.
+  EXPECT_LT(main.Option3->y(), main.Option2->y());
+}
+
+TEST_F(Windows, EnterRunsOneUpdateAndOtherKeysNone) {
+  MainForm& main = Connect(&DeviceForm::Option2);
+  main.Text1->clear();
+  QTest::keyClicks(main.Text1, "abc");
+  EXPECT_EQ(trace_.Frames().size(), 1u);
+  QTest::keyClick(main.Text1, Qt::Key_Return);
+  const auto frames = trace_.Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1]["word"], 0xABC);
+  EXPECT_EQ(main.Text1->text(), "0ABC");
+}
+
+TEST_F(Windows, FormatButtonConvertsWithoutSendingAndBadEntriesEmptyTheBox) {
+  MainForm& main = Connect(&DeviceForm::Option2);
+  main.Text1->setText("0ABC");
+  QTest::mouseClick(main.Command1, Qt::LeftButton);
+  EXPECT_EQ(main.Command1->text(), "Dec");
+  EXPECT_EQ(App().EntryFormat, "Dec");
+  EXPECT_EQ(main.Text1->text(), "2748");
+  EXPECT_EQ(trace_.Frames().size(), 1u);
+
+  QTest::mouseClick(main.Command1, Qt::LeftButton);
+  main.Text1->setText("zz");
+  QTest::mouseClick(main.Command2, Qt::LeftButton);
+  EXPECT_EQ(main.Text1->text(), "");
+  EXPECT_EQ(main.focusWidget(), main.Text1);
+  EXPECT_EQ(trace_.Frames().size(), 1u);
+}
+
+TEST_F(Windows, AboutIsOneInstanceWhileOpenAndFreshAfterClosing) {
+  MainForm& main = Connect(&DeviceForm::Option1);
+  main.MnuAbout->trigger();
+  frmAbout* first = ExistingAbout();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->lblVersion->text(), kVersionText);
+  EXPECT_EQ(first->focusWidget(), first->cmdOK);
+  first->lblVersion->setText("not reloaded");
+  main.MnuAbout->trigger();
+  EXPECT_EQ(ExistingAbout(), first);
+  EXPECT_EQ(first->lblVersion->text(), "not reloaded");
+  EXPECT_TRUE(main.isVisible()) << "About does not block the main window";
+
+  QTest::mouseClick(first->cmdOK, Qt::LeftButton);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(ExistingAbout(), nullptr);
+  main.MnuAbout->trigger();
+  EXPECT_EQ(ExistingAbout()->lblVersion->text(), kVersionText);
+}
+
+TEST_F(Windows, ExitAndClosingTheMainWindowEndTheProgramWithAboutOpen) {
+  for (bool byMenu : {true, false}) {
+    ResetForms();
+    Main();
+    MainForm& main = Connect(&DeviceForm::Option1);
+    main.MnuAbout->trigger();
+    if (byMenu) {
+      main.MnuExit->trigger();
+    } else {
+      main.close();
+    }
+    EXPECT_TRUE(ProgramEnding());
+    EXPECT_EQ(ProgramExitStatus(), 0);
+    EXPECT_FALSE(ExistingAbout()->isVisible());
+    EXPECT_FALSE(main.isVisible());
+  }
+}
+
+// The program's own event loop: a successful OK closes the only open window before the
+// main window opens, and that must not end the program; closing the device window does.
+TEST_F(Windows, OnlyClosingTheLastWindowWithoutOkEndsTheLoop) {
+  QTimer::singleShot(0, [this] { QTest::mouseClick(Device().Command1, Qt::LeftButton); });
+  QTimer::singleShot(300, [] { QCoreApplication::exit(42); });
+  EXPECT_EQ(QApplication::exec(), 42);
+  ASSERT_NE(ExistingMainForm(), nullptr);
+  EXPECT_TRUE(ExistingMainForm()->isVisible());
+
+  ResetForms();
+  Main();
+  const std::size_t calls = trace_.Records().size();
+  QTimer::singleShot(0, [this] { Device().close(); });
+  QTimer::singleShot(3000, [] { QCoreApplication::exit(42); });
+  EXPECT_EQ(QApplication::exec(), 0) << "closing the device window ends the program quietly";
+  EXPECT_EQ(trace_.Records().size(), calls) << "and nothing reaches the board";
+}
+
+TEST_F(Windows, SpiTestWindowConnectsLightsItsLampAndWritesRawFrames) {
+  SPIForm& spi = ShowSpiForm();
+  EXPECT_EQ(spi.LampColour(), 65280u) << "green";
+  EXPECT_EQ(spi.focusWidget(), spi.Text1);
+  QTest::mouseClick(spi.Command1, Qt::LeftButton);
+  spi.Text1->setText("12G4");
+  spi.Text2->setText("25.5");
+  QTest::mouseClick(spi.Command1, Qt::LeftButton);
+  auto frames = trace_.Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0]["value"], 0xFFFF);
+  EXPECT_EQ(frames[0]["index"], 0x18FF);
+  EXPECT_EQ(frames[1]["value"], 0x12);
+  EXPECT_EQ(frames[1]["frame_bits"], 26);
+  EXPECT_EQ(App().FrameBits, 26);
+
+  test::MessageBoxAnswerer answerer;
+  spi.Text2->setText("40000");
+  QTest::mouseClick(spi.Command1, Qt::LeftButton);
+  spi.Text2->setText("24");
+  spi.Text1->setText("123456789");
+  QTest::mouseClick(spi.Command1, Qt::LeftButton);
+  EXPECT_EQ(trace_.Frames().size(), 2u) << "nothing sent for values that do not fit";
+  ASSERT_EQ(answerer.Seen().size(), 2u);
+  EXPECT_NE(answerer.Seen()[0].Text.find("40000"), std::string::npos);
+
+  spi.close();
+  EXPECT_TRUE(ProgramEnding());
+}
+
+TEST_F(Windows, SpiTestLampStaysRedWhenTheLoadFails) {
+  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+  EXPECT_EQ(ShowSpiForm().LampColour(), 255u);
+}
+
+TEST_F(Windows, SystemInfoStartsTheToolTheRegistryNamesOrSaysItIsUnavailable) {
+  constexpr const char* kFirst = R"(SOFTWARE\Microsoft\Shared Tools\MSINFO)";
+  constexpr const char* kSecond = R"(SOFTWARE\Microsoft\Shared Tools Location)";
+  const std::string tool = test::WriteTempFile("tool with blanks", "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  struct Row {
+    const char* what;
+    std::function<void(test::FakeRegistry&)> fill;
+    bool started;
+  };
+  const Row rows[] = {
+      {"first value names a program", [&](auto& r) { r.SetString(kFirst, "PATH", tool); }, true},
+      {"first value names nothing", [&](auto& r) { r.SetString(kFirst, "PATH", "/no/tool"); },
+       false},
+      {"first value of zero bytes", [&](auto& r) { r.Set(kFirst, "PATH", 1, {}); }, false},
+      {"second value names a folder without the tool",
+       [&](auto& r) { r.SetString(kSecond, "MSINFO", "/tmp"); }, false},
+      {"no value at all", [](auto&) {}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::FakeRegistry registry;
+    row.fill(registry);
+    frmAbout about;
+    about.UseRegistry(registry);
+    test::MessageBoxAnswerer answerer;
+    QTest::mouseClick(about.cmdSysInfo, Qt::LeftButton);
+    if (row.started) {
+      EXPECT_TRUE(answerer.Seen().empty());
+    } else {
+      ASSERT_EQ(answerer.Seen().size(), 1u);
+      EXPECT_EQ(answerer.Seen()[0].Text, "System Information Is Unavailable At This Time");
+      EXPECT_EQ(answerer.Seen()[0].Title, QApplication::applicationName().toStdString());
+      EXPECT_EQ(answerer.Seen()[0].Icon, QMessageBox::NoIcon);
+    }
+  }
+}
+
+TEST_F(Windows, AnErrorNobodyTrapsEndsTheProgramWithItsMessage) {
+  struct Throwing : QObject {
+    bool event(QEvent*) override { throw std::runtime_error("library gone"); }
+  } receiver;
+  test::MessageBoxAnswerer answerer;
+  QEvent event(QEvent::User);
+  QApplication::sendEvent(&receiver, &event);
+  ASSERT_EQ(answerer.Seen().size(), 1u);
+  EXPECT_EQ(answerer.Seen()[0].Text, "Run-time error: library gone");
+  EXPECT_TRUE(ProgramEnding());
+  EXPECT_EQ(ProgramExitStatus(), 3);
+}
+
+}  // namespace
+}  // namespace kt::ui

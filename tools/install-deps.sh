@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev             # tests
   nlohmann-json3-dev                    # the simulated board's trace
   locales                               # localedef and the locale sources for the tests
+  qt6-base-dev                          # the windows (Qt 6 Widgets) and their tests (Qt Test)
+  fonts-liberation                      # Liberation Sans, standing in for "MS Sans Serif"
 )
 
 missing=()

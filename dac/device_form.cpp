@@ -9,6 +9,7 @@
 #include "core/error.h"
 #include "dac/device_table.h"
 #include "link/board_link.h"
+#include "windows/controls.h"
 #include "windows/forms.h"
 #include "windows/look.h"
 #include "windows/message_box.h"
@@ -37,27 +38,13 @@ DeviceForm::DeviceForm(AppState& app) : app_(app) {
   Command1->setFont(SansSerif(9.75));
   Command1->setAutoDefault(false);
 
-  setTabOrder(Option1, Option2);
-  setTabOrder(Option2, Option3);
-  setTabOrder(Option3, Option4);
-  setTabOrder(Option4, Option5);
-  setTabOrder(Option5, Command1);
+  SetTabOrder({Option1, Option2, Option3, Option4, Option5, Command1});
 
-  connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option1_Click();
-  });
-  connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option2_Click();
-  });
-  connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option3_Click();
-  });
-  connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option4_Click();
-  });
-  connect(Option5, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option5_Click();
-  });
+  OnSelected(Option1, this, &DeviceForm::Option1_Click);
+  OnSelected(Option2, this, &DeviceForm::Option2_Click);
+  OnSelected(Option3, this, &DeviceForm::Option3_Click);
+  OnSelected(Option4, this, &DeviceForm::Option4_Click);
+  OnSelected(Option5, this, &DeviceForm::Option5_Click);
   connect(Command1, &QPushButton::clicked, this, &DeviceForm::Command1_Click);
   Form_Load();
 }

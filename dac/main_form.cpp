@@ -10,6 +10,7 @@
 #include <QRadioButton>
 
 #include "dac/power_down.h"
+#include "windows/controls.h"
 #include "windows/forms.h"
 #include "windows/look.h"
 #include "windows/program_end.h"
@@ -62,25 +63,12 @@ MainForm::MainForm(AppState& app) : app_(app) {
   }
   resize(sizeHint());
 
-  setTabOrder(Option1, Option2);
-  setTabOrder(Option2, Option3);
-  setTabOrder(Option3, Option4);
-  setTabOrder(Option4, Command2);
-  setTabOrder(Command2, Text1);
-  setTabOrder(Text1, Command1);
+  SetTabOrder({Option1, Option2, Option3, Option4, Command2, Text1, Command1});
 
-  connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option1_Click();
-  });
-  connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option2_Click();
-  });
-  connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option3_Click();
-  });
-  connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Option4_Click();
-  });
+  OnSelected(Option1, this, &MainForm::Option1_Click);
+  OnSelected(Option2, this, &MainForm::Option2_Click);
+  OnSelected(Option3, this, &MainForm::Option3_Click);
+  OnSelected(Option4, this, &MainForm::Option4_Click);
   connect(Command2, &QPushButton::clicked, this, &MainForm::Command2_Click);
   connect(Command1, &QPushButton::clicked, this, &MainForm::Command1_Click);
   connect(MnuAbout, &QAction::triggered, this, &MainForm::MnuAbout_Click);

@@ -10,6 +10,7 @@
 #include "core/error.h"
 #include "dac/raw_frame.h"
 #include "link/board_link.h"
+#include "windows/controls.h"
 #include "windows/look.h"
 #include "windows/message_box.h"
 #include "windows/program_end.h"
@@ -44,8 +45,7 @@ SPIForm::SPIForm(AppState& app) : app_(app) {
     widget->setFont(SansSerif(9.75));
   for (QLineEdit* box : {Text1, Text2}) box->setPalette(QPalette());
 
-  setTabOrder(Text1, Command1);
-  setTabOrder(Command1, Text2);
+  SetTabOrder({Text1, Command1, Text2});
   connect(Command1, &QPushButton::clicked, this, &SPIForm::Command1_Click);
   Text1->setFocus();
   Form_Load();

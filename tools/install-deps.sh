@@ -13,6 +13,13 @@ packages=(
   fonts-liberation                      # Liberation Sans, standing in for "MS Sans Serif"
 )
 
+# --sanitizers: also clang and its runtimes, for the sanitizer suite and the fuzz targets.
+# --benchmarks: also Google Benchmark.
+case "${1:-}" in
+  --sanitizers) packages+=(clang libclang-rt-14-dev llvm) ;;
+  --benchmarks) packages+=(libbenchmark-dev) ;;
+esac
+
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Builds the benchmarks optimised and runs them; the JSON results land in build/bench/results.
+# Arguments go to every benchmark program (say --benchmark_repetitions=5).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh --benchmarks
+cmake --preset bench >/dev/null
+cmake --build --preset bench
+mkdir -p build/bench/results
+for program in kt_bench_update_g2 kt_bench_update_g1 kt_bench_startup; do
+  echo "== $program"
+  QT_QPA_PLATFORM=offscreen "build/bench/bin/$program" \
+    --benchmark_out="build/bench/results/$program.json" --benchmark_out_format=json "$@" \
+    2> >(grep -v "does not support propagateSizeHints" >&2)
+done
+echo "== with a 1 ms library (KT_SIM_LATENCY_US=1000)"
+KT_SIM_LATENCY_US=1000 build/bench/bin/kt_bench_update_g2 --benchmark_filter='BM_Update/hex' "$@"

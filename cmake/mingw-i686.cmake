@@ -14,3 +14,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 # The runtime libraries go into each program and DLL, so nothing else needs copying.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
+# Cross-built tests run under Wine, in a prefix the wrapper prepares.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)

@@ -1,14 +1,27 @@
 # SPDX-License-Identifier: MIT
-# Compares the functions a shared library exports with EXPECTED (a sorted list).
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
-                OUTPUT_VARIABLE table RESULT_VARIABLE failed)
+# Compares the functions a shared library exports with EXPECTED (a sorted list): the
+# dynamic symbols of an ELF library (nm -D) or the export name table of a DLL (objdump -p).
+if(PE)
+  execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE table RESULT_VARIABLE failed)
+  set(pattern "^[ \t]+\\[ *[0-9]+\\] (.+)$")
+else()
+  execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                  OUTPUT_VARIABLE table RESULT_VARIABLE failed)
+  set(pattern "^[0-9a-fA-F]+ [TW] (.+)$")
+endif()
 if(failed)
-  message(FATAL_ERROR "${NM} could not read ${LIBRARY}")
+  message(FATAL_ERROR "cannot read the export table of ${LIBRARY}")
 endif()
 string(REPLACE "\n" ";" lines "${table}")
 set(exported "")
+set(in_names NO)
 foreach(line IN LISTS lines)
-  if(line MATCHES "^[0-9a-fA-F]+ [TW] (.+)$")
+  if(PE AND line MATCHES "Ordinal/Name Pointer\\] Table")
+    set(in_names YES)
+  elseif(PE AND NOT in_names)
+    continue()
+  endif()
+  if(line MATCHES "${pattern}")
     list(APPEND exported "${CMAKE_MATCH_1}")
   endif()
 endforeach()

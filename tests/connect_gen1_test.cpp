@@ -19,7 +19,7 @@ TEST(InitLink, LoadsTheProgramFoldersFirmwareFromTheLibraryBesideTheProgram) {
 
   EXPECT_EQ(BoardIo().Library().File(), platform::LibraryFileName("BoardIO"));
   EXPECT_TRUE(ConnectionSucceeded(status));
-  const std::string firmware = test::ProgramFolder() + "/SPI.hex";
+  const std::string firmware = test::BesideProgram("SPI.hex");
   EXPECT_EQ(app.FirmwarePath, firmware);
   ASSERT_EQ(trace.Entries(), std::vector<std::string>{"InitLink"});
   EXPECT_EQ(trace.Records()[0]["path"], firmware);
@@ -50,7 +50,7 @@ TEST(InitLink, FailsWithoutABoardOrWithBadFirmware) {
     AppState app;
     EXPECT_FALSE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
   }
-  std::string missing = test::ProgramFolder() + "/no-such-firmware.hex";
+  std::string missing = test::BesideProgram("no-such-firmware.hex");
   std::string corrupt = test::WriteTempFile("corrupt.hex", ":10000000\n");
   EXPECT_EQ(BoardIo().InitLink(missing.data()), -2);
   EXPECT_EQ(BoardIo().InitLink(corrupt.data()), -3);

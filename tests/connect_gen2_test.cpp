@@ -20,7 +20,7 @@ TEST(ConnectBoard, SearchesConnectsAndDownloadsTheProgramFoldersFirmware) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(app.LinkStatus, 0);
   EXPECT_TRUE(ConnectionSucceeded(status));
-  const std::string firmware = test::ProgramFolder() + "/SPI.hex";
+  const std::string firmware = test::BesideProgram("SPI.hex");
   EXPECT_EQ(app.FirmwarePath, firmware);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(app.PathBuffer.data())), firmware);
   EXPECT_NE(app.BoardHandle, 0u);
@@ -87,7 +87,7 @@ TEST(BoardLinkLibrary, ReportsMissingAndCorruptFirmwareFiles) {
   library.Open_Link(kBoardVendorId, kBoardProductId, boards[0], &handle);
   EXPECT_EQ(count, 1);
 
-  std::string missing = test::ProgramFolder() + "/no-such-firmware.hex";
+  std::string missing = test::BesideProgram("no-such-firmware.hex");
   std::string corrupt = test::WriteTempFile("corrupt.hex", ":0100000001FF\n:00000001FF\n");
   EXPECT_EQ(library.Load_Code(handle, missing.data()), -2);
   EXPECT_EQ(library.Load_Code(handle, corrupt.data()), -3);

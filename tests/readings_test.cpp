@@ -124,11 +124,16 @@ TEST(LeadingNumberReading, HugeDigitRunsDoNotBreakTheReading) {
   EXPECT_EQ(ReadLeadingNumber("0." + std::string(400, '0') + "1"), 0.0);
 }
 
-// The build writes a German locale (decimal comma) beside the tests and points LOCPATH at
-// it; the reading must still take the full stop, and only the full stop.
+// A German locale has the decimal comma; the reading must still take the full stop, and only
+// the full stop. On Linux the build compiles the locale beside the tests (LOCPATH).
 TEST(LeadingNumberReading, FullStopUnderACommaLocale) {
-  const char* locale = std::setlocale(LC_ALL, "de_DE.UTF-8");
-  ASSERT_NE(locale, nullptr) << "the test locale de_DE.UTF-8 is missing";
+#ifdef _WIN32
+  const char* name = "German_Germany.1252";
+#else
+  const char* name = "de_DE.UTF-8";
+#endif
+  const char* locale = std::setlocale(LC_ALL, name);
+  ASSERT_NE(locale, nullptr) << "the test locale " << name << " is missing";
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
   EXPECT_EQ(ReadLeadingNumber("12.5"), 12.5);
   EXPECT_EQ(ReadLeadingNumber("12,5"), 12);

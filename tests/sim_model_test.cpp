@@ -12,7 +12,7 @@ namespace kt::sim {
 namespace {
 
 TEST(IntelHex, TheProjectsFirmwareIsValid) {
-  std::ifstream in(test::ProgramFolder() + "/SPI.hex", std::ios::binary);
+  std::ifstream in(test::BesideProgram("SPI.hex"), std::ios::binary);
   const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const HexCheck check = CheckIntelHex(image);
   EXPECT_TRUE(check.Ok) << check.Fault << " at line " << check.Line;

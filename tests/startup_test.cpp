@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "dac/device_table.h"
+#include "platform/version.h"
 
 namespace kt {
 namespace {
@@ -29,6 +30,13 @@ TEST(Startup, DefaultsThenTheDeviceChoiceSetsFrameAndDataBitsAsAPair) {
       if (std::string(device.Label) == label) dac::SelectDevice(app, device);
     EXPECT_EQ((std::pair<int, int>(app.FrameBits, app.DataBits)), bits) << label;
   }
+}
+
+TEST(Startup, ProgramFileVersionIsTheGenerationsOwn) {
+  const platform::FileVersion version = platform::ProgramFileVersion();
+  EXPECT_EQ(std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
+                std::to_string(version.Build) + "." + std::to_string(version.Revision),
+            KT_EXPECTED_FILE_VERSION);
 }
 
 }  // namespace

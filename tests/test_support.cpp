@@ -73,6 +73,10 @@ std::vector<std::string> Trace::Entries() const {
 
 std::string ProgramFolder() { return platform::ProgramFolder(); }
 
+std::string BesideProgram(const std::string& name) {
+  return ProgramFolder() + platform::kFolderSeparator + name;
+}
+
 std::string WriteTempFile(const std::string& name, const std::string& content) {
   const std::string path = UniqueName(name);
   std::ofstream(path, std::ios::binary) << content;

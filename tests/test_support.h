@@ -61,6 +61,9 @@ class FakeEntry : public dac::EntryView {
 /// The folder of the test program, where the build puts SPI.hex and the board libraries.
 std::string ProgramFolder();
 
+/// A file of that name in the test program's folder.
+std::string BesideProgram(const std::string& name);
+
 /// Writes a file in the test's temporary folder and returns its path.
 std::string WriteTempFile(const std::string& name, const std::string& content);
 

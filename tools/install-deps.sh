@@ -15,10 +15,17 @@ packages=(
 
 # --sanitizers: also clang and its runtimes, for the sanitizer suite and the fuzz targets.
 # --benchmarks: also Google Benchmark.
-case "${1:-}" in
-  --sanitizers) packages+=(clang libclang-rt-14-dev llvm) ;;
-  --benchmarks) packages+=(libbenchmark-dev) ;;
-esac
+# --wine: also the 32-bit Windows cross compiler and Wine (with the i386 architecture).
+foreign=()
+for option in "$@"; do
+  case "$option" in
+    --sanitizers) packages+=(clang libclang-rt-14-dev llvm) ;;
+    --benchmarks) packages+=(libbenchmark-dev) ;;
+    --wine) packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+            foreign+=(i386) ;;
+    *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
@@ -37,6 +44,10 @@ else
   exit 1
 fi
 echo "install-deps: installing ${missing[*]}"
+for architecture in "${foreign[@]}"; do
+  dpkg --print-foreign-architectures | grep -qx "$architecture" ||
+    "${as_root[@]}" dpkg --add-architecture "$architecture"
+done
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
   apt-get install -y -qq --no-install-recommends "${missing[@]}"

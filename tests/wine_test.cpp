@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: MIT
+// What differs on Windows, on Windows' own loader, registry and process calls (under Wine in
+// CI): the calling convention of every entry, the registry as advapi32 reads it, starting a
+// program, and the ANSI form of a path. tools/wine-run.sh prepares the prefix: the registry
+// values of data/wine-registry.reg and a program in a folder with blanks.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "core/error.h"
+#include "link/board_link.h"
+#include "link/boardio_binding.h"
+#include "link/boardlink_binding.h"
+#include "platform/process.h"
+#include "platform/program.h"
+#include "platform/registry.h"
+
+namespace kt {
+namespace {
+
+// The stack pointer, read where the statement stands.
+#define KT_STACK_POINTER(into) asm volatile("mov %%esp, %0" : "=r"(into)::"memory")
+
+// Calls an entry through the binding's own function-pointer type many times; a calling
+// convention that differs from the library's leaves the stack pointer moved after the call.
+template <typename Fn, typename... Args>
+void ExpectBalanced(link::LazyLibrary& library, const char* entry, Args... args) {
+  link::LazyEntry<Fn> function(library, entry);
+  for (int i = 0; i < 2000; ++i) {
+    std::uintptr_t before = 0;
+    std::uintptr_t after = 0;
+    KT_STACK_POINTER(before);
+    function.Get()(args...);
+    KT_STACK_POINTER(after);
+    ASSERT_EQ(after, before) << entry << ": the stack moved by "
+                             << static_cast<std::intptr_t>(after - before) << " bytes";
+  }
+}
+
+TEST(Wine, EveryEntryOfBothGenerationsLeavesTheStackBalanced) {
+  using Link = link::BoardLinkBinding;
+  link::LazyLibrary second(link::kBoardLinkPath);
+  std::int32_t count = 0;
+  std::uint8_t boards[128] = {};
+  std::uint32_t handle = 0;
+  std::uint8_t byte = 0;
+  char path[] = "missing.hex";
+  ExpectBalanced<Link::ScanBusFn>(second, "Scan_Bus", std::int32_t{link::kBoardVendorId},
+                                  std::int32_t{link::kBoardProductId}, &count, boards);
+  ExpectBalanced<Link::OpenLinkFn>(second, "Open_Link", std::int32_t{link::kBoardVendorId},
+                                   std::int32_t{link::kBoardProductId}, std::uint8_t{1}, &handle);
+  ExpectBalanced<Link::LoadCodeFn>(second, "Load_Code", handle, path);
+  ExpectBalanced<Link::ControlTransferFn>(second, "Control_Transfer", handle, std::uint8_t{0xDD},
+                                          std::int32_t{0x1234}, std::int32_t{0x1801},
+                                          std::uint8_t{0}, std::int16_t{0}, &byte);
+
+  using Io = link::BoardIoBinding;
+  link::LazyLibrary first(platform::LibraryFileName(link::kBoardIoName));
+  char buffer = 0;
+  ExpectBalanced<Io::InitLinkFn>(first, Io::kInitLinkName, path);
+  ExpectBalanced<Io::LinkControlFn>(first, Io::kLinkControlName, std::int16_t{0xDD},
+                                    std::int32_t{0x1234}, std::int32_t{0x1801}, std::int16_t{0},
+                                    std::int16_t{0}, &buffer);
+}
+
+TEST(Wine, GetKeyValueReadsTheRegistryByteForByte) {
+  constexpr const char* kKey = R"(Software\KT310 Test)";
+  struct Row {
+    const char* value;
+    bool read;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"String", true, R"(C:\windows\system32\hostname.exe)"},  // stored with its zero
+      {"StringWithoutZero", true, "ABC"},
+      {"Number", true, "&h00010203"},
+      {"Expandable", true, R"(C:\windows\kt.exe)"},
+      {"Exactly1024", true, std::string(1023, 'a')},  // 1023 characters and the zero
+      {"Bytes1025", false, ""},
+      {"Missing", false, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    std::string value = "as passed";
+    EXPECT_EQ(platform::GetKeyValue(platform::SystemRegistry(), platform::kLocalMachine, kKey,
+                                    row.value, value),
+              row.read);
+    EXPECT_EQ(value, row.expected);
+  }
+  std::string value;
+  EXPECT_FALSE(platform::GetKeyValue(platform::SystemRegistry(), platform::kLocalMachine,
+                                     R"(Software\No Such Key)", "String", value));
+}
+
+TEST(Wine, StartsAProgramWhosePathHasBlanks) {
+  const std::string folder = R"(C:\Program Files\KT310 Test)";
+  const std::filesystem::path marker = folder + R"(\started.txt)";
+  std::filesystem::remove(marker);
+  EXPECT_TRUE(platform::FileExists(folder + R"(\kt started.exe)"));
+  EXPECT_FALSE(platform::FileExists(folder));
+  ASSERT_TRUE(platform::StartProgram(folder + R"(\kt started.exe)"));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!std::filesystem::exists(marker) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(std::filesystem::exists(marker)) << "the program did not run";
+  EXPECT_FALSE(platform::StartProgram(folder + R"(\no such program.exe)"));
+  EXPECT_FALSE(platform::StartProgram(""));
+}
+
+TEST(Wine, PathsGoOverInTheAnsiCodePage) {
+  ASSERT_EQ(GetACP(), 1252u) << "tools/wine-run.sh runs the tests with a Western code page";
+  EXPECT_EQ(platform::ToSingleByte("C:\\\xC3\xA9t\xC3\xA9\\SPI.hex"), "C:\\\xE9t\xE9\\SPI.hex");
+  try {
+    platform::ToSingleByte("C:\\\xE6\x97\xA5\\SPI.hex");
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("character '\xE6\x97\xA5' has no single-byte code"),
+              std::string::npos)
+        << error.what();
+  }
+}
+
+}  // namespace
+}  // namespace kt

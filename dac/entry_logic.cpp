@@ -29,7 +29,7 @@ EntryOutcome Trapped(EntryView& view, Steps steps) {
 
 bool UpdateHex(AppState& app, EntryView& view, double max) {
   if (view.EntryText().empty()) view.SetEntryText("0000");
-  std::int32_t value = ReadHex(view.EntryText());
+  std::int32_t value = ReadEntry(true, view.EntryText());
   if (value > max) {
     value = RoundToInt32(max);
     view.SetEntryText(HexText(value));
@@ -46,7 +46,7 @@ bool UpdateHex(AppState& app, EntryView& view, double max) {
 }
 
 bool UpdateDec(AppState& app, EntryView& view, double max) {
-  app.DacWord = RoundToInt32(ReadLeadingNumber(view.EntryText()));
+  app.DacWord = ReadEntry(false, view.EntryText());
   if (app.DacWord > max) app.DacWord = RoundToInt32(max);
   if (app.DacWord < 0) app.DacWord = 0;
   view.SetEntryText(DecimalText(app.DacWord));

@@ -121,6 +121,11 @@ std::int32_t RoundToInt32(double value) {
   return static_cast<std::int32_t>(rounded);
 }
 
+std::int32_t ReadEntry(bool hexadecimal, std::string_view text) {
+  if (hexadecimal) return text.empty() ? 0 : ReadHex(text);
+  return RoundToInt32(ReadLeadingNumber(text));
+}
+
 std::string HexText(std::int32_t value) {
   char text[8];
   const auto [end, error] =

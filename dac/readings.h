@@ -45,6 +45,11 @@ double ReadLeadingNumber(std::string_view text);
 /// Raises kt::Error when the result lies outside the signed 32-bit range.
 std::int32_t RoundToInt32(double value);
 
+/// The value an update reads from the entry text, before clamping: in hexadecimal format
+/// the hexadecimal reading (an empty text reads as 0000), in decimal format the leading
+/// number rounded half to even. Raises kt::Error exactly where the update traps.
+std::int32_t ReadEntry(bool hexadecimal, std::string_view text);
+
 /// Upper-case hexadecimal digits without leading zeros; a negative value gives its 32-bit
 /// two's-complement digits (-3 is "FFFFFFFD").
 std::string HexText(std::int32_t value);

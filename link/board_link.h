@@ -31,6 +31,10 @@ void SendSpiWord(AppState& app, std::int16_t frameBits, std::int32_t word);
 /// in LinkStatus and returns it; judge it with ConnectionSucceeded.
 std::int16_t ConnectAndLoadFirmware(AppState& app);
 
+/// The same with a firmware file of the caller's choice (the command-line companion's
+/// --firmware); FirmwarePath and PathBuffer then name that file.
+std::int16_t ConnectAndLoadFirmware(AppState& app, const std::string& firmwarePath);
+
 /// The SPI test window's connection. Second generation: as ConnectAndLoadFirmware. First
 /// generation: fills PathBuffer with the window's own fixed firmware path (FirmwarePath is
 /// not touched) and loads it. Stores the status in LinkStatus and returns it.
@@ -51,6 +55,9 @@ bool ConnectionSucceeded(std::int16_t status);
 /// the firmware downloaded; returns the download status (0 is success). Writes BoardHandle
 /// (through the library), FirmwarePath and PathBuffer.
 std::int16_t ConnectBoard(AppState& app);
+
+/// ConnectBoard with the firmware file of the caller's choice.
+std::int16_t ConnectBoard(AppState& app, const std::string& firmwarePath);
 #endif
 
 }  // namespace kt::link

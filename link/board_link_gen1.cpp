@@ -8,7 +8,11 @@
 namespace kt::link {
 
 std::int16_t ConnectAndLoadFirmware(AppState& app) {
-  app.FirmwarePath = FirmwarePathIn(platform::ProgramFolder());
+  return ConnectAndLoadFirmware(app, FirmwarePathIn(platform::ProgramFolder()));
+}
+
+std::int16_t ConnectAndLoadFirmware(AppState& app, const std::string& firmwarePath) {
+  app.FirmwarePath = firmwarePath;
   FillPathBuffer(app.PathBuffer, app.FirmwarePath);
   app.LinkStatus = BoardIo().InitLink(reinterpret_cast<char*>(app.PathBuffer.data()));
   return app.LinkStatus;

@@ -10,6 +10,10 @@
 namespace kt::link {
 
 std::int16_t ConnectBoard(AppState& app) {
+  return ConnectBoard(app, FirmwarePathIn(platform::ProgramFolder()));
+}
+
+std::int16_t ConnectBoard(AppState& app, const std::string& firmwarePath) {
   std::array<std::uint8_t, 128> boards{};
   std::int32_t count = 0;
   BoardLinkBinding& library = BoardLink();
@@ -17,15 +21,19 @@ std::int16_t ConnectBoard(AppState& app) {
   // download's status tells the caller.
   library.Scan_Bus(kBoardVendorId, kBoardProductId, &count, boards.data());
   library.Open_Link(kBoardVendorId, kBoardProductId, boards[0], &app.BoardHandle);
-  app.FirmwarePath = FirmwarePathIn(platform::ProgramFolder());
+  app.FirmwarePath = firmwarePath;
   FillPathBuffer(app.PathBuffer, app.FirmwarePath);
   return library.Load_Code(app.BoardHandle, reinterpret_cast<char*>(app.PathBuffer.data()));
 }
 
 std::int16_t ConnectAndLoadFirmware(AppState& app) {
-  app.FirmwarePath = FirmwarePathIn(platform::ProgramFolder());
+  return ConnectAndLoadFirmware(app, FirmwarePathIn(platform::ProgramFolder()));
+}
+
+std::int16_t ConnectAndLoadFirmware(AppState& app, const std::string& firmwarePath) {
+  app.FirmwarePath = firmwarePath;
   FillPathBuffer(app.PathBuffer, app.FirmwarePath);
-  app.LinkStatus = ConnectBoard(app);
+  app.LinkStatus = ConnectBoard(app, firmwarePath);
   return app.LinkStatus;
 }
 

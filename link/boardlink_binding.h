@@ -54,7 +54,12 @@ class BoardLinkBinding {
 /// The library's fixed absolute path, set when the program is built.
 extern const char* const kBoardLinkPath;
 
-/// The program's one binding, to the library at kBoardLinkPath.
+/// The program's one binding, to the library at kBoardLinkPath unless BindBoardLinkTo chose
+/// another file first.
 BoardLinkBinding& BoardLink();
+
+/// Binds BoardLink() to another library file (the command-line companion's --library).
+/// Raises kt::Error once a library has been loaded: nothing is ever unloaded.
+void BindBoardLinkTo(const std::string& file);
 
 }  // namespace kt::link

@@ -5,6 +5,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <process.h>
 #include <windows.h>
 #else
 #include <spawn.h>
@@ -39,6 +40,11 @@ bool StartProgram(const std::string& path) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
+}
+
+int RunInstead(const std::string& path, char** argv) {
+  const intptr_t status = _spawnv(_P_WAIT, path.c_str(), argv);
+  return status < 0 ? -1 : static_cast<int>(status);
 }
 
 std::string FindOnPath(const std::string& name) {
@@ -78,6 +84,11 @@ bool StartProgram(const std::string& path) {
   while (waitpid(child, &status, 0) < 0) {
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int RunInstead(const std::string& path, char** argv) {
+  execv(path.c_str(), argv);
+  return -1;
 }
 
 std::string FindOnPath(const std::string& name) {

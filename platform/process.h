@@ -13,6 +13,11 @@ bool FileExists(const std::string& path);
 /// split nothing. Returns false when it cannot be started.
 bool StartProgram(const std::string& path);
 
+/// Runs another program in this one's place, with the given arguments (argv[0] first,
+/// nullptr last): elsewhere than Windows the process is replaced; on Windows the program
+/// runs to its end. Returns its exit status, or -1 when it cannot be started.
+int RunInstead(const std::string& path, char** argv);
+
 /// The full path of a program found on the PATH, or empty text.
 std::string FindOnPath(const std::string& name);
 

@@ -11,6 +11,7 @@ packages=(
   locales                               # localedef and the locale sources for the tests
   qt6-base-dev                          # the windows (Qt 6 Widgets) and their tests (Qt Test)
   fonts-liberation                      # Liberation Sans, standing in for "MS Sans Serif"
+  libcli11-dev libfmt-dev               # ktdac's arguments and output
 )
 
 # --sanitizers: also clang and its runtimes, for the sanitizer suite and the fuzz targets.
@@ -20,7 +21,7 @@ foreign=()
 for option in "$@"; do
   case "$option" in
     --sanitizers) packages+=(clang libclang-rt-14-dev llvm) ;;
-    --benchmarks) packages+=(libbenchmark-dev) ;;
+    --benchmarks) packages+=(libbenchmark-dev bc) ;;
     --wine) packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
             foreign+=(i386) ;;
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;

@@ -16,3 +16,15 @@ for program in kt_bench_update_g2 kt_bench_update_g1 kt_bench_startup; do
 done
 echo "== with a 1 ms library (KT_SIM_LATENCY_US=1000)"
 KT_SIM_LATENCY_US=1000 build/bench/bin/kt_bench_update_g2 --benchmark_filter='BM_Update/hex' "$@"
+
+# A full 16-bit sweep with ktdac, as a bench engineer runs it, without and with a 1 ms library.
+sweep() {
+  local start end
+  start=$(date +%s.%N)
+  build/bench/bin/ktdac sweep --from 0 --to 0xFFFF --csv /dev/null
+  end=$(date +%s.%N)
+  echo "ktdac sweep of 65,536 codes ($1): $(echo "$end - $start" | bc) s"
+}
+echo "== ktdac"
+sweep "simulated board"
+KT_SIM_LATENCY_US=1000 sweep "KT_SIM_LATENCY_US=1000"

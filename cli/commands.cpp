@@ -1,0 +1,277 @@
+// SPDX-License-Identifier: MIT
+#include "cli/commands.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <thread>
+
+#include "cli/parsing.h"
+#include "cli/progress.h"
+#include "core/error.h"
+#include "core/startup.h"
+#include "dac/device_table.h"
+#include "dac/entry_logic.h"
+#include "dac/power_down.h"
+#include "dac/raw_frame.h"
+#include "dac/readings.h"
+#include "link/board_link.h"
+#include "link/frame_request.h"
+
+namespace kt::cli {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+
+/// @brief The entry box and format button the update works on, without a window.
+class Entry : public dac::EntryView {
+ public:
+  std::string EntryText() const override { return text; }
+  void SetEntryText(const std::string& t) override { text = t; }
+  void FocusEntry() override {}
+  std::string FormatCaption() const override { return caption; }
+  void SetFormatCaption(const std::string& c) override { caption = c; }
+  std::string text;
+  std::string caption;
+};
+
+const dac::DeviceProfile& Device(const std::string& label) {
+  for (const auto& device : dac::DeviceTable)
+    if (label == device.Label) return device;
+  throw UsageError{"unknown device \"" + label + "\""};
+}
+
+bool Hexadecimal(const Target& target) { return target.Format == "hex"; }
+
+std::int32_t Max(const Target& target) { return (1 << Device(target.Device).DataBits) - 1; }
+
+const char* ModeCaption(std::int32_t code) {
+  for (const auto& mode : dac::kPowerDownModes)
+    if (mode.Code == code) return mode.Caption;
+  return "?";
+}
+
+void ValidateTarget(const Target& target) {
+  Device(target.Device);
+  PowerDownCode(target.PowerDown);
+  if (target.Format != "hex" && target.Format != "dec")
+    throw UsageError{"--format is hex or dec, not \"" + target.Format + "\""};
+}
+
+void AddTarget(CLI::App& command, Target& target) {
+  std::vector<std::string> devices;
+  for (const auto& device : dac::DeviceTable) devices.emplace_back(device.Label);
+  command.add_option("--device", target.Device, "KT300, KT310, KT311, KT312 or KT313")
+      ->capture_default_str()
+      ->check(CLI::IsMember(devices));
+  command.add_option("--power-down", target.PowerDown, "normal, 100k, tri-state or 1k")
+      ->capture_default_str()
+      ->check(CLI::IsMember(PowerDownNames()));
+  command.add_option("--format", target.Format, "how values are read: hex or dec")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"hex", "dec"}));
+}
+
+}  // namespace
+
+void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
+  app.require_subcommand(1, 1);
+  app.add_subcommand("list", "the five models with their frame and data widths")
+      ->final_callback([&command] { command = ListCommand{}; });
+
+  auto set = std::make_shared<SetCommand>();
+  CLI::App* setCommand = app.add_subcommand("set", "send one frame per value");
+  AddTarget(*setCommand, set->Dac);
+  setCommand->add_option("--vref", set->Vref, "reference voltage: print each ideal output");
+  setCommand->add_option("values", set->Values, "codes, read as the update reads them")->required();
+  setCommand->final_callback([&command, set] { command = *set; });
+
+  auto sweep = std::make_shared<SweepCommand>();
+  CLI::App* sweepCommand = app.add_subcommand("sweep", "send the codes from one to another");
+  AddTarget(*sweepCommand, sweep->Dac);
+  sweepCommand->add_option("--from", sweep->First, "first code")->required();
+  sweepCommand->add_option("--to", sweep->Last, "last code")->required();
+  sweepCommand->add_option("--step", sweep->Step, "code step")->capture_default_str();
+  sweepCommand->add_option("--dwell", sweep->Dwell, "wait after each frame (10ms, 1s)")
+      ->capture_default_str();
+  sweepCommand->add_option("--repeat", sweep->Repeat, "sweeps in a row")->capture_default_str();
+  sweepCommand->add_option("--csv", sweep->Csv, "write the rows here, not to standard output");
+  sweepCommand->final_callback([&command, sweep] { command = *sweep; });
+
+  auto raw = std::make_shared<RawCommand>();
+  CLI::App* rawCommand = app.add_subcommand("raw", "one raw frame, as the SPI test window sends");
+  rawCommand->add_option("--bits", raw->Bits, "bits in the frame")->required();
+  rawCommand->add_option("--data", raw->Data, "frame data, hexadecimal")->required();
+  rawCommand->final_callback([&command, raw] { command = *raw; });
+
+  if (script) {
+    auto wait = std::make_shared<WaitCommand>();
+    CLI::App* waitCommand = app.add_subcommand("wait", "pause the script");
+    waitCommand->add_option("duration", wait->Duration, "how long (10ms, 2s)")->required();
+    waitCommand->final_callback([&command, wait] { command = *wait; });
+  }
+}
+
+void Validate(const Command& command) {
+  if (const auto* set = std::get_if<SetCommand>(&command)) {
+    ValidateTarget(set->Dac);
+    for (const auto& value : set->Values) {
+      try {
+        dac::ReadEntry(Hexadecimal(set->Dac), value);
+      } catch (const Error& error) {
+        throw UsageError{"value \"" + value + "\": " + error.what()};
+      }
+    }
+  } else if (const auto* sweep = std::get_if<SweepCommand>(&command)) {
+    ValidateTarget(sweep->Dac);
+    const bool hex = Hexadecimal(sweep->Dac);
+    for (const auto& [name, text] : {std::pair{"--from", sweep->First}, {"--to", sweep->Last}}) {
+      if (ParseCode(text, hex) > Max(sweep->Dac))
+        throw UsageError{fmt::format("{} {} is beyond the {}'s last code 0x{:X}", name, text,
+                                     sweep->Dac.Device, Max(sweep->Dac))};
+    }
+    if (ParseCode(sweep->Step, hex) == 0) throw UsageError{"--step must not be 0"};
+    ParseDuration(sweep->Dwell);
+    if (sweep->Repeat < 1) throw UsageError{"--repeat must be 1 or more"};
+  } else if (const auto* raw = std::get_if<RawCommand>(&command)) {
+    try {
+      dac::ReadRawFrame(raw->Bits, raw->Data);
+    } catch (const Error& error) {
+      throw UsageError{error.what()};
+    }
+  } else if (const auto* wait = std::get_if<WaitCommand>(&command)) {
+    ParseDuration(wait->Duration);
+  }
+}
+
+Session::Session(const Common& common, std::FILE* out) : common_(common), out_(out) {
+  SetStartDefaults(app_);
+}
+
+int Session::Connect() {
+  if (connected_) return kSuccess;
+  const std::int16_t status = common_.Firmware.empty()
+                                  ? link::ConnectAndLoadFirmware(app_)
+                                  : link::ConnectAndLoadFirmware(app_, common_.Firmware);
+  if (!link::ConnectionSucceeded(status)) {
+    fmt::print(stderr, "Communication Failure - Check USB connections (status {} loading {})\n",
+               status, app_.FirmwarePath);
+    return kConnectionFailure;
+  }
+  connected_ = true;
+  return kSuccess;
+}
+
+void Session::Choose(const Target& target) {
+  dac::SelectDevice(app_, Device(target.Device));
+  app_.EntryFormat = Hexadecimal(target) ? kHexFormat : kDecFormat;
+}
+
+int Session::Run(const Command& command) {
+  if (std::holds_alternative<ListCommand>(command)) {
+    fmt::print(out_, "{:<7}{:>11}{:>11}\n", "model", "frame bits", "data bits");
+    for (const auto& device : dac::DeviceTable)
+      fmt::print(out_, "{:<7}{:>11}{:>11}\n", device.Label, device.FrameBits, device.DataBits);
+    return kSuccess;
+  }
+  if (const auto* wait = std::get_if<WaitCommand>(&command)) {
+    std::this_thread::sleep_for(ParseDuration(wait->Duration));
+    return kSuccess;
+  }
+  if (const int status = Connect(); status != kSuccess) return status;
+  if (const auto* set = std::get_if<SetCommand>(&command)) return Set(*set);
+  if (const auto* sweep = std::get_if<SweepCommand>(&command)) return Sweep(*sweep);
+  return Raw(std::get<RawCommand>(command));
+}
+
+int Session::Set(const SetCommand& command) {
+  Choose(command.Dac);
+  const std::int32_t code = PowerDownCode(command.Dac.PowerDown);
+  Entry entry;
+  entry.caption = app_.EntryFormat;
+  for (const auto& value : command.Values) {
+    entry.text = value;
+    // Exactly the update a power-down choice runs: read, clamp, normalise, compose, send.
+    const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
+    if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
+    const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
+    std::string output;
+    if (command.Vref) {
+      const std::int32_t data = app_.DacWord & ((1 << app_.DataBits) - 1);
+      output = code == 0 ? fmt::format("  output {:.6f} V",
+                                       *command.Vref * data / std::ldexp(1.0, app_.DataBits))
+                         : fmt::format("  output: power-down, {}", ModeCaption(code));
+    }
+    fmt::print(out_, "{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.text,
+               static_cast<std::uint32_t>(app_.DacWord), static_cast<std::uint32_t>(request.value),
+               static_cast<std::uint32_t>(request.index), output);
+  }
+  return kSuccess;
+}
+
+int Session::Sweep(const SweepCommand& command) {
+  Choose(command.Dac);
+  const bool hex = Hexadecimal(command.Dac);
+  const std::int64_t from = ParseCode(command.First, hex);
+  const std::int64_t to = ParseCode(command.Last, hex);
+  const std::int64_t step = std::abs(ParseCode(command.Step, hex)) * (from <= to ? 1 : -1);
+  const auto dwell = ParseDuration(command.Dwell);
+  const std::int32_t code = PowerDownCode(command.Dac.PowerDown);
+
+  std::FILE* csv = out_;
+  if (!command.Csv.empty()) {
+    csv = std::fopen(command.Csv.c_str(), "w");
+    if (!csv) throw Error("cannot write " + command.Csv);
+  }
+  fmt::print(csv, "code,word,value,index,status,seconds\n");
+  const std::int64_t perPass = (to - from) / step + 1;
+  Progress progress(perPass * command.Repeat);
+  interrupted = 0;
+  const auto previous = std::signal(SIGINT, OnInterrupt);
+  const auto start = std::chrono::steady_clock::now();
+  Entry entry;
+  entry.caption = app_.EntryFormat;
+  std::int64_t sent = 0;
+  for (int pass = 0; pass < command.Repeat && !interrupted; ++pass) {
+    for (std::int64_t i = 0; i < perPass && !interrupted; ++i) {
+      const auto value = static_cast<std::int32_t>(from + i * step);
+      entry.text = hex ? dac::HexText(value) : dac::DecimalText(value);
+      const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
+      if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
+      const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
+      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+      fmt::print(csv, "{},{},{},{},{},{:.6f}\n", value, app_.DacWord, request.value, request.index,
+                 app_.LinkStatus, elapsed.count());
+      progress.Update(++sent);
+      if (dwell.count() > 0) std::this_thread::sleep_for(dwell);
+    }
+  }
+  std::signal(SIGINT, previous);
+  progress.Finish();
+  if (csv != out_) std::fclose(csv);
+  if (interrupted) {
+    fmt::print(stderr, "interrupted: {} of {} frames sent\n", sent, perPass * command.Repeat);
+    return kInterrupted;
+  }
+  return kSuccess;
+}
+
+int Session::Raw(const RawCommand& command) {
+  const dac::RawFrame frame = dac::ReadRawFrame(command.Bits, command.Data);
+  app_.FrameBits = frame.FrameBits;
+  app_.DacWord = frame.Word;
+  link::SendSpiWord(app_, app_.FrameBits, app_.DacWord);
+  const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
+  fmt::print(out_, "bits {}  word 0x{:08X}  value 0x{:04X}  index 0x{:X}  status {}\n",
+             frame.FrameBits, static_cast<std::uint32_t>(frame.Word),
+             static_cast<std::uint32_t>(request.value), static_cast<std::uint32_t>(request.index),
+             app_.LinkStatus);
+  return kSuccess;
+}
+
+}  // namespace kt::cli

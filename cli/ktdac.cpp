@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+// ktdac: the command-line companion. One program per board library generation (ktdac for
+// the second, ktdac-gen1 for the first), each linking one binding, as the windowed programs
+// do; --generation hands the run to the other one.
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/parsing.h"
+#include "core/error.h"
+#include "link/board_link.h"
+#include "platform/process.h"
+#include "platform/program.h"
+#if KT_GENERATION == 2
+#include "link/boardlink_binding.h"
+#endif
+
+namespace {
+
+using namespace kt::cli;
+
+#ifdef _WIN32
+constexpr const char* kExecutableSuffix = ".exe";
+#else
+constexpr const char* kExecutableSuffix = "";
+#endif
+
+// The program of the other generation, beside this one.
+std::string Sibling(int generation) {
+  return kt::platform::ProgramFolder() + kt::platform::kFolderSeparator +
+         (generation == 1 ? "ktdac-gen1" : "ktdac") + kExecutableSuffix;
+}
+
+std::string ReadAll(const std::string& file) {
+  if (file == "-") return {std::istreambuf_iterator<char>(std::cin), {}};
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw UsageError{"cannot read the script " + file};
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct ScriptCommand {
+  int line;
+  Command command;
+};
+
+// Every line parsed and checked before the first one runs.
+std::vector<ScriptCommand> ParseScript(const std::string& file) {
+  std::vector<ScriptCommand> commands;
+  for (const ScriptLine& line : ReadScript(ReadAll(file))) {
+    try {
+      const std::string& verb = line.words.front();
+      if (verb != "list" && verb != "set" && verb != "sweep" && verb != "raw" && verb != "wait")
+        throw UsageError{"\"" + verb + "\" is not a command (list, set, sweep, raw, wait)"};
+      CLI::App parser;
+      std::optional<Command> command;
+      AddCommands(parser, command, true);
+      std::vector<std::string> words(line.words.rbegin(), line.words.rend());
+      parser.parse(words);
+      Validate(*command);
+      commands.push_back({line.number, *command});
+    } catch (const CLI::ParseError& error) {
+      throw UsageError{fmt::format("{}:{}: {}", file, line.number, error.what())};
+    } catch (const UsageError& error) {
+      throw UsageError{fmt::format("{}:{}: {}", file, line.number, error.message)};
+    }
+  }
+  return commands;
+}
+
+int RunScript(Session& session, const std::string& file) {
+  const std::vector<ScriptCommand> commands = ParseScript(file);
+  for (const ScriptCommand& entry : commands) {
+    try {
+      if (const int status = session.Run(entry.command); status != kSuccess) {
+        fmt::print(stderr, "{}:{}: stopped here (status {})\n", file, entry.line, status);
+        return status;
+      }
+    } catch (const kt::Error& error) {
+      throw kt::Error(fmt::format("{}:{}: {}", file, entry.line, error.what()));
+    }
+  }
+  return kSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"ktdac: send codes to a KT300 or KT310..KT313 DAC on the evaluation board"};
+  Common common;
+  std::optional<Command> command;
+  std::string script;
+  app.add_option("--generation", common.Generation, "board library generation: 1 or 2")
+      ->capture_default_str()
+      ->check(CLI::IsMember({1, 2}));
+  app.add_option("--library", common.Library,
+                 "second generation: the board library's path, in place of the fixed one");
+  app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex");
+  AddCommands(app, command, false);
+  app.add_subcommand("run", "run a script of commands, one a line (FILE, or - for standard input)")
+      ->add_option("file", script, "the script")
+      ->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? kSuccess : kUsageError;
+  }
+  if (common.Generation != KT_GENERATION) {
+    kt::platform::RunInstead(Sibling(common.Generation), argv);
+    fmt::print(stderr, "ktdac: cannot start {}\n", Sibling(common.Generation));
+    return kRuntimeError;
+  }
+
+  try {
+    if (!common.Library.empty()) {
+#if KT_GENERATION == 2
+      kt::link::BindBoardLinkTo(common.Library);
+#else
+      throw UsageError{
+          "--library replaces the second generation's fixed path; the first "
+          "generation finds BoardIO beside the program"};
+#endif
+    }
+    Session session(common, stdout);
+    if (!script.empty()) return RunScript(session, script);
+    Validate(*command);
+    return session.Run(*command);
+  } catch (const UsageError& error) {
+    fmt::print(stderr, "ktdac: {}\n", error.message);
+    return kUsageError;
+  } catch (const kt::Error& error) {
+    fmt::print(stderr, "ktdac: {}\n", error.what());
+    return kRuntimeError;
+  }
+}

@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+#include "cli/parsing.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+#include "core/error.h"
+#include "dac/readings.h"
+
+namespace kt::cli {
+
+namespace {
+
+struct ModeName {
+  const char* name;
+  std::int32_t code;
+};
+
+constexpr ModeName kModes[] = {
+    {"normal", 0},         {"100k", 2},        {"tri-state", 1},    {"1k", 3},
+    {"100kohm_to_gnd", 2}, {"three_state", 1}, {"1kohm_to_gnd", 3},
+};
+
+}  // namespace
+
+std::int32_t PowerDownCode(const std::string& name) {
+  for (const auto& mode : kModes)
+    if (name == mode.name) return mode.code;
+  throw UsageError{"unknown power-down mode \"" + name + "\""};
+}
+
+std::vector<std::string> PowerDownNames() {
+  std::vector<std::string> names;
+  for (const auto& mode : kModes) names.emplace_back(mode.name);
+  return names;
+}
+
+std::chrono::nanoseconds ParseDuration(const std::string& text) {
+  double amount = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), amount);
+  const std::string unit(end, text.data() + text.size());
+  const std::pair<const char*, double> units[] = {
+      {"ns", 1}, {"us", 1e3}, {"ms", 1e6}, {"s", 1e9}, {"min", 60e9},
+  };
+  if (error == std::errc() && amount >= 0 && std::isfinite(amount)) {
+    for (const auto& [name, scale] : units) {
+      if (unit == name && amount * scale < 1e18)
+        return std::chrono::nanoseconds(static_cast<std::int64_t>(amount * scale));
+    }
+  }
+  throw UsageError{"\"" + text + "\" is not a duration (say 10ms, 2s, 500us)"};
+}
+
+std::int64_t ParseCode(const std::string& text, bool hexadecimal) {
+  try {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+      return static_cast<std::uint32_t>(dac::ReadHex(text.substr(2)));
+    const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [&](char c) {
+      return hexadecimal ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                         : (c >= '0' && c <= '9');
+    });
+    if (digits) return static_cast<std::uint32_t>(dac::ReadEntry(hexadecimal, text));
+  } catch (const Error&) {
+  }
+  throw UsageError{"\"" + text + "\" is not a code (" +
+                   (hexadecimal ? "hexadecimal digits, or 0x and hexadecimal digits)"
+                                : "decimal digits, or 0x and hexadecimal digits)")};
+}
+
+std::vector<ScriptLine> ReadScript(const std::string& text) {
+  std::vector<ScriptLine> lines;
+  std::istringstream in(text);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (char c : line) {
+      if (!quoted && c == '#') break;
+      if (c == '"') {
+        quoted = !quoted;
+        inWord = true;
+      } else if (!quoted && (c == ' ' || c == '\t' || c == '\r')) {
+        if (inWord) words.push_back(word);
+        word.clear();
+        inWord = false;
+      } else {
+        word.push_back(c);
+        inWord = true;
+      }
+    }
+    if (quoted) throw UsageError{"line " + std::to_string(number) + ": a quote is not closed"};
+    if (inWord) words.push_back(word);
+    if (!words.empty()) lines.push_back({number, std::move(words)});
+  }
+  return lines;
+}
+
+}  // namespace kt::cli

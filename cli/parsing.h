@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the command line and scripts say, read into plain values. Knows no generation.
+namespace kt::cli {
+
+/// Exit statuses.
+inline constexpr int kSuccess = 0;
+inline constexpr int kConnectionFailure = 1;
+inline constexpr int kUsageError = 2;
+inline constexpr int kRuntimeError = 3;
+inline constexpr int kInterrupted = 130;
+
+/// @brief A usage error: a value or a line the companion cannot take. Nothing is sent.
+struct UsageError {
+  std::string message;
+};
+
+/// The power-down code of a mode name: normal, 100k, tri-state, 1k, or the Linux IIO ABI's
+/// 100kohm_to_gnd, three_state, 1kohm_to_gnd. Raises UsageError for anything else.
+std::int32_t PowerDownCode(const std::string& name);
+
+/// The names the option accepts, for help texts.
+std::vector<std::string> PowerDownNames();
+
+/// A duration such as 10ms, 2s, 500us or 1.5min. Raises UsageError.
+std::chrono::nanoseconds ParseDuration(const std::string& text);
+
+/// A code bound of a sweep: 0x-prefixed hexadecimal, or a number in the entry format.
+/// Raises UsageError for text that is neither.
+std::int64_t ParseCode(const std::string& text, bool hexadecimal);
+
+/// @brief One line of a script, split into words (double quotes group words).
+struct ScriptLine {
+  int number;
+  std::vector<std::string> words;
+};
+
+/// The commands of a script: blank lines and # comments dropped. Raises UsageError naming
+/// the line for a quote left open.
+std::vector<ScriptLine> ReadScript(const std::string& text);
+
+}  // namespace kt::cli

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: MIT
+// ktdac run as a user runs it, against the simulated board; what reached the board is read
+// from the board's trace.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "tests/test_support.h"
+
+extern char** environ;
+
+namespace kt::cli {
+namespace {
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+std::string Read(const std::string& file) {
+  std::ifstream in(file);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  std::vector<char*> argv;
+  const std::string program = test::BesideProgram("ktdac");
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t child = 0;
+  EXPECT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return child;
+}
+
+int Wait(pid_t child) {
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+Result Ktdac(const std::vector<std::string>& args) {
+  const std::string out = test::WriteTempFile("out", "");
+  const std::string err = test::WriteTempFile("err", "");
+  const int status = Wait(Start(args, out, err));
+  return {status, Read(out), Read(err)};
+}
+
+TEST(Ktdac, SetSendsWhatTheUpdateSendsForEachDeviceAndMode) {
+  struct Row {
+    std::vector<std::string> args;
+    int value, index;
+    const char* box;
+  };
+  const Row rows[] = {
+      {{"--device", "KT310", "--power-down", "tri-state", "1234"}, 0x1234, 0x1801, "1234"},
+      {{"--device", "KT300", "--power-down", "1k", "1234"}, 0xD234, 0x1000, "1234"},
+      {{"--device", "KT300", "--power-down", "three_state", "4000"}, 0x7FFF, 0x1000, "3FFF"},
+      {{"--device", "KT313", "--power-down", "100kohm_to_gnd", "--format", "dec", "70000"},
+       0xFFFF,
+       0x1802,
+       "65535"},
+      {{"--device", "KT311", "--power-down", "100k", "FFFFFFFF"}, 0x0000, 0x1802, "0000"},
+      {{"--device", "KT312", "--format", "dec", "12.5"}, 0x000C, 0x1800, "12"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    test::Trace trace;
+    std::vector<std::string> args{"set"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result result = Ktdac(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto frames = trace.Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]["value"], row.value);
+    EXPECT_EQ(frames[0]["index"], row.index);
+    EXPECT_EQ(result.out.substr(0, result.out.find(' ')), row.box);
+  }
+}
+
+TEST(Ktdac, SetPrintsTheIdealOutputOrThePowerDownState) {
+  const Result result = Ktdac({"set", "--vref", "2.5", "8000", "--power-down", "normal"});
+  EXPECT_NE(result.out.find("output 1.250000 V"), std::string::npos) << result.out;
+  const Result off = Ktdac({"set", "--vref", "2.5", "--power-down", "1k", "8000"});
+  EXPECT_NE(off.out.find("power-down, 1 kOhm to GND"), std::string::npos) << off.out;
+}
+
+TEST(Ktdac, SweepsAWhole14BitRangeInOrderWithNothingLostOrRepeated) {
+  test::Trace trace;
+  const std::string csv = test::WriteTempFile("sweep.csv", "");
+  const Result result =
+      Ktdac({"sweep", "--device", "KT300", "--from", "0", "--to", "0x3FFF", "--csv", csv});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto frames = trace.Frames();
+  ASSERT_EQ(frames.size(), 16384u);
+  for (std::size_t code = 0; code < frames.size(); ++code) {
+    ASSERT_EQ(frames[code]["value"], code);
+    ASSERT_EQ(frames[code]["index"], 0x1000);
+  }
+  const std::string rows = Read(csv);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 16385);
+  const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
+  EXPECT_EQ(last.substr(0, 23), "16383,16383,16383,4096,");
+}
+
+TEST(Ktdac, CtrlCStopsASweepAfterTheFrameInHand) {
+  test::Trace trace;
+  const std::string csv = test::WriteTempFile("interrupted.csv", "");
+  const pid_t child =
+      Start({"sweep", "--from", "0", "--to", "0xFFFF", "--dwell", "2ms", "--csv", csv},
+            test::WriteTempFile("out", ""), test::WriteTempFile("err", ""));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (trace.Frames().size() < 50 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(child, SIGINT);
+  EXPECT_EQ(Wait(child), 130);
+  const auto frames = trace.Frames();
+  ASSERT_GE(frames.size(), 50u);
+  ASSERT_LT(frames.size(), 65536u);
+  const std::string rows = Read(csv);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(rows.begin(), rows.end(), '\n')),
+            frames.size() + 1);
+  const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
+  EXPECT_EQ(last.substr(0, last.find(',')), std::to_string(frames.back()["value"].get<int>()));
+}
+
+TEST(Ktdac, ScriptsRunInOrderAndStopAtTheLineThatFails) {
+  struct Row {
+    const char* script;
+    int status;
+    const char* says;
+    std::size_t frames;
+  };
+  const Row rows[] = {
+      {"# bench\nset 1\nwait 1ms\nsweep --from 0 --to 2\nraw --bits 16 --data AB # one\n", 0, "",
+       5},
+      {"set 1\nfrobnicate 3\n", 2, ":2: \"frobnicate\" is not a command", 0},
+      {"set 1\n\nset --device KT999 1\n", 2, ":3: --device: KT999 not in", 0},
+      {"set 1\nsweep --from 0 --to 0x10000\n", 2, ":2: --to 0x10000 is beyond", 0},
+      {"set 1\nraw --bits 99999 --data 1\n", 2, ":2: frame length 99999 is outside", 0},
+      {"set \"1\n", 2, "line 1: a quote is not closed", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.script);
+    test::Trace trace;
+    const Result result = Ktdac({"run", test::WriteTempFile("script.txt", row.script)});
+    EXPECT_EQ(result.status, row.status) << result.err;
+    EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
+    EXPECT_EQ(trace.Frames().size(), row.frames);
+  }
+}
+
+TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
+  struct Row {
+    std::vector<std::string> args;
+    const char* environment;
+    int status;
+    const char* says;
+  };
+  const std::string corrupt = test::WriteTempFile("corrupt.hex", ":00\n");
+  const Row rows[] = {
+      {{"list"}, "", 0, ""},
+      {{"set", "1"}, "KT_SIM_BOARDS=0", 1, "Communication Failure - Check USB connections"},
+      {{"--firmware", corrupt, "set", "1"}, "", 1, "status -3"},
+      {{"set", "zz"}, "", 2, "value \"zz\""},
+      {{"sweep", "--from", "0", "--to", "10", "--step", "0"}, "", 2, "--step must not be 0"},
+      {{"sweep", "--from", "0", "--to", "1", "--dwell", "soon"}, "", 2, "is not a duration"},
+      {{"raw", "--bits", "24", "--data", "123456789"}, "", 2, "more than eight"},
+      {{"--no-such-option", "list"}, "", 2, ""},
+      {{"--generation", "1", "--library", "/x.so", "set", "1"}, "", 2, "--library replaces"},
+      {{"--library", "/nonexistent/libX.so", "set", "1"},
+       "",
+       3,
+       "cannot load library /nonexistent/libX.so"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    const std::string text = row.environment;
+    const auto cut = text.find('=');
+    std::optional<test::ScopedEnv> env;
+    if (cut != std::string::npos) env.emplace(text.substr(0, cut).c_str(), text.substr(cut + 1));
+    const Result result = Ktdac(row.args);
+    EXPECT_EQ(result.status, row.status) << result.err;
+    EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
+  }
+}
+
+TEST(Ktdac, GenerationOneSendsThroughTheFirstGenerationLibrary) {
+  test::Trace trace;
+  const Result result = Ktdac({"--generation", "1", "set", "--device", "KT300", "1234"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(trace.Entries(), (std::vector<std::string>{"InitLink", "LinkControl"}));
+}
+
+}  // namespace
+}  // namespace kt::cli

@@ -15,17 +15,6 @@
 
 namespace {
 
-class Entry : public kt::dac::EntryView {
- public:
-  std::string EntryText() const override { return text; }
-  void SetEntryText(const std::string& t) override { text = t; }
-  void FocusEntry() override {}
-  std::string FormatCaption() const override { return caption; }
-  void SetFormatCaption(const std::string& c) override { caption = c; }
-  std::string text;
-  std::string caption = kt::kHexFormat;
-};
-
 kt::AppState& Connected() {
   static kt::AppState app = [] {
     kt::AppState state;
@@ -41,10 +30,9 @@ kt::AppState& Connected() {
 void BM_Update(benchmark::State& state, const char* format, const char* typed) {
   kt::AppState& app = Connected();
   app.EntryFormat = format;
-  Entry entry;
-  entry.caption = format;
+  kt::dac::TextEntry entry("", format);
   for (auto _ : state) {
-    entry.text = typed;
+    entry.Text = typed;
     benchmark::DoNotOptimize(kt::dac::RunUpdate(app, entry));
   }
   state.SetItemsProcessed(state.iterations());
@@ -105,11 +93,11 @@ long PeakKilobytes() {
 void BM_PeakMemory100kUpdates(benchmark::State& state) {
   kt::AppState& app = Connected();
   app.EntryFormat = kt::kHexFormat;
-  Entry entry;
+  kt::dac::TextEntry entry;
   long after10k = 0;
   for (auto _ : state) {
     for (int i = 0; i < 100'000; ++i) {
-      entry.text = kt::dac::HexText(i * 7919 % 0x1FFFF);
+      entry.Text = kt::dac::HexText(i * 7919 % 0x1FFFF);
       kt::dac::ChoosePowerDown(app, entry, i % 4);
       if (i == 9'999) after10k = PeakKilobytes();
     }

@@ -28,18 +28,6 @@ namespace {
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int) { interrupted = 1; }
 
-/// @brief The entry box and format button the update works on, without a window.
-class Entry : public dac::EntryView {
- public:
-  std::string EntryText() const override { return text; }
-  void SetEntryText(const std::string& t) override { text = t; }
-  void FocusEntry() override {}
-  std::string FormatCaption() const override { return caption; }
-  void SetFormatCaption(const std::string& c) override { caption = c; }
-  std::string text;
-  std::string caption;
-};
-
 const dac::DeviceProfile& Device(const std::string& label) {
   for (const auto& device : dac::DeviceTable)
     if (label == device.Label) return device;
@@ -192,10 +180,9 @@ int Session::Run(const Command& command) {
 int Session::Set(const SetCommand& command) {
   Choose(command.Dac);
   const std::int32_t code = PowerDownCode(command.Dac.PowerDown);
-  Entry entry;
-  entry.caption = app_.EntryFormat;
+  dac::TextEntry entry("", app_.EntryFormat);
   for (const auto& value : command.Values) {
-    entry.text = value;
+    entry.Text = value;
     // Exactly the update a power-down choice runs: read, clamp, normalise, compose, send.
     const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
     if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
@@ -207,7 +194,7 @@ int Session::Set(const SetCommand& command) {
                                        *command.Vref * data / std::ldexp(1.0, app_.DataBits))
                          : fmt::format("  output: power-down, {}", ModeCaption(code));
     }
-    fmt::print(out_, "{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.text,
+    fmt::print(out_, "{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.Text,
                static_cast<std::uint32_t>(app_.DacWord), static_cast<std::uint32_t>(request.value),
                static_cast<std::uint32_t>(request.index), output);
   }
@@ -234,13 +221,12 @@ int Session::Sweep(const SweepCommand& command) {
   interrupted = 0;
   const auto previous = std::signal(SIGINT, OnInterrupt);
   const auto start = std::chrono::steady_clock::now();
-  Entry entry;
-  entry.caption = app_.EntryFormat;
+  dac::TextEntry entry("", app_.EntryFormat);
   std::int64_t sent = 0;
   for (int pass = 0; pass < command.Repeat && !interrupted; ++pass) {
     for (std::int64_t i = 0; i < perPass && !interrupted; ++i) {
       const auto value = static_cast<std::int32_t>(from + i * step);
-      entry.text = hex ? dac::HexText(value) : dac::DecimalText(value);
+      entry.Text = hex ? dac::HexText(value) : dac::DecimalText(value);
       const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
       if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
       const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "core/app_state.h"
 
@@ -18,6 +19,24 @@ class EntryView {
   virtual void FocusEntry() = 0;
   [[nodiscard]] virtual std::string FormatCaption() const = 0;
   virtual void SetFormatCaption(const std::string& caption) = 0;
+};
+
+/// @brief The entry box and format button without a window: the text and the caption as
+/// plain strings, for the console programs and the tests.
+class TextEntry : public EntryView {
+ public:
+  explicit TextEntry(std::string text = "0", std::string caption = "Hex")
+      : Text(std::move(text)), Caption(std::move(caption)) {}
+
+  [[nodiscard]] std::string EntryText() const override { return Text; }
+  void SetEntryText(const std::string& text) override { Text = text; }
+  void FocusEntry() override { ++Focused; }
+  [[nodiscard]] std::string FormatCaption() const override { return Caption; }
+  void SetFormatCaption(const std::string& caption) override { Caption = caption; }
+
+  std::string Text;
+  std::string Caption;
+  int Focused = 0;  ///< how often the focus was put into the box
 };
 
 /// @brief How an update or a format switch ended.

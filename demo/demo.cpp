@@ -17,20 +17,6 @@
 
 namespace {
 
-/// @brief The entry box and format button of a window that is not there.
-class ConsoleEntry : public kt::dac::EntryView {
- public:
-  std::string EntryText() const override { return text_; }
-  void SetEntryText(const std::string& text) override { text_ = text; }
-  void FocusEntry() override {}
-  std::string FormatCaption() const override { return caption_; }
-  void SetFormatCaption(const std::string& caption) override { caption_ = caption; }
-
- private:
-  std::string text_ = "0";
-  std::string caption_ = kt::kHexFormat;
-};
-
 struct Step {
   const char* Device;
   const char* Typed;
@@ -48,7 +34,7 @@ constexpr Step kSteps[] = {
 int main() {
   kt::AppState app;
   kt::SetStartDefaults(app);
-  ConsoleEntry entry;
+  kt::dac::TextEntry entry;
   try {
     std::printf("Board library: %s\n", kt::link::BoardLibraryFile().c_str());
     kt::dac::SelectDevice(app, kt::dac::DeviceTable[1]);
@@ -63,7 +49,7 @@ int main() {
       for (const auto& device : kt::dac::DeviceTable)
         if (std::string(device.Label) == step.Device) kt::dac::SelectDevice(app, device);
       if (step.ToggleFirst) kt::dac::ToggleFormat(app, entry);
-      entry.SetEntryText(step.Typed);
+      entry.Text = step.Typed;
       const auto& mode = kt::dac::kPowerDownModes[static_cast<std::size_t>(step.PowerDownOption)];
       const auto outcome = kt::dac::ChoosePowerDown(app, entry, mode.Code);
       std::printf("%-5s %s %-8s %-16s -> ", step.Device, app.EntryFormat.c_str(), step.Typed,
@@ -74,7 +60,7 @@ int main() {
       }
       const auto request = kt::link::PackFrame(app.FrameBits, app.DacWord);
       std::printf("box \"%s\", word 0x%06X, request 0x%02X value 0x%04X index 0x%04X, status %d\n",
-                  entry.EntryText().c_str(), static_cast<unsigned>(app.DacWord),
+                  entry.Text.c_str(), static_cast<unsigned>(app.DacWord),
                   kt::link::kSpiFrameRequest, static_cast<unsigned>(request.value),
                   static_cast<unsigned>(request.index), app.LinkStatus);
     }

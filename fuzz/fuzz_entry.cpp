@@ -20,18 +20,6 @@
 
 namespace {
 
-class Entry : public kt::dac::EntryView {
- public:
-  std::string EntryText() const override { return text; }
-  void SetEntryText(const std::string& t) override { text = t; }
-  void FocusEntry() override { focused = true; }
-  std::string FormatCaption() const override { return caption; }
-  void SetFormatCaption(const std::string& c) override { caption = c; }
-  std::string text = "0";
-  std::string caption = kt::kHexFormat;
-  bool focused = false;
-};
-
 std::string trace;
 
 // The frames the board received since the trace was last emptied.
@@ -76,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!kt::link::ConnectionSucceeded(kt::link::ConnectAndLoadFirmware(state))) std::abort();
     return state;
   }();
-  Entry view;
-  view.caption = app.EntryFormat;
+  kt::dac::TextEntry view("0", app.EntryFormat);
   std::size_t at = 0;
   auto next = [&]() -> std::uint8_t { return at < size ? data[at++] : 0; };
 
@@ -93,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       updated = true;
     } else if (op == 2) {
       const std::size_t length = next() % 12;
-      view.text.clear();
+      view.Text.clear();
       for (std::size_t i = 0; i < length && at < size; ++i)
-        view.text.push_back(static_cast<char>(next()));
+        view.Text.push_back(static_cast<char>(next()));
     } else if (op == 3) {
       outcome = kt::dac::RunUpdate(app, view);
       updated = true;
@@ -103,18 +90,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       outcome = kt::dac::ToggleFormat(app, view);
       if (!Frames().empty()) std::abort();
     }
-    if (view.caption != app.EntryFormat) std::abort();
+    if (view.Caption != app.EntryFormat) std::abort();
     if (!updated) continue;
 
     const auto frames = Frames();
     const std::int32_t max = (1 << app.DataBits) - 1;
     if (!outcome.Trapped.empty()) {
-      if (!view.text.empty() || !frames.empty() || outcome.Sent || !view.focused) std::abort();
-      view.focused = false;
+      if (!view.Text.empty() || !frames.empty() || outcome.Sent || view.Focused != 1) std::abort();
+      view.Focused = 0;
       continue;
     }
     std::int32_t value = 0;
-    if (!IsNormalised(view.text, app.EntryFormat, max, value)) std::abort();
+    if (!IsNormalised(view.Text, app.EntryFormat, max, value)) std::abort();
     if (!outcome.Sent || frames.size() != 1) std::abort();
     const std::int32_t word = frames[0]["word"];
     if (word != ((app.PowerDownCode << app.DataBits) | value)) std::abort();

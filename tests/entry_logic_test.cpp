@@ -92,17 +92,17 @@ TEST_P(Update, NormalisesTheBoxAndSendsOneFrame) {
   app.EntryFormat = row.format;
   app.PowerDownCode = row.powerDown;
   app.DacWord = 0x2222;  // the previous frame word
-  test::FakeEntry box(row.entry, row.format);
+  TextEntry box(row.entry, row.format);
   test::Trace trace;
 
   const EntryOutcome outcome = RunUpdate(app, box);
 
-  EXPECT_EQ(box.text, row.box);
+  EXPECT_EQ(box.Text, row.box);
   const auto frames = trace.Frames();
   if (row.sent) {
     EXPECT_TRUE(outcome.Sent);
     EXPECT_TRUE(outcome.Trapped.empty()) << outcome.Trapped;
-    EXPECT_EQ(box.focused, 0);
+    EXPECT_EQ(box.Focused, 0);
     EXPECT_EQ(app.DacWord, *row.sent);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0]["word"], *row.sent);
@@ -112,12 +112,12 @@ TEST_P(Update, NormalisesTheBoxAndSendsOneFrame) {
   } else {
     EXPECT_FALSE(outcome.Sent);
     EXPECT_FALSE(outcome.Trapped.empty());
-    EXPECT_EQ(box.focused, 1);
+    EXPECT_EQ(box.Focused, 1);
     EXPECT_EQ(app.DacWord, 0x2222) << "a conversion error leaves the previous word";
     EXPECT_TRUE(frames.empty());
   }
   EXPECT_EQ(app.EntryFormat, row.format);
-  EXPECT_EQ(box.caption, row.format);
+  EXPECT_EQ(box.Caption, row.format);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Update, ::testing::ValuesIn(kUpdateRows), [](const auto& info) {
@@ -127,13 +127,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, Update, ::testing::ValuesIn(kUpdateRows), [](cons
 
 TEST(UpdateSequence, EmptiedBoxSendsZeroNextAndPowerDownResendsTheBox) {
   AppState app = Connected("KT310");
-  test::FakeEntry box("zz", "Hex");
+  TextEntry box("zz", "Hex");
   test::Trace trace;
   RunUpdate(app, box);
-  EXPECT_EQ(box.text, "");
+  EXPECT_EQ(box.Text, "");
   ChoosePowerDown(app, box, 1);  // the empty box reads as 0000
-  EXPECT_EQ(box.text, "0000");
-  box.text = "1234";
+  EXPECT_EQ(box.Text, "0000");
+  box.Text = "1234";
   ChoosePowerDown(app, box, 3);
   ChoosePowerDown(app, box, 0);
   const auto frames = trace.Frames();
@@ -147,11 +147,11 @@ TEST(UpdateSequence, EmptiedBoxSendsZeroNextAndPowerDownResendsTheBox) {
 TEST(UpdateSequence, UnknownFormatDoesNothing) {
   AppState app = Connected("KT310");
   app.EntryFormat = "hex";  // compared case-sensitively
-  test::FakeEntry box("12", "hex");
+  TextEntry box("12", "hex");
   test::Trace trace;
   const EntryOutcome outcome = RunUpdate(app, box);
   EXPECT_FALSE(outcome.Sent);
-  EXPECT_EQ(box.text, "12");
+  EXPECT_EQ(box.Text, "12");
   EXPECT_TRUE(trace.Frames().empty());
 }
 
@@ -178,15 +178,15 @@ TEST_P(Toggle, ConvertsWithoutClampingOrSending) {
   const ToggleRow& row = GetParam();
   AppState app = Connected("KT310");
   app.EntryFormat = row.caption;
-  test::FakeEntry box(row.entry, row.caption);
+  TextEntry box(row.entry, row.caption);
   test::Trace trace;
 
   const EntryOutcome outcome = ToggleFormat(app, box);
 
-  EXPECT_EQ(box.caption, row.after);
+  EXPECT_EQ(box.Caption, row.after);
   EXPECT_EQ(app.EntryFormat, row.after);
-  EXPECT_EQ(box.text, row.box);
-  EXPECT_EQ(box.focused, std::string(row.box).empty() ? 1 : 0);
+  EXPECT_EQ(box.Text, row.box);
+  EXPECT_EQ(box.Focused, std::string(row.box).empty() ? 1 : 0);
   EXPECT_EQ(outcome.Trapped.empty(), !std::string(row.box).empty());
   EXPECT_FALSE(outcome.Sent);
   EXPECT_TRUE(trace.Records().empty());

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "dac/entry_logic.h"
-
 namespace kt::test {
 
 /// @brief Sets an environment variable for the life of the object, then restores it.
@@ -39,23 +37,6 @@ class Trace {
  private:
   std::string file_;
   ScopedEnv env_;
-};
-
-/// @brief The main window's entry box and format button, as the logic sees them.
-class FakeEntry : public dac::EntryView {
- public:
-  FakeEntry(std::string text, std::string caption)
-      : text(std::move(text)), caption(std::move(caption)) {}
-
-  std::string EntryText() const override { return text; }
-  void SetEntryText(const std::string& t) override { text = t; }
-  void FocusEntry() override { ++focused; }
-  std::string FormatCaption() const override { return caption; }
-  void SetFormatCaption(const std::string& c) override { caption = c; }
-
-  std::string text;
-  std::string caption;
-  int focused = 0;
 };
 
 /// The folder of the test program, where the build puts SPI.hex and the board libraries.

@@ -71,8 +71,12 @@ std::string ToSingleByte(const std::string& utf8) {
     const int width = (IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size()) ? 2 : 1;
     char bytes[8];
     BOOL usedDefault = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &wide[i], width, bytes,
-                                      sizeof bytes, nullptr, &usedDefault);
+    // A system set to UTF-8 as its ANSI code page takes neither flags nor the default-char
+    // report; there every character beyond ASCII is more than one byte and so refused.
+    const bool utf8CodePage = GetACP() == CP_UTF8;
+    const int n =
+        WideCharToMultiByte(CP_ACP, utf8CodePage ? 0 : WC_NO_BEST_FIT_CHARS, &wide[i], width, bytes,
+                            sizeof bytes, nullptr, utf8CodePage ? nullptr : &usedDefault);
     if (n != 1 || usedDefault) {
       throw Error("character '" + WideToUtf8(wide.substr(i, width)) +
                   "' has no single-byte code in the ANSI code page: " + utf8);

@@ -8,14 +8,7 @@ set(kt_faults ${PROJECT_BINARY_DIR}/faults)
 set(kt_fault_boardlink ${kt_faults}/g2-library/libCVR_BOARDLINK.so)
 
 foreach(gen 1 2)
-  add_executable(kt_fault_scenario_g${gen} window_test_main.cpp window_support.h
-                 window_support.cpp fault_scenario_test.cpp)
-  target_link_libraries(kt_fault_scenario_g${gen} PRIVATE kt_windows_g${gen} kt_version_g${gen}
-                        kt_test_support_g${gen} Qt6::Test)
-  target_compile_definitions(kt_fault_scenario_g${gen} PRIVATE
-                             "KT_APPLICATION_TITLE=\"${kt_titles_g${gen}}\"")
-  kt_program_runpath(kt_fault_scenario_g${gen})
-  add_dependencies(kt_fault_scenario_g${gen} kt_firmware)
+  kt_window_test_program(kt_fault_scenario_g${gen} ${gen} fault_scenario_test.cpp)
 endforeach()
 # Linked before the binding's own path, which is then left out.
 target_sources(kt_fault_scenario_g2 PRIVATE ${PROJECT_SOURCE_DIR}/link/boardlink_path.cpp)

@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   while (at < size) {
     std::remove(trace.c_str());
+    view.Focused = 0;
     const std::uint8_t op = next() % 5;
     kt::dac::EntryOutcome outcome;
     bool updated = false;
@@ -88,7 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       updated = true;
     } else {
       outcome = kt::dac::ToggleFormat(app, view);
-      if (!Frames().empty()) std::abort();
+      if (!Frames().empty() || outcome.Sent) std::abort();
+      // A text that cannot be converted is trapped as an update's: box emptied, focus in it.
+      if (!outcome.Trapped.empty() && (!view.Text.empty() || view.Focused != 1)) std::abort();
     }
     if (view.Caption != app.EntryFormat) std::abort();
     if (!updated) continue;
@@ -97,7 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t max = (1 << app.DataBits) - 1;
     if (!outcome.Trapped.empty()) {
       if (!view.Text.empty() || !frames.empty() || outcome.Sent || view.Focused != 1) std::abort();
-      view.Focused = 0;
       continue;
     }
     std::int32_t value = 0;

@@ -1,25 +1,39 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Runs a cross-built Windows test program under Wine, the way CTest's emulator does:
-#   tools/wine-run.sh BUILD/bin/PROGRAM.exe [arguments]
-# The first run makes a fresh 32-bit prefix beside the build's bin/ folder and lays out what
-# the tests expect there: the second-generation library at its fixed path, the registry
-# values of tests/data/wine-registry.reg (32-bit view), and a program in a folder with blanks.
+#   tools/wine-run.sh win32|win64 BUILD/bin/PROGRAM.exe [arguments]
+# The first run makes a fresh prefix of that width beside the build's bin/ folder and lays
+# out what the tests expect there: the second-generation library at its fixed path, the
+# registry values of tests/data/wine-registry.reg (in the program's own registry view), and
+# a program in a folder with blanks. Each width has its own loader, called directly: Debian's
+# /usr/bin/wine prefers the 32-bit one whenever it is installed.
 set -euo pipefail
+arch=$1
+shift
 program=$1
+case "$arch" in
+  win32) loader=/usr/lib/wine/wine view=32 ;;
+  win64) loader=/usr/lib/wine/wine64 view=64 ;;
+  *) echo "wine-run: unknown architecture '$arch' (win32 or win64)" >&2; exit 2 ;;
+esac
+if [ ! -x "$loader" ]; then
+  echo "wine-run: $loader is missing; tools/install-deps.sh $([ "$view" = 32 ] && echo "--wine32" || echo "--wine") installs it" >&2
+  exit 2
+fi
 bin=$(cd "$(dirname "$program")" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${KT_WINEPREFIX:-$(dirname "$bin")/wineprefix}
-export WINEARCH=win32 WINEDEBUG=-all
-# Wine picks its ANSI code page from the locale's language: English gives 1252.
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+export WINEARCH=$arch WINEDEBUG=-all WINELOADER=$loader
+# Wine picks its ANSI code page from the locale's language: English gives 1252. Set for Wine
+# alone, so that this shell does not complain where the locale is not generated.
+wine() { env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 "$loader" "$@"; }
 
 (
   flock 9
   if [ ! -f "$WINEPREFIX/.kt-ready" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wine reg import "$source_dir/tests/data/wine-registry.reg" /reg:32 >/dev/null 2>&1
+    wine wineboot -i >/dev/null 2>&1
+    wine reg import "$source_dir/tests/data/wine-registry.reg" "/reg:$view" >/dev/null 2>&1
     touch "$WINEPREFIX/.kt-ready"
   fi
   drivers="$WINEPREFIX/drive_c/Program Files/Corvane/USB Drivers"
@@ -31,4 +45,4 @@ export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
   fi
 ) 9>"$(dirname "$bin")/wineprefix.lock"
 
-exec wine "$@"
+exec env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 "$loader" "$@"

@@ -8,9 +8,9 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "dac/device_form.h"
-#include "windows/application.h"
-#include "windows/forms.h"
+#include "qt/device_form.h"
+#include "qt/application.h"
+#include "qt/forms.h"
 
 extern char** environ;
 

@@ -3,9 +3,9 @@
 // start-up benchmark times this process from its start to its end.
 #include <QTest>
 
-#include "dac/device_form.h"
-#include "windows/application.h"
-#include "windows/forms.h"
+#include "qt/device_form.h"
+#include "qt/application.h"
+#include "qt/forms.h"
 
 int main(int argc, char** argv) {
   kt::ui::Application application(argc, argv, QStringLiteral("KT310(version2)"));

@@ -17,11 +17,11 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "dac/device_form.h"
-#include "dac/main_form.h"
+#include "qt/device_form.h"
+#include "qt/main_form.h"
 #include "tests/test_support.h"
 #include "tests/window_support.h"
-#include "windows/forms.h"
+#include "qt/forms.h"
 
 namespace kt::ui {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "windows/application.h"
+#include "qt/application.h"
 
 #ifndef KT_APPLICATION_TITLE
 #error "KT_APPLICATION_TITLE must name the program under test"

@@ -15,15 +15,14 @@
 #include <filesystem>
 #include <functional>
 
-#include "dac/device_form.h"
-#include "dac/main_form.h"
+#include "qt/device_form.h"
+#include "qt/main_form.h"
 #include "tests/fake_registry.h"
 #include "tests/test_support.h"
 #include "tests/window_support.h"
-#include "windows/about_form.h"
-#include "windows/forms.h"
-#include "windows/program_end.h"
-#include "windows/spi_form.h"
+#include "qt/about_form.h"
+#include "qt/forms.h"
+#include "qt/spi_form.h"
 
 namespace kt::ui {
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "dac/main_form.h"
+#include "qt/main_form.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -10,54 +10,55 @@
 #include <QRadioButton>
 
 #include "dac/power_down.h"
-#include "windows/controls.h"
-#include "windows/forms.h"
-#include "windows/look.h"
-#include "windows/program_end.h"
+#include "forms/design.h"
+#include "qt/controls.h"
+#include "qt/forms.h"
+#include "qt/look.h"
+#include "qt/message_box.h"
 
 namespace kt::ui {
 
-MainForm::MainForm(AppState& app) : app_(app) {
+namespace design = forms::design::main;
+
+MainForm::MainForm(AppState& app) : logic_(app, Windows(), *this) {
   setObjectName(QStringLiteral("MainForm"));
-  setWindowTitle(QStringLiteral("KT31X / KT300"));
+  setWindowTitle(QString::fromLatin1(design::kCaption));
   setWindowIcon(ProgramIcon());
   setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 
-  MnuFile = menuBar()->addMenu(QStringLiteral("&File"));
-  MnuAbout = MnuFile->addAction(QStringLiteral("About"));
+  MnuFile = menuBar()->addMenu(QString::fromLatin1(design::kMenuFile));
+  MnuAbout = MnuFile->addAction(QString::fromLatin1(design::kMenuAbout));
   MnuLine = MnuFile->addSeparator();
-  MnuExit = MnuFile->addAction(QStringLiteral("E&xit"));
+  MnuExit = MnuFile->addAction(QString::fromLatin1(design::kMenuExit));
 
   auto* client = new QWidget(this);
   ApplyBlueLook(*client);
-  client->setFixedSize(Twips(0, 0, 3615, 4185).size());
+  client->setFixedSize(Twips(design::kClient).size());
   setCentralWidget(client);
 
-  Frame1 = new QGroupBox(QStringLiteral("Select Power Down Mode"), client);
-  Frame1->setGeometry(Twips(120, 120, 3375, 1995));
-  // On screen the modes stand in the order Normal, Tri - State, 100 kOhm, 1 kOhm.
-  const int row[] = {0, 2, 1, 3};
+  Frame1 = new QGroupBox(QString::fromLatin1(design::kFrame1), client);
+  Frame1->setGeometry(Twips(design::kFrame1Place));
   std::array<QRadioButton**, 4> options{&Option1, &Option2, &Option3, &Option4};
   for (std::size_t i = 0; i < options.size(); ++i) {
     auto* option = new QRadioButton(QString::fromLatin1(dac::kPowerDownModes[i].Caption), Frame1);
-    option->setGeometry(Twips(240, 360 + row[i] * 360, 3015, 315));
+    option->setGeometry(Twips(design::OptionPlace(i)));
     *options[i] = option;
   }
-  Frame2 = new QGroupBox(QStringLiteral("Enter DAC Data"), client);
-  Frame2->setGeometry(Twips(120, 2235, 3375, 1830));
-  Text1 = new QLineEdit(QStringLiteral("0"), Frame2);
-  Text1->setGeometry(Twips(240, 420, 1935, 465));
+  Frame2 = new QGroupBox(QString::fromLatin1(design::kFrame2), client);
+  Frame2->setGeometry(Twips(design::kFrame2Place));
+  Text1 = new QLineEdit(QString::fromLatin1(design::kText1), Frame2);
+  Text1->setGeometry(Twips(design::kText1Place));
   Text1->setPalette(QPalette());  // the platform's own text-box colours
-  Text1->setFont(SansSerif(12));
-  Command1 = new QPushButton(QStringLiteral("Hex"), Frame2);
-  Command1->setGeometry(Twips(2295, 420, 960, 465));
-  Command2 = new QPushButton(QStringLiteral("Update DAC"), Frame2);
-  Command2->setGeometry(Twips(870, 1095, 1635, 495));
-  for (QGroupBox* frame : {Frame1, Frame2}) frame->setFont(SansSerif(9.75));
+  Text1->setFont(SansSerif(design::kTextPoints));
+  Command1 = new QPushButton(QString::fromLatin1(design::kCommand1), Frame2);
+  Command1->setGeometry(Twips(design::kCommand1Place));
+  Command2 = new QPushButton(QString::fromLatin1(design::kCommand2), Frame2);
+  Command2->setGeometry(Twips(design::kCommand2Place));
+  for (QGroupBox* frame : {Frame1, Frame2}) frame->setFont(SansSerif(design::kFramePoints));
   for (QRadioButton* option : {Option1, Option2, Option3, Option4})
-    option->setFont(SansSerif(9.75));
+    option->setFont(SansSerif(design::kFramePoints));
   for (QPushButton* button : {Command1, Command2}) {
-    button->setFont(SansSerif(8.25));
+    button->setFont(SansSerif(design::kButtonPoints));
     button->setAutoDefault(false);
     button->setPalette(QPalette());
   }
@@ -77,38 +78,21 @@ MainForm::MainForm(AppState& app) : app_(app) {
   Form_Load();
 }
 
-void MainForm::Form_Load() {
-  Option1->setChecked(true);
-  Option1->setFocus();
+std::array<QRadioButton*, 4> MainForm::Options() const {
+  return {Option1, Option2, Option3, Option4};
 }
 
-void MainForm::ChooseMode(std::size_t option) {
-  dac::ChoosePowerDown(app_, *this, dac::kPowerDownModes[option].Code);
+void MainForm::SelectOption(std::size_t option) { Options().at(option)->setChecked(true); }
+
+void MainForm::FocusOption(std::size_t option) { Options().at(option)->setFocus(); }
+
+void MainForm::MsgBox(const std::string& text, int style, const std::string& caption) {
+  ui::MsgBox(this, text, style, caption);
 }
-void MainForm::Option1_Click() { ChooseMode(0); }
-void MainForm::Option2_Click() { ChooseMode(1); }
-void MainForm::Option3_Click() { ChooseMode(2); }
-void MainForm::Option4_Click() { ChooseMode(3); }
-
-void MainForm::Command2_Click() { dac::RunUpdate(app_, *this); }
-
-void MainForm::Text1_KeyPress(std::int16_t& keyAscii) {
-  if (keyAscii == 13) dac::RunUpdate(app_, *this);
-}
-
-void MainForm::Command1_Click() { dac::ToggleFormat(app_, *this); }
-
-void MainForm::MnuAbout_Click() { ShowAbout(); }
-
-void MainForm::MnuExit_Click() { EndProgram(); }
-
-void MainForm::Form_Unload(int&) { EndProgram(); }
 
 void MainForm::closeEvent(QCloseEvent* event) {
-  if (!ProgramEnding()) {
-    int cancel = 0;
-    Form_Unload(cancel);
-  }
+  int cancel = 0;
+  Form_Unload(cancel);  // does nothing while the program is already ending
   event->accept();
 }
 

@@ -6,25 +6,27 @@
 #include <QRect>
 #include <QString>
 
+#include "forms/design.h"
+
 class QWidget;
 
 // The shared look of the program's windows: fixed twip layouts, the blue background with
 // white captions, and bold "MS Sans Serif".
 namespace kt::ui {
 
-/// Twips to the device-independent pixel; Qt scales pixels for high-DPI screens.
-inline constexpr int kTwipsPerPixel = 15;
+using forms::design::kTwipsPerPixel;
 
-/// A rectangle given in twips (left, top, width, height), in pixels.
+/// A rectangle given in twips (left, top, width, height), in pixels; Qt scales pixels for
+/// high-DPI screens.
 constexpr QRect Twips(int left, int top, int width, int height) {
   return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
           height / kTwipsPerPixel};
 }
+constexpr QRect Twips(const forms::design::Twips& place) {
+  return Twips(place.Left, place.Top, place.Width, place.Height);
+}
 
-/// Colours in the 0x00BBGGRR form that the windows' colour values use.
-inline constexpr unsigned kRed = 255;
-inline constexpr unsigned kGreen = 65280;
-inline constexpr unsigned kBlue = 0x00FF0000;
+/// A colour given in the 0x00BBGGRR form.
 QColor FromBgr(unsigned bgr);
 
 /// Bold "MS Sans Serif" at the given size; platforms without it get a metric-close sans.

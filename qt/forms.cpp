@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
-#include "windows/forms.h"
+#include "qt/forms.h"
 
+#include <QApplication>
 #include <QPointer>
 
-#include "core/startup.h"
-#include "dac/device_form.h"
-#include "dac/main_form.h"
-#include "windows/about_form.h"
-#include "windows/look.h"
-#include "windows/program_end.h"
-#include "windows/spi_form.h"
+#include "qt/about_form.h"
+#include "qt/device_form.h"
+#include "qt/look.h"
+#include "qt/main_form.h"
+#include "qt/message_box.h"
+#include "qt/spi_form.h"
 
 namespace kt::ui {
 
@@ -31,19 +31,35 @@ Form& Show(QPointer<Form>& instance, bool centred) {
   return *instance;
 }
 
+/// @brief The Qt windows as the form logic reaches them.
+class QtDesktop : public forms::Desktop {
+ public:
+  void ShowDeviceForm() override { ui::ShowDeviceForm(); }
+  void ShowMainForm() override { ui::ShowMainForm(); }
+  void ShowSpiForm() override { ui::ShowSpiForm(); }
+  void ShowAbout() override { ui::ShowAbout(); }
+  void MsgBox(const std::string& text, int style, const std::string& caption) override {
+    ui::MsgBox(nullptr, text, style, caption);
+  }
+  void Quit(int status) override {
+    // Hiding, unlike closing, runs no window's close handler.
+    for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
+    // Leaves every running event loop, also a message box's.
+    QCoreApplication::exit(status);
+  }
+};
+
+QtDesktop desktop;
+
 }  // namespace
 
 AppState& App() { return state; }
 
-void Main() {
-  SetStartDefaults(state);
-  ShowDeviceForm();
-}
+forms::Desktop& Windows() { return desktop; }
 
-void MainSpiTest() {
-  SetStartDefaults(state);
-  ShowSpiForm();
-}
+void Main() { forms::Main(state, desktop); }
+
+void MainSpiTest() { forms::MainSpiTest(state, desktop); }
 
 DeviceForm& ShowDeviceForm() { return Show(deviceForm, true); }
 MainForm& ShowMainForm() { return Show(mainForm, true); }
@@ -72,7 +88,7 @@ void ResetForms() {
   delete mainForm.data();
   delete deviceForm.data();
   state = AppState{};
-  ResetProgramEnd();
+  forms::ResetProgramEnd();
 }
 
 }  // namespace kt::ui

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "core/app_state.h"
+#include "forms/desktop.h"
+#include "forms/program.h"
 
 namespace kt::ui {
 
@@ -10,8 +12,14 @@ class MainForm;
 class SPIForm;
 class frmAbout;
 
+using forms::ProgramEnding;
+using forms::ProgramExitStatus;
+
 /// The program's one AppState, zero-filled until Main sets the defaults.
 AppState& App();
+
+/// The program's windows, as the form logic reaches them.
+forms::Desktop& Windows();
 
 /// Start-up: the defaults, then the device window, shown modeless.
 void Main();

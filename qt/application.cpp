@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "windows/application.h"
+#include "qt/application.h"
 
 #include <exception>
 
-#include "windows/look.h"
-#include "windows/message_box.h"
-#include "windows/program_end.h"
+#include "forms/program.h"
+#include "qt/forms.h"
+#include "qt/look.h"
 
 namespace kt::ui {
 
@@ -18,10 +18,8 @@ bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
-    // Exceptions must not cross Qt's event loop: report it as the program's end.
-    MsgBox(nullptr, QStringLiteral("Run-time error: %1").arg(QString::fromUtf8(error.what())),
-           kExclamation);
-    EndProgram(kUntrappedErrorStatus);
+    // Exceptions must not cross Qt's event loop.
+    forms::EndOnUntrappedError(Windows(), error);
     return true;
   }
 }

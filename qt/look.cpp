@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "windows/look.h"
+#include "qt/look.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -14,7 +14,7 @@ QColor FromBgr(unsigned bgr) {
 }
 
 QFont SansSerif(double points) {
-  QFont font(QStringLiteral("MS Sans Serif"));
+  QFont font(QString::fromLatin1(forms::design::kFace));
   font.setPointSizeF(points);
   font.setBold(true);
   return font;
@@ -24,14 +24,14 @@ void InstallFontSubstitutes() {
   // Liberation Sans is installed with the program's dependencies; the rest are the usual
   // sans faces of other systems.
   QFont::insertSubstitutions(
-      QStringLiteral("MS Sans Serif"),
+      QString::fromLatin1(forms::design::kFace),
       {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
        QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
 }
 
 void ApplyBlueLook(QWidget& form) {
   QPalette palette = form.palette();
-  palette.setColor(QPalette::Window, FromBgr(kBlue));
+  palette.setColor(QPalette::Window, FromBgr(forms::design::kBlue));
   palette.setColor(QPalette::WindowText, Qt::white);
   form.setPalette(palette);
   form.setAutoFillBackground(true);

@@ -14,7 +14,4 @@ class Application : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 };
 
-/// The exit status of a program ended by an error nobody trapped.
-inline constexpr int kUntrappedErrorStatus = 3;
-
 }  // namespace kt::ui

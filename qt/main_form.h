@@ -2,9 +2,10 @@
 #pragma once
 
 #include <QMainWindow>
+#include <array>
 
 #include "core/app_state.h"
-#include "dac/entry_logic.h"
+#include "forms/main_form_logic.h"
 
 class QAction;
 class QGroupBox;
@@ -16,7 +17,7 @@ class QRadioButton;
 namespace kt::ui {
 
 /// @brief The main control window: power-down mode, DAC code entry and the update.
-class MainForm : public QMainWindow, public dac::EntryView {
+class MainForm : public QMainWindow, public forms::MainView {
  public:
   explicit MainForm(AppState& app);
 
@@ -34,19 +35,23 @@ class MainForm : public QMainWindow, public dac::EntryView {
   QAction* MnuLine;
   QAction* MnuExit;
 
-  void Form_Load();
-  void Option1_Click();
-  void Option2_Click();
-  void Option3_Click();
-  void Option4_Click();
-  void Command2_Click();
-  void Text1_KeyPress(std::int16_t& keyAscii);
-  void Command1_Click();
-  void MnuAbout_Click();
-  void MnuExit_Click();
-  void Form_Unload(int& cancel);
+  void Form_Load() { logic_.Form_Load(); }
+  void Option1_Click() { logic_.Option_Click(0); }
+  void Option2_Click() { logic_.Option_Click(1); }
+  void Option3_Click() { logic_.Option_Click(2); }
+  void Option4_Click() { logic_.Option_Click(3); }
+  void Command2_Click() { logic_.Command2_Click(); }
+  void Text1_KeyPress(std::int16_t& keyAscii) { logic_.Text1_KeyPress(keyAscii); }
+  void Command1_Click() { logic_.Command1_Click(); }
+  void MnuAbout_Click() { logic_.MnuAbout_Click(); }
+  void MnuExit_Click() { logic_.MnuExit_Click(); }
+  void Form_Unload(int& cancel) { logic_.Form_Unload(cancel); }
 
-  // The entry box and format button, as the update and the format switch see them.
+  // forms::MainView: the options, the entry box and the format button.
+  void SelectOption(std::size_t option) override;
+  void FocusOption(std::size_t option) override;
+  void MsgBox(const std::string& text, int style, const std::string& caption) override;
+  void Close() override { close(); }
   std::string EntryText() const override;
   void SetEntryText(const std::string& text) override;
   void FocusEntry() override;
@@ -58,9 +63,9 @@ class MainForm : public QMainWindow, public dac::EntryView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void ChooseMode(std::size_t option);
+  std::array<QRadioButton*, 4> Options() const;
 
-  AppState& app_;
+  forms::MainFormLogic logic_;
 };
 
 }  // namespace kt::ui

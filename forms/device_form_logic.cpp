@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+#include "forms/device_form_logic.h"
+
+#include "core/error.h"
+#include "dac/device_table.h"
+#include "link/board_link.h"
+
+namespace kt::forms {
+
+void DeviceFormLogic::Form_Load() {
+  view_.SelectOption(0);
+  view_.FocusOption(0);
+}
+
+void DeviceFormLogic::Option_Click(std::size_t row) {
+  dac::SelectDevice(app_, dac::DeviceTable.at(row));
+}
+
+void DeviceFormLogic::Command1_Click() {
+  std::int16_t status = 0;
+  try {
+    status = link::ConnectAndLoadFirmware(app_);
+  } catch (const Error& error) {
+    view_.MsgBox(error.what(), kExclamation, "Error");
+    return;
+  }
+  if (!link::ConnectionSucceeded(status)) {
+    view_.MsgBox("Communication Failure - Check USB connections", kExclamation, "Error");
+    return;
+  }
+  view_.Close();
+  desktop_.ShowMainForm();
+}
+
+}  // namespace kt::forms

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#include "forms/main_form_logic.h"
+
+#include "dac/power_down.h"
+#include "forms/program.h"
+
+namespace kt::forms {
+
+void MainFormLogic::Form_Load() {
+  view_.SelectOption(0);
+  view_.FocusOption(0);
+}
+
+void MainFormLogic::Option_Click(std::size_t option) {
+  dac::ChoosePowerDown(app_, view_, dac::kPowerDownModes.at(option).Code);
+}
+
+void MainFormLogic::Command2_Click() { dac::RunUpdate(app_, view_); }
+
+void MainFormLogic::Text1_KeyPress(std::int16_t& keyAscii) {
+  if (keyAscii == 13) dac::RunUpdate(app_, view_);
+}
+
+void MainFormLogic::Command1_Click() { dac::ToggleFormat(app_, view_); }
+
+void MainFormLogic::MnuAbout_Click() { desktop_.ShowAbout(); }
+
+void MainFormLogic::MnuExit_Click() { EndProgram(desktop_); }
+
+void MainFormLogic::Form_Unload(int&) { EndProgram(desktop_); }
+
+}  // namespace kt::forms

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "core/app_state.h"
+#include "forms/desktop.h"
+
+// Start-up, the program's arguments, and the end of the program, the same for both front
+// ends.
+namespace kt::forms {
+
+/// Start-up: the defaults, then the device window, shown modeless.
+void Main(AppState& app, Desktop& desktop);
+
+/// The diagnostic start: the defaults, then the SPI test window in place of the device window.
+void MainSpiTest(AppState& app, Desktop& desktop);
+
+/// @brief What the program was asked to do by its arguments (argv[0] not included).
+struct Start {
+  bool SpiTest = false;  ///< --spi-test: the SPI test window instead of the device window
+  bool Usage = false;    ///< anything else: print UsageText and end with kUsageStatus
+};
+Start ReadArguments(const std::vector<std::string>& arguments);
+
+/// The exit status of a program given arguments it does not know.
+inline constexpr int kUsageStatus = 2;
+
+/// The usage text for the program of that name (argv[0]), one line per option.
+std::string UsageText(const std::string& program);
+
+/// Ends the program at once with `status`: no further window event runs, no other window's
+/// close handling either. A second call while ending does nothing.
+void EndProgram(Desktop& desktop, int status = 0);
+
+/// Whether the program is ending, and with which status.
+bool ProgramEnding();
+int ProgramExitStatus();
+
+/// Lets a test that drove a program to its end start afresh.
+void ResetProgramEnd();
+
+/// What becomes of a run-time error that no handler trapped: a message box that shows it,
+/// then the end of the program with kUntrappedErrorStatus.
+void EndOnUntrappedError(Desktop& desktop, const std::exception& error);
+
+}  // namespace kt::forms

@@ -1,0 +1,386 @@
+// SPDX-License-Identifier: MIT
+// The Win32 windows, driven in-process as a user drives them: clicks, text, keys and menu
+// commands sent to the real controls and handled by the program's own message handling
+// (IsDialogMessage included), through the real bindings and the simulated board, whose trace
+// tells what reached it. Runs under Wine (tools/windows-tests.sh gives it a display).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "forms/design.h"
+#include "forms/program.h"
+#include "tests/fake_registry.h"
+#include "tests/test_support.h"
+#include "win32/about_form.h"
+#include "win32/device_form.h"
+#include "win32/forms.h"
+#include "win32/look.h"
+#include "win32/main_form.h"
+#include "win32/spi_form.h"
+
+namespace kt::win32 {
+namespace {
+
+#if KT_GENERATION == 2
+constexpr const char* kFailingLoad = "1";  // any status but 0 fails
+constexpr const char* kVersionText = "Version 1.0.4";
+#else
+constexpr const char* kFailingLoad = "-1";  // a negative status fails
+constexpr const char* kVersionText = "Version 1.0.0";
+#endif
+
+// Whether the program's loop has been told to end (WM_QUIT) since the test began.
+bool ended = false;
+
+// Handles what is waiting, as the program's loop would; false once the program ended.
+bool Pump() {
+  for (int i = 0; i < 5; ++i) {
+    if (!PumpMessages()) ended = true;
+  }
+  return !ended;
+}
+
+void Click(HWND button) {
+  SendMessageW(button, BM_CLICK, 0, 0);
+  Pump();
+}
+
+// A key as the keyboard sends it to the control with the focus.
+void Key(HWND control, WPARAM key) {
+  PostMessageW(control, WM_KEYDOWN, key, 1);
+  PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+  Pump();
+}
+
+void Menu(HWND form, int command) {
+  PostMessageW(form, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+  Pump();
+}
+
+bool Checked(HWND option) { return SendMessageW(option, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+SIZE ClientSize(HWND form) {
+  RECT client{};
+  GetClientRect(form, &client);
+  return {client.right, client.bottom};
+}
+
+// @brief One message box as the user saw it.
+struct Seen {
+  std::string Text;
+  std::string Caption;
+  bool Warning;
+};
+
+// @brief Answers every message box that opens while it lives, as a user pressing OK would,
+// and records what each said. A thread timer runs inside the box's own message loop.
+class Answerer {
+ public:
+  Answerer() {
+    current = this;
+    timer_ = SetTimer(nullptr, 0, 20, &Answerer::Tick);
+  }
+  ~Answerer() {
+    KillTimer(nullptr, timer_);
+    current = nullptr;
+  }
+  const std::vector<Seen>& Boxes() const { return seen_; }
+
+ private:
+  static BOOL CALLBACK Find(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring(name) == L"#32770" && IsWindowVisible(window)) {
+      *reinterpret_cast<HWND*>(found) = window;
+      return FALSE;
+    }
+    return TRUE;
+  }
+  static BOOL CALLBACK FindIcon(HWND control, LPARAM found) {
+    if (SendMessageW(control, STM_GETICON, 0, 0) != 0 && IsWindowVisible(control))
+      *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+  }
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &Answerer::Find, reinterpret_cast<LPARAM>(&box));
+    if (!box || !current) return;
+    bool icon = false;
+    EnumChildWindows(box, &Answerer::FindIcon, reinterpret_cast<LPARAM>(&icon));
+    current->seen_.push_back({Text(GetDlgItem(box, 0xFFFF)), Text(box), icon});
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+
+  static inline Answerer* current = nullptr;
+  UINT_PTR timer_;
+  std::vector<Seen> seen_;
+};
+
+class Win32Windows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetForms();
+    ended = false;
+    Main();
+    Pump();
+  }
+  void TearDown() override { ResetForms(); }
+
+  DeviceForm& Device() { return *ExistingDeviceForm(); }
+
+  // OK in the device window with the model of that row; the main window afterwards.
+  MainForm& Connect(std::size_t row) {
+    Click(Device().Option[row]);
+    Click(Device().Command1);
+    EXPECT_NE(ExistingMainForm(), nullptr);
+    return *ExistingMainForm();
+  }
+
+  test::Trace trace_;
+};
+
+TEST_F(Win32Windows, EachWindowHasItsDesignedClientSizeAndCaption) {
+  namespace design = forms::design;
+  const auto expect = [](HWND form, const design::Twips& client, const char* caption) {
+    const SIZE size = ClientSize(form);
+    EXPECT_EQ(size.cx, client.Width / design::kTwipsPerPixel) << caption;
+    EXPECT_EQ(size.cy, client.Height / design::kTwipsPerPixel) << caption;
+    EXPECT_EQ(Text(form), caption);
+  };
+  expect(Device().Handle(), design::device::kClient, design::device::kCaption);
+  MainForm& main = Connect(1);
+  expect(main.Handle(), design::main::kClient, design::main::kCaption);
+  Menu(main.Handle(), MainForm::kMnuAbout);
+  expect(ExistingAbout()->Handle(), design::about::kClient, design::about::kCaption);
+  expect(ShowSpiForm().Handle(), design::spi::kClient, design::spi::kCaption);
+}
+
+TEST_F(Win32Windows, StartUpOpensTheDeviceWindowWithTheKT300ChosenAndFocused) {
+  EXPECT_TRUE(IsWindowVisible(Device().Handle()));
+  EXPECT_TRUE(Checked(Device().Option[0]));
+  EXPECT_EQ(GetFocus(), Device().Option[0]);
+  EXPECT_EQ(App().EntryFormat, "Hex");
+  EXPECT_EQ(App().FrameBits, 16);
+  EXPECT_EQ(App().DataBits, 14);
+  EXPECT_TRUE(trace_.Records().empty());
+}
+
+TEST_F(Win32Windows, EachDeviceChoiceByMouseOrArrowKeySetsFrameAndDataBits) {
+  const std::pair<std::size_t, std::pair<int, int>> rows[] = {
+      {3, {24, 16}}, {0, {16, 14}}, {4, {24, 16}}, {1, {24, 16}}, {2, {24, 16}}, {0, {16, 14}},
+  };
+  for (const auto& [row, bits] : rows) {
+    Click(Device().Option[row]);
+    EXPECT_TRUE(Checked(Device().Option[row]));
+    EXPECT_EQ((std::pair<int, int>(App().FrameBits, App().DataBits)), bits) << row;
+  }
+  // The arrow keys move the choice within the group; Enter and Esc press nothing.
+  SetFocus(Device().Option[0]);
+  Key(Device().Option[0], VK_DOWN);
+  EXPECT_TRUE(Checked(Device().Option[1]));
+  EXPECT_EQ(App().FrameBits, 24);
+  Key(GetFocus(), VK_RETURN);
+  Key(GetFocus(), VK_ESCAPE);
+  EXPECT_EQ(ExistingMainForm(), nullptr);
+  EXPECT_NE(ExistingDeviceForm(), nullptr);
+}
+
+TEST_F(Win32Windows, SuccessfulOkOpensTheMainWindowAfterExactlyOneFrame) {
+  MainForm& main = Connect(2);
+  EXPECT_EQ(ExistingDeviceForm(), nullptr);
+  EXPECT_TRUE(IsWindowVisible(main.Handle()));
+  EXPECT_TRUE(Pump()) << "the program must not end between the two windows";
+  EXPECT_TRUE(Checked(main.Option[0]));
+  EXPECT_EQ(Text(main.Text1), "0000");
+  EXPECT_EQ(Text(main.Command1), "Hex");
+  EXPECT_EQ(GetFocus(), main.Option[0]);
+  const auto frames = trace_.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]["word"], 0);
+  EXPECT_EQ(frames[0]["frame_bits"], 24);
+}
+
+TEST_F(Win32Windows, FailedOkWarnsAndStaysOpenEveryTime) {
+  {
+    test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+    Answerer answerer;
+    for (int i = 0; i < 3; ++i) Click(Device().Command1);
+    ASSERT_EQ(answerer.Boxes().size(), 3u);
+    for (const Seen& box : answerer.Boxes()) {
+      EXPECT_EQ(box.Text, "Communication Failure - Check USB connections");
+      EXPECT_EQ(box.Caption, "Error");
+      EXPECT_TRUE(box.Warning);
+    }
+    EXPECT_TRUE(IsWindowVisible(Device().Handle()));
+    EXPECT_EQ(ExistingMainForm(), nullptr);
+  }
+  // The board answers now: another try goes through.
+  Click(Device().Command1);
+  EXPECT_NE(ExistingMainForm(), nullptr);
+}
+
+TEST_F(Win32Windows, UpdatesByButtonEnterAndEachModeSendTheDesignsFrames) {
+  MainForm& main = Connect(1);
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    const char* box;
+    int word;  // -1: nothing sent
+  };
+  const Step steps[] = {
+      {"Enter",
+       [&] {
+         SetText(main.Text1, "1234");
+         SetFocus(main.Text1);
+         Key(main.Text1, VK_RETURN);
+       },
+       "1234", 0x1234},
+      {"Tri - State", [&] { Click(main.Option[2]); }, "1234", 0x11234},
+      {"1 kOhm", [&] { Click(main.Option[3]); }, "1234", 0x31234},
+      {"Normal", [&] { Click(main.Option[0]); }, "1234", 0x01234},
+      {"100 kOhm", [&] { Click(main.Option[1]); }, "1234", 0x21234},
+      {"Update DAC, clamped",
+       [&] {
+         SetText(main.Text1, "1FFFF");
+         Click(main.Command2);
+       },
+       "FFFF", 0x2FFFF},
+      {"Update DAC, not hexadecimal",
+       [&] {
+         SetText(main.Text1, "zz");
+         Click(main.Command2);
+       },
+       "", -1},
+      {"Format switch",
+       [&] {
+         SetText(main.Text1, "0ABC");
+         Click(main.Command1);
+       },
+       "2748", -1},
+      {"Update DAC in decimal",
+       [&] {
+         SetText(main.Text1, "70000");
+         Click(main.Command2);
+       },
+       "65535", 0x2FFFF},
+  };
+  std::size_t sent = trace_.Frames().size();
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(Text(main.Text1), step.box);
+    const auto frames = trace_.Frames();
+    if (step.word < 0) {
+      EXPECT_EQ(frames.size(), sent) << "nothing is sent";
+    } else {
+      ASSERT_EQ(frames.size(), sent + 1);
+      EXPECT_EQ(frames.back()["word"], step.word);
+    }
+    sent = frames.size();
+  }
+  EXPECT_EQ(Text(main.Command1), "Dec");
+  EXPECT_EQ(App().EntryFormat, "Dec");
+}
+
+TEST_F(Win32Windows, TabFollowsTheDesignsOrderAndAboutStaysSingle) {
+  MainForm& main = Connect(1);
+  const HWND order[] = {main.Command2, main.Text1, main.Command1};
+  for (HWND next : order) {
+    Key(GetFocus(), VK_TAB);
+    EXPECT_EQ(GetFocus(), next);
+  }
+  Menu(main.Handle(), MainForm::kMnuAbout);
+  frmAbout* about = ExistingAbout();
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(Text(about->lblVersion), kVersionText);
+  Menu(main.Handle(), MainForm::kMnuAbout);
+  EXPECT_EQ(ExistingAbout(), about) << "the same window, not a second one";
+  Click(about->cmdOK);
+  EXPECT_EQ(ExistingAbout(), nullptr);
+  EXPECT_TRUE(Pump()) << "closing About does not end the program";
+}
+
+TEST_F(Win32Windows, SystemInfoStartsTheToolOrSaysItIsUnavailable) {
+  MainForm& main = Connect(1);
+  Menu(main.Handle(), MainForm::kMnuAbout);
+  frmAbout& about = *ExistingAbout();
+  test::FakeRegistry registry;
+  about.UseRegistry(registry);
+  Answerer answerer;
+  Click(about.cmdSysInfo);
+  ASSERT_EQ(answerer.Boxes().size(), 1u);
+  EXPECT_EQ(answerer.Boxes()[0].Text, "System Information Is Unavailable At This Time");
+  EXPECT_EQ(answerer.Boxes()[0].Caption, Narrow(ApplicationTitle()));
+  EXPECT_FALSE(answerer.Boxes()[0].Warning);
+  EXPECT_NE(ExistingAbout(), nullptr) << "the window stays open";
+}
+
+TEST_F(Win32Windows, ExitAndClosingEndTheProgramAlsoWithAboutOpen) {
+  const std::function<void(MainForm&)> ways[] = {
+      [](MainForm& main) { Menu(main.Handle(), MainForm::kMnuExit); },
+      [](MainForm& main) { PostMessageW(main.Handle(), WM_CLOSE, 0, 0); },
+  };
+  for (const auto& end : ways) {
+    ResetForms();
+    ended = false;
+    Main();
+    MainForm& main = Connect(1);
+    Menu(main.Handle(), MainForm::kMnuAbout);
+    end(main);
+    EXPECT_FALSE(Pump()) << "the program's loop ends";
+    EXPECT_TRUE(forms::ProgramEnding());
+    EXPECT_EQ(forms::ProgramExitStatus(), 0);
+    EXPECT_FALSE(IsWindowVisible(main.Handle()));
+    EXPECT_FALSE(IsWindowVisible(ExistingAbout()->Handle()));
+  }
+}
+
+TEST_F(Win32Windows, ClosingTheDeviceWindowEndsTheProgramQuietly) {
+  Answerer answerer;
+  PostMessageW(Device().Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(Pump()) << "the program's loop ends";
+  EXPECT_EQ(ExistingDeviceForm(), nullptr);
+  EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32Windows, SpiTestWindowLightsItsLampAndWritesRawFrames) {
+  ResetForms();
+  MainSpiTest();
+  SPIForm& spi = *ExistingSpiForm();
+  EXPECT_EQ(spi.LampColour(), forms::design::kGreen);
+  EXPECT_EQ(GetFocus(), spi.Text1);
+  SetText(spi.Text2, "16");
+  SetText(spi.Text1, "AB1234");
+  Click(spi.Command1);
+  const auto frames = trace_.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]["value"], 0x1234);
+  EXPECT_EQ(frames[0]["index"], 16 * 256 + 0xAB);
+  {
+    Answerer answerer;
+    SetText(spi.Text2, "40000");  // no 16-bit frame length
+    Click(spi.Command1);
+    ASSERT_EQ(answerer.Boxes().size(), 1u);
+    EXPECT_EQ(answerer.Boxes()[0].Caption, "Error");
+    EXPECT_EQ(trace_.Frames().size(), 1u) << "nothing is sent";
+  }
+  PostMessageW(spi.Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(Pump());
+  EXPECT_TRUE(forms::ProgramEnding());
+
+  ResetForms();
+  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+  EXPECT_EQ(ShowSpiForm().LampColour(), forms::design::kRed);
+}
+
+}  // namespace
+}  // namespace kt::win32
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  kt::win32::SetApplicationTitle(KT_APPLICATION_TITLE);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+// The program: the device window, or with --spi-test the diagnostic SPI test window.
+#include <windows.h>
+
+// These need windows.h first.
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "forms/program.h"
+#include "win32/forms.h"
+#include "win32/look.h"
+
+#ifndef KT_APPLICATION_TITLE
+#error "KT_APPLICATION_TITLE must name the program"
+#endif
+
+namespace {
+
+// The arguments as Unicode, in UTF-8; argv[0] first.
+std::vector<std::string> Arguments() {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(kt::win32::Narrow(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
+// Writes to standard error where the program has one (started from a console with its
+// output taken, or by another program); a message box otherwise.
+void ReportUsage(const std::string& text) {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0;
+  if (error && error != INVALID_HANDLE_VALUE &&
+      WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+    return;
+  }
+  MessageBoxW(nullptr, kt::win32::Wide(text).c_str(), kt::win32::ApplicationTitle().c_str(), MB_OK);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  kt::win32::SetApplicationTitle(KT_APPLICATION_TITLE);
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  const std::vector<std::string> arguments = Arguments();
+  const kt::forms::Start start =
+      kt::forms::ReadArguments({arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end()});
+  if (start.Usage) {
+    ReportUsage(kt::forms::UsageText(arguments.empty() ? "kt310" : arguments[0]));
+    return kt::forms::kUsageStatus;
+  }
+  try {
+    if (start.SpiTest) {
+      kt::win32::MainSpiTest();
+    } else {
+      kt::win32::Main();
+    }
+  } catch (const std::exception& error) {
+    kt::forms::EndOnUntrappedError(kt::win32::Windows(), error);
+    return kt::forms::ProgramExitStatus();
+  }
+  return kt::win32::RunMessageLoop();
+}

@@ -18,10 +18,10 @@
 #include <cstdlib>
 
 #include "qt/device_form.h"
+#include "qt/forms.h"
 #include "qt/main_form.h"
 #include "tests/test_support.h"
 #include "tests/window_support.h"
-#include "qt/forms.h"
 
 namespace kt::ui {
 namespace {

@@ -8,6 +8,16 @@
 
 namespace kt::test {
 
+// What the windows' tests of each generation expect: a load status the generation counts as
+// failure, and the About window's version text.
+#if KT_GENERATION == 2
+inline constexpr const char* kFailingLoad = "1";  // any status but 0 fails
+inline constexpr const char* kVersionText = "Version 1.0.4";
+#else
+inline constexpr const char* kFailingLoad = "-1";  // a negative status fails
+inline constexpr const char* kVersionText = "Version 1.0.0";
+#endif
+
 /// @brief Sets an environment variable for the life of the object, then restores it.
 class ScopedEnv {
  public:

@@ -24,13 +24,8 @@
 namespace kt::win32 {
 namespace {
 
-#if KT_GENERATION == 2
-constexpr const char* kFailingLoad = "1";  // any status but 0 fails
-constexpr const char* kVersionText = "Version 1.0.4";
-#else
-constexpr const char* kFailingLoad = "-1";  // a negative status fails
-constexpr const char* kVersionText = "Version 1.0.0";
-#endif
+using test::kFailingLoad;
+using test::kVersionText;
 
 // Whether the program's loop has been told to end (WM_QUIT) since the test began.
 bool ended = false;

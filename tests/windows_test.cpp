@@ -15,25 +15,20 @@
 #include <filesystem>
 #include <functional>
 
+#include "qt/about_form.h"
 #include "qt/device_form.h"
+#include "qt/forms.h"
 #include "qt/main_form.h"
+#include "qt/spi_form.h"
 #include "tests/fake_registry.h"
 #include "tests/test_support.h"
 #include "tests/window_support.h"
-#include "qt/about_form.h"
-#include "qt/forms.h"
-#include "qt/spi_form.h"
 
 namespace kt::ui {
 namespace {
 
-#if KT_GENERATION == 2
-constexpr const char* kFailingLoad = "1";  // any status but 0 fails
-constexpr const char* kVersionText = "Version 1.0.4";
-#else
-constexpr const char* kFailingLoad = "-1";  // a negative status fails
-constexpr const char* kVersionText = "Version 1.0.0";
-#endif
+using test::kFailingLoad;
+using test::kVersionText;
 
 // Clicks an option button on its indicator, where a user clicks it.
 void Click(QRadioButton* option) {

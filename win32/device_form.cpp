@@ -52,27 +52,15 @@ void DeviceForm::FocusOption(std::size_t row) { Focus(Option.at(row)); }
 void DeviceForm::Close() { DestroyWindow(Handle()); }
 
 LRESULT DeviceForm::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_COMMAND: {
-      const int id = LOWORD(wParam);
-      if (HIWORD(wParam) != BN_CLICKED) break;
-      if (id >= kOptionId && id < kOptionId + static_cast<int>(Option.size())) {
-        Option_Click(static_cast<std::size_t>(id - kOptionId));
-      } else if (id == kCommand1Id) {
-        Command1_Click();
-      }
-      return 0;  // Enter and Esc (IDOK, IDCANCEL) press nothing here
-    }
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-      return BlueControlColours(reinterpret_cast<HDC>(wParam));
-    case WM_GETMINMAXINFO:
-      KeepDesignedSize(lParam);
-      return 0;
-    default:
-      break;
+  if (message != WM_COMMAND) return Window::Procedure(message, wParam, lParam);
+  const int id = LOWORD(wParam);
+  if (HIWORD(wParam) == BN_CLICKED && id >= kOptionId &&
+      id < kOptionId + static_cast<int>(Option.size())) {
+    Option_Click(static_cast<std::size_t>(id - kOptionId));
+  } else if (HIWORD(wParam) == BN_CLICKED && id == kCommand1Id) {
+    Command1_Click();
   }
-  return Window::Procedure(message, wParam, lParam);
+  return 0;  // Enter and Esc (IDOK, IDCANCEL) press nothing here
 }
 
 }  // namespace kt::win32

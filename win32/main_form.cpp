@@ -126,12 +126,6 @@ LRESULT MainForm::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
       Form_Unload(cancel);  // ends the program; the window is hidden, not destroyed
       return 0;
     }
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-      return BlueControlColours(reinterpret_cast<HDC>(wParam));
-    case WM_GETMINMAXINFO:
-      KeepDesignedSize(lParam);
-      return 0;
     default:
       break;
   }

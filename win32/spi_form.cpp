@@ -59,9 +59,6 @@ LRESULT SPIForm::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
       Form_Unload(cancel);  // ends the program
       return 0;
     }
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-      return BlueControlColours(reinterpret_cast<HDC>(wParam));
     default:
       break;
   }

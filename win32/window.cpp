@@ -29,12 +29,13 @@ void Window::Create(const wchar_t* className, const std::string& caption, DWORD 
     type.hInstance = instance;
     type.hIcon = ProgramIcon(false);
     type.hIconSm = ProgramIcon(true);
-    type.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     type.hbrBackground = background;
     type.lpszClassName = className;
     RegisterClassExW(&type);
   }
   designed_ = WindowSizeFor(client, style, exStyle, menu != nullptr);
+  blue_ = background == BlueBrush();
   CreateWindowExW(exStyle, className, Wide(caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                   designed_.cx, designed_.cy, nullptr, menu, instance, this);
 }
@@ -63,6 +64,13 @@ void Window::ShowMessage(const std::string& text, int style, const std::string& 
 }
 
 LRESULT Window::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
+  if ((message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN) && blue_)
+    return BlueControlColours(reinterpret_cast<HDC>(wParam));
+  if (message == WM_GETMINMAXINFO) {
+    // Never smaller than designed.
+    reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {designed_.cx, designed_.cy};
+    return 0;
+  }
   if (message == WM_PAINT) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(hwnd_, &paint);
@@ -103,11 +111,6 @@ LRESULT Window::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
 void Window::Focus(HWND control) {
   focus_ = control;
   if (GetActiveWindow() == hwnd_ || IsWindowVisible(hwnd_)) SetFocus(control);
-}
-
-void Window::KeepDesignedSize(LPARAM minMaxInfo) const {
-  auto* info = reinterpret_cast<MINMAXINFO*>(minMaxInfo);
-  info->ptMinTrackSize = {designed_.cx, designed_.cy};
 }
 
 LRESULT CALLBACK Window::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

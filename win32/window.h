@@ -43,11 +43,10 @@ class Window {
   /// A modal message box owned by this window; an empty caption gives the program's name.
   void ShowMessage(const std::string& text, int style, const std::string& caption);
 
-  /// The form's window procedure.
+  /// The form's window procedure. What every form shares is answered here: a blue form's
+  /// control colours (white captions on blue), the designed size as the smallest, the focus
+  /// kept across activation, and painting the frames.
   virtual LRESULT Procedure(UINT message, WPARAM wParam, LPARAM lParam);
-
-  /// Keeps the window from being made smaller than its designed size.
-  void KeepDesignedSize(LPARAM minMaxInfo) const;
 
   /// Puts the keyboard focus on a control, now if the window is active, else when it next
   /// becomes active (a window that is not a dialog does not remember it by itself).
@@ -58,6 +57,7 @@ class Window {
 
   HWND hwnd_ = nullptr;
   SIZE designed_{};
+  bool blue_ = false;     ///< a blue form: its controls' captions are white on blue
   HWND focus_ = nullptr;  ///< the control that has, or gets back, the focus
 
   struct Frame {

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "forms/design.h"
 #include "forms/program.h"
 #include "tests/fake_registry.h"
@@ -299,18 +301,71 @@ TEST_F(Win32Windows, TabFollowsTheDesignsOrderAndAboutStaysSingle) {
 }
 
 TEST_F(Win32Windows, SystemInfoStartsTheToolOrSaysItIsUnavailable) {
+  // tools/wine-run.sh puts a program that leaves started.txt beside itself here.
+  const std::string folder = R"(C:\Program Files\KT310 Test)";
+  const std::filesystem::path marker = folder + R"(\started.txt)";
+  constexpr const char* kFirst = R"(SOFTWARE\Microsoft\Shared Tools\MSINFO)";
+  struct Row {
+    const char* what;
+    std::string path;  // the first value, or empty: none
+    bool started;
+  };
+  const Row rows[] = {
+      {"the first value names the tool", folder + R"(\kt started.exe)", true},
+      {"the first value names no program", folder + R"(\missing.exe)", false},
+      {"no value at all", "", false},
+  };
   MainForm& main = Connect(1);
-  Menu(main.Handle(), MainForm::kMnuAbout);
-  frmAbout& about = *ExistingAbout();
-  test::FakeRegistry registry;
-  about.UseRegistry(registry);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove(marker);
+    Menu(main.Handle(), MainForm::kMnuAbout);
+    frmAbout& about = *ExistingAbout();
+    test::FakeRegistry registry;
+    if (!row.path.empty()) registry.SetString(kFirst, "PATH", row.path);
+    about.UseRegistry(registry);
+    Answerer answerer;
+    Click(about.cmdSysInfo);
+    EXPECT_NE(ExistingAbout(), nullptr) << "the window stays open";
+    if (row.started) {
+      EXPECT_TRUE(answerer.Boxes().empty());
+      for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) Sleep(50);
+      EXPECT_TRUE(std::filesystem::exists(marker)) << "the tool did not run";
+    } else {
+      ASSERT_EQ(answerer.Boxes().size(), 1u);
+      EXPECT_EQ(answerer.Boxes()[0].Text, "System Information Is Unavailable At This Time");
+      EXPECT_EQ(answerer.Boxes()[0].Caption, Narrow(ApplicationTitle()));
+      EXPECT_FALSE(answerer.Boxes()[0].Warning);
+    }
+    Click(about.cmdOK);
+  }
+}
+
+// A window whose handler raises an error that nothing traps.
+class Throwing : public Window {
+ public:
+  Throwing() {
+    Create(L"KT310.Throwing", "Throwing", WS_OVERLAPPEDWINDOW, 0, {0, 0, 1500, 1500}, nullptr,
+           nullptr);
+  }
+
+ protected:
+  LRESULT Procedure(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_USER) throw Error("library gone");
+    return Window::Procedure(message, wParam, lParam);
+  }
+};
+
+TEST_F(Win32Windows, AnErrorNobodyTrapsEndsTheProgramWithItsMessage) {
+  Throwing window;
   Answerer answerer;
-  Click(about.cmdSysInfo);
+  SendMessageW(window.Handle(), WM_USER, 0, 0);
   ASSERT_EQ(answerer.Boxes().size(), 1u);
-  EXPECT_EQ(answerer.Boxes()[0].Text, "System Information Is Unavailable At This Time");
-  EXPECT_EQ(answerer.Boxes()[0].Caption, Narrow(ApplicationTitle()));
-  EXPECT_FALSE(answerer.Boxes()[0].Warning);
-  EXPECT_NE(ExistingAbout(), nullptr) << "the window stays open";
+  EXPECT_EQ(answerer.Boxes()[0].Text, "Run-time error: library gone");
+  EXPECT_TRUE(answerer.Boxes()[0].Warning);
+  EXPECT_TRUE(forms::ProgramEnding());
+  EXPECT_EQ(forms::ProgramExitStatus(), forms::kUntrappedErrorStatus);
+  EXPECT_FALSE(Pump());
 }
 
 TEST_F(Win32Windows, ExitAndClosingEndTheProgramAlsoWithAboutOpen) {

@@ -14,6 +14,8 @@
 #include "core/error.h"
 #include "forms/design.h"
 #include "forms/program.h"
+#include "link/board_link.h"
+#include "platform/program.h"
 #include "tests/fake_registry.h"
 #include "tests/test_support.h"
 #include "win32/about_form.h"
@@ -217,6 +219,26 @@ TEST_F(Win32Windows, FailedOkWarnsAndStaysOpenEveryTime) {
   // The board answers now: another try goes through.
   Click(Device().Command1);
   EXPECT_NE(ExistingMainForm(), nullptr);
+}
+
+TEST_F(Win32Windows, AMissingLibraryIsShownTitledErrorAndTheWindowStays) {
+  // The board library moved away for this test alone (the window tests run one at a time).
+  std::filesystem::path library = link::BoardLibraryFile();
+  if (!library.is_absolute()) library = std::filesystem::path(platform::ProgramFolder()) / library;
+  if (!library.has_extension()) library += ".dll";  // a bare name, as LoadLibrary takes it
+  const std::filesystem::path away = library.string() + ".away";
+  std::filesystem::rename(library, away);
+  Answerer answerer;
+  Click(Device().Command1);
+  std::filesystem::rename(away, library);
+  ASSERT_EQ(answerer.Boxes().size(), 1u);
+  EXPECT_NE(answerer.Boxes()[0].Text.find(library.stem().string()), std::string::npos)
+      << answerer.Boxes()[0].Text;
+  EXPECT_EQ(answerer.Boxes()[0].Caption, "Error");
+  EXPECT_TRUE(answerer.Boxes()[0].Warning);
+  EXPECT_NE(ExistingDeviceForm(), nullptr);
+  EXPECT_EQ(ExistingMainForm(), nullptr);
+  EXPECT_TRUE(Pump()) << "the program goes on";
 }
 
 TEST_F(Win32Windows, UpdatesByButtonEnterAndEachModeSendTheDesignsFrames) {

@@ -20,6 +20,7 @@
 #include "dac/readings.h"
 #include "link/board_link.h"
 #include "link/frame_request.h"
+#include "platform/program.h"
 
 namespace kt::cli {
 
@@ -212,7 +213,7 @@ int Session::Sweep(const SweepCommand& command) {
 
   std::FILE* csv = out_;
   if (!command.Csv.empty()) {
-    csv = std::fopen(command.Csv.c_str(), "w");
+    csv = kt::platform::OpenFile(command.Csv, "w");
     if (!csv) throw Error("cannot write " + command.Csv);
   }
   fmt::print(csv, "code,word,value,index,status,seconds\n");

@@ -14,6 +14,7 @@
 #include "cli/parsing.h"
 #include "core/error.h"
 #include "link/board_link.h"
+#include "platform/dynamic_library.h"
 #include "platform/process.h"
 #include "platform/program.h"
 #if KT_GENERATION == 2
@@ -38,7 +39,7 @@ std::string Sibling(int generation) {
 
 std::string ReadAll(const std::string& file) {
   if (file == "-") return {std::istreambuf_iterator<char>(std::cin), {}};
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(kt::platform::PathFromUtf8(file), std::ios::binary);
   if (!in) throw UsageError{"cannot read the script " + file};
   return {std::istreambuf_iterator<char>(in), {}};
 }
@@ -90,6 +91,8 @@ int RunScript(Session& session, const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kt::platform::RestrictLibrarySearch();
+  const std::vector<std::string> arguments = kt::platform::ProgramArguments(argc, argv);
   CLI::App app{"ktdac: send codes to a KT300 or KT310..KT313 DAC on the evaluation board"};
   Common common;
   std::optional<Command> command;
@@ -105,13 +108,17 @@ int main(int argc, char** argv) {
       ->add_option("file", script, "the script")
       ->required();
   try {
-    app.parse(argc, argv);
+    // CLI11 takes the arguments last first, without the program's name.
+    std::vector<std::string> words(arguments.rbegin(), arguments.rend() - 1);
+    app.parse(words);
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? kSuccess : kUsageError;
   }
   if (common.Generation != KT_GENERATION) {
-    kt::platform::RunInstead(Sibling(common.Generation), argv);
+    // The other generation's program runs with the same arguments; its status is the run's.
+    const int status = kt::platform::RunInstead(Sibling(common.Generation), arguments);
+    if (status >= 0) return status;
     fmt::print(stderr, "ktdac: cannot start {}\n", Sibling(common.Generation));
     return kRuntimeError;
   }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/error.h"
+#include "platform/program.h"
 
 namespace kt::link {
 
@@ -14,8 +15,15 @@ std::unique_ptr<BoardLinkBinding>& Binding() {
 }
 }  // namespace
 
+std::vector<std::string> BoardLinkPlaces() {
+  std::vector<std::string> places{kBoardLinkPath};
+  if (std::string x86 = platform::UnderProgramFilesX86(kBoardLinkPath); !x86.empty())
+    places.push_back(std::move(x86));
+  return places;
+}
+
 BoardLinkBinding& BoardLink() {
-  if (!Binding()) Binding() = std::make_unique<BoardLinkBinding>(kBoardLinkPath);
+  if (!Binding()) Binding() = std::make_unique<BoardLinkBinding>(BoardLinkPlaces());
   return *Binding();
 }
 

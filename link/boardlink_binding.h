@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/lazy_library.h"
 
@@ -23,6 +24,8 @@ class BoardLinkBinding {
                                                       std::uint8_t* buffer);
 
   explicit BoardLinkBinding(std::string file) : library_(std::move(file)) {}
+  /// A library that may stand in more than one place, the first tried first.
+  explicit BoardLinkBinding(std::vector<std::string> places) : library_(std::move(places)) {}
   BoardLinkBinding(const BoardLinkBinding&) = delete;
   BoardLinkBinding& operator=(const BoardLinkBinding&) = delete;
 
@@ -53,6 +56,11 @@ class BoardLinkBinding {
 
 /// The library's fixed absolute path, set when the program is built.
 extern const char* const kBoardLinkPath;
+
+/// Where the library at kBoardLinkPath is looked for: that path first and, where it lies in
+/// the program-files folder and nothing is there, the same folder under the 32-bit
+/// program-files folder (where a 32-bit driver package installs on 64-bit Windows).
+std::vector<std::string> BoardLinkPlaces();
 
 /// The program's one binding, to the library at kBoardLinkPath unless BindBoardLinkTo chose
 /// another file first.

@@ -6,7 +6,7 @@
 namespace kt::link {
 
 void* LazyLibrary::Resolve(const char* entry) {
-  if (!library_) library_ = platform::DynamicLibrary::Open(file_);
+  if (!library_) library_ = platform::DynamicLibrary::OpenFirst(places_);
   void* address = library_->Find(entry);
   if (!address) throw Error("library " + file_ + " has no entry \"" + entry + "\"");
   return address;

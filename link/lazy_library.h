@@ -4,6 +4,7 @@
 #include <bit>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/dynamic_library.h"
 
@@ -23,7 +24,10 @@ namespace kt::link {
 /// and then kept for the rest of the run.
 class LazyLibrary {
  public:
-  explicit LazyLibrary(std::string file) : file_(std::move(file)) {}
+  explicit LazyLibrary(std::string file) : file_(file), places_{std::move(file)} {}
+  /// A library that may stand in more than one place: the first that loads is taken.
+  explicit LazyLibrary(std::vector<std::string> places)
+      : file_(places.empty() ? std::string() : places.front()), places_(std::move(places)) {}
 
   /// Loads the library if it is not loaded yet and returns the entry's address. Throws
   /// kt::Error naming the file when the library cannot be loaded, or the entry when the
@@ -35,6 +39,7 @@ class LazyLibrary {
 
  private:
   std::string file_;
+  std::vector<std::string> places_;
   std::optional<platform::DynamicLibrary> library_;
 };
 

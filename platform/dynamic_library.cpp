@@ -5,6 +5,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/program.h"
+#include "platform/wide.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -29,13 +32,49 @@ std::string LastErrorText() {
   return result + " (error " + std::to_string(code) + ")";
 }
 
+bool IsPath(const std::string& file) { return file.find_first_of("\\/:") != std::string::npos; }
+
+// Loads one library without any search beyond what is said above; nullptr on failure.
+HMODULE Load(const std::string& file) {
+  if (!IsPath(file)) {
+    return LoadLibraryExW(ToWide(file).c_str(), nullptr,
+                          LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+  std::wstring path = ToWide(file);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';  // the loader wants a fully qualified path for its own folder
+  }
+  return LoadLibraryExW(path.c_str(), nullptr,
+                        LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+std::string SystemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? FromWide(std::wstring(folder, n)) : "the system folder";
+}
+
+// Where a file was looked for, for the error.
+std::string Places(const std::string& file) {
+  if (IsPath(file)) return file;
+  return "the program's folder (" + ProgramFolder() + ") and " + SystemFolder();
+}
+
 }  // namespace
+
+void RestrictLibrarySearch() {
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 std::string LibraryFileName(const std::string& bareName) { return bareName; }
 
 DynamicLibrary DynamicLibrary::Open(const std::string& file) {
-  HMODULE handle = LoadLibraryA(file.c_str());
-  if (!handle) throw Error("cannot load library " + file + ": " + LastErrorText());
+  RestrictLibrarySearch();  // also for the library's own dependencies
+  HMODULE handle = Load(file);
+  if (!handle) {
+    const std::string reason = LastErrorText();
+    throw Error("cannot load library " + file + " (looked in " + Places(file) + "): " + reason);
+  }
   return DynamicLibrary(file, reinterpret_cast<void*>(handle));
 }
 
@@ -44,6 +83,8 @@ void* DynamicLibrary::Find(const char* entry) const {
 }
 
 #else
+
+void RestrictLibrarySearch() {}
 
 std::string LibraryFileName(const std::string& bareName) { return "lib" + bareName + ".so"; }
 
@@ -64,5 +105,17 @@ void* DynamicLibrary::Find(const char* entry) const {
 }
 
 #endif
+
+DynamicLibrary DynamicLibrary::OpenFirst(const std::vector<std::string>& paths) {
+  std::string tried;
+  for (const std::string& path : paths) {
+    try {
+      return Open(path);
+    } catch (const Error& error) {
+      tried += (tried.empty() ? "" : "; ") + std::string(error.what());
+    }
+  }
+  throw Error(tried.empty() ? "no board library to load" : tried);
+}
 
 }  // namespace kt::platform

@@ -5,8 +5,9 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <process.h>
 #include <windows.h>
+
+#include "platform/wide.h"
 #else
 #include <spawn.h>
 #include <sys/stat.h>
@@ -17,6 +18,27 @@ extern char** environ;
 #endif
 
 namespace kt::platform {
+
+std::string QuoteArgument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos)
+    return argument;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes count only before a quote, where each must be doubled and the quote escaped.
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  // And before the closing quote.
+  quoted.append(2 * backslashes, '\\');
+  quoted.push_back('"');
+  return quoted;
+}
 
 #ifdef _WIN32
 
@@ -42,9 +64,27 @@ bool StartProgram(const std::string& path) {
   return true;
 }
 
-int RunInstead(const std::string& path, char** argv) {
-  const intptr_t status = _spawnv(_P_WAIT, path.c_str(), argv);
-  return status < 0 ? -1 : static_cast<int>(status);
+int RunInstead(const std::string& path, const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) {
+    if (!line.empty()) line.push_back(' ');
+    line += QuoteArgument(argument);
+  }
+  std::wstring commandLine = ToWide(line);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  // The program's path is given on its own, so that the line's first word names nothing.
+  if (!CreateProcessW(ToWide(path).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
 }
 
 std::string FindOnPath(const std::string& name) {
@@ -86,8 +126,11 @@ bool StartProgram(const std::string& path) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-int RunInstead(const std::string& path, char** argv) {
-  execv(path.c_str(), argv);
+int RunInstead(const std::string& path, const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  execv(path.c_str(), argv.data());
   return -1;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kt::platform {
 
@@ -13,10 +14,16 @@ bool FileExists(const std::string& path);
 /// split nothing. Returns false when it cannot be started.
 bool StartProgram(const std::string& path);
 
-/// Runs another program in this one's place, with the given arguments (argv[0] first,
-/// nullptr last): elsewhere than Windows the process is replaced; on Windows the program
-/// runs to its end. Returns its exit status, or -1 when it cannot be started.
-int RunInstead(const std::string& path, char** argv);
+/// Runs another program in this one's place, with the given arguments (argv[0] first):
+/// elsewhere than Windows the process is replaced; on Windows the program runs to its end,
+/// with this one's standard handles. Returns its exit status, or -1 when it cannot be
+/// started.
+int RunInstead(const std::string& path, const std::vector<std::string>& arguments);
+
+/// One argument as a Windows command line must carry it so that the started program's
+/// CommandLineToArgvW (and the C runtime) read it back unchanged: quoted when it is empty or
+/// holds a blank, a tab or a quote, with backslashes doubled where they stand before a quote.
+std::string QuoteArgument(const std::string& argument);
 
 /// The full path of a program found on the PATH, or empty text.
 std::string FindOnPath(const std::string& name);

@@ -6,7 +6,15 @@
 #ifdef _WIN32
 #include <windows.h>
 
+// After windows.h.
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cctype>
+#include <string_view>
 #include <vector>
+
+#include "platform/wide.h"
 #else
 #include <unistd.h>
 
@@ -32,28 +40,43 @@ std::string FolderOf(const std::string& file, const std::string& separators) {
 
 const char kFolderSeparator = '\\';
 
-namespace {
-
-std::string WideToUtf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
-
-}  // namespace
-
 std::string ProgramFolder() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) throw Error("cannot read the program's own file name");
-    if (n < buffer.size()) return FolderOf(WideToUtf8(std::wstring(buffer.data(), n)), "\\/");
+    if (n < buffer.size()) return FolderOf(FromWide(std::wstring(buffer.data(), n)), "\\/");
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::string UnderProgramFilesX86(const std::string& path) {
+  constexpr std::string_view kProgramFiles = "c:\\program files\\";
+  if (path.size() <= kProgramFiles.size()) return {};
+  for (std::size_t i = 0; i < kProgramFiles.size(); ++i) {
+    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(path[i])));
+    if (c == '/') c = '\\';
+    if (c != kProgramFiles[i]) return {};
+  }
+  wchar_t folder[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, 0, folder))) return {};
+  const std::string x86 = FromWide(folder);
+  std::string lower = x86;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower + "\\" == kProgramFiles) return {};  // 32-bit Windows: one folder for both
+  return x86 + "\\" + path.substr(kProgramFiles.size());
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  // The arguments as the system holds them, in Unicode; the char** form would be the ANSI
+  // code page's, which cannot hold every path.
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) throw Error("cannot read the program's command line");
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(FromWide(wide[i]));
+  LocalFree(wide);
+  return arguments;
 }
 
 std::string ToSingleByte(const std::string& utf8) {
@@ -78,7 +101,7 @@ std::string ToSingleByte(const std::string& utf8) {
         WideCharToMultiByte(CP_ACP, utf8CodePage ? 0 : WC_NO_BEST_FIT_CHARS, &wide[i], width, bytes,
                             sizeof bytes, nullptr, utf8CodePage ? nullptr : &usedDefault);
     if (n != 1 || usedDefault) {
-      throw Error("character '" + WideToUtf8(wide.substr(i, width)) +
+      throw Error("character '" + FromWide(wide.substr(i, width)) +
                   "' has no single-byte code in the ANSI code page: " + utf8);
     }
     out.push_back(bytes[0]);
@@ -102,8 +125,24 @@ std::string ProgramFolder() {
   }
 }
 
+std::string UnderProgramFilesX86(const std::string&) { return {}; }
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 std::string ToSingleByte(const std::string& utf8) { return utf8; }
 
 #endif
+
+std::filesystem::path PathFromUtf8(const std::string& utf8) {
+  return std::u8string(utf8.begin(), utf8.end());
+}
+
+std::FILE* OpenFile(const std::string& utf8, const char* mode) {
+#ifdef _WIN32
+  return _wfopen(ToWide(utf8).c_str(), ToWide(mode).c_str());
+#else
+  return std::fopen(utf8.c_str(), mode);
+#endif
+}
 
 }  // namespace kt::platform

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kt::platform {
 
@@ -11,6 +14,22 @@ extern const char kFolderSeparator;
 /// The folder that holds the running program, as the process reports it, in UTF-8 and
 /// without a trailing separator (except at a drive or file-system root).
 std::string ProgramFolder();
+
+/// The program's arguments in UTF-8, its own name first: on Windows read as Unicode from the
+/// system (main's argv holds them in the ANSI code page), elsewhere main's argv as it is.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+/// A file system path from UTF-8 text, as the program keeps paths: on Windows the text is
+/// not read in the ANSI code page, which cannot hold every name.
+std::filesystem::path PathFromUtf8(const std::string& utf8);
+
+/// std::fopen for a UTF-8 path.
+std::FILE* OpenFile(const std::string& utf8, const char* mode);
+
+/// Windows: the same path under the 32-bit program-files folder, as the system reports it,
+/// when the path lies in "C:\Program Files" (either slash, any case) and that folder is
+/// another; empty otherwise, and always elsewhere.
+std::string UnderProgramFilesX86(const std::string& path);
 
 /// The 8-bit form in which the board libraries take a path: the ANSI code page on Windows,
 /// the UTF-8 bytes elsewhere. Throws kt::Error naming the character that has no single-byte

@@ -1,21 +1,32 @@
 // SPDX-License-Identifier: MIT
 // ktdac run as a user runs it, against the simulated board; what reached the board is read
 // from the board's trace.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <thread>
+
+#include "platform/process.h"
+#include "tests/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/wide.h"
+#else
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
-#include <iterator>
-#include <thread>
-
-#include "tests/test_support.h"
-
 extern char** environ;
+#endif
 
 namespace kt::cli {
 namespace {
@@ -30,7 +41,48 @@ std::string Read(const std::string& file) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+#ifdef _WIN32
+using Child = HANDLE;
+
+HANDLE Inheritable(const std::string& file, bool write) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileW(platform::ToWide(file).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Started as Windows starts a program: one command line, quoted by Windows' rules.
+Child Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  const std::string program = test::BesideProgram("ktdac.exe");
+  std::string line = platform::QuoteArgument(program);
+  for (const auto& arg : args) line += " " + platform::QuoteArgument(arg);
+  std::wstring commandLine = platform::ToWide(line);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = Inheritable("NUL", false);
+  startup.hStdOutput = Inheritable(out, true);
+  startup.hStdError = Inheritable(err, true);
+  PROCESS_INFORMATION process{};
+  EXPECT_TRUE(CreateProcessW(platform::ToWide(program).c_str(), commandLine.data(), nullptr,
+                             nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+    CloseHandle(handle);
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+int Wait(Child child) {
+  WaitForSingleObject(child, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(child, &status);
+  CloseHandle(child);
+  return static_cast<int>(status);
+}
+#else
+using Child = pid_t;
+
+Child Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
   std::vector<char*> argv;
   const std::string program = test::BesideProgram("ktdac");
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -47,10 +99,20 @@ pid_t Start(const std::vector<std::string>& args, const std::string& out, const 
   return child;
 }
 
-int Wait(pid_t child) {
+int Wait(Child child) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+#endif
+
+std::filesystem::path Utf8Path(const std::string& utf8) {
+  return std::u8string(utf8.begin(), utf8.end());
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
 }
 
 Result Ktdac(const std::vector<std::string>& args) {
@@ -117,6 +179,9 @@ TEST(Ktdac, SweepsAWhole14BitRangeInOrderWithNothingLostOrRepeated) {
   EXPECT_EQ(last.substr(0, 23), "16383,16383,16383,4096,");
 }
 
+#ifndef _WIN32
+// POSIX signals only: a Windows console's Ctrl-C cannot be sent to a program started
+// without a console of its own, as the tests start it.
 TEST(Ktdac, CtrlCStopsASweepAfterTheFrameInHand) {
   test::Trace trace;
   const std::string csv = test::WriteTempFile("interrupted.csv", "");
@@ -137,6 +202,7 @@ TEST(Ktdac, CtrlCStopsASweepAfterTheFrameInHand) {
   const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
   EXPECT_EQ(last.substr(0, last.find(',')), std::to_string(frames.back()["value"].get<int>()));
 }
+#endif
 
 TEST(Ktdac, ScriptsRunInOrderAndStopAtTheLineThatFails) {
   struct Row {
@@ -197,6 +263,33 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
     EXPECT_EQ(result.status, row.status) << result.err;
     EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
   }
+}
+
+TEST(Ktdac, ArgumentsArriveWholeAlsoThroughTheHandOffToTheOtherGeneration) {
+  // A folder with blanks, a quote-free name ending in a backslash-like form, and a character
+  // beyond ASCII that the ANSI code page holds: each path must arrive as one argument, as
+  // typed, through the second program's command line as well.
+  const std::filesystem::path folder =
+      std::filesystem::path(test::WriteTempFile("args", "")).parent_path() /
+      Utf8Path("My Scripts \xc3\xa9t\xc3\xa9");
+  std::filesystem::create_directory(folder);
+  const std::filesystem::path script = folder / "bench x.txt";
+  std::ofstream(script) << "set --device KT300 1234\n";
+  const std::filesystem::path firmware = folder / "SPI.hex";
+  std::filesystem::copy_file(test::BesideProgram("SPI.hex"), firmware,
+                             std::filesystem::copy_options::overwrite_existing);
+  for (const char* generation : {"1", "2"}) {
+    SCOPED_TRACE(generation);
+    test::Trace trace;
+    const Result result =
+        Ktdac({"--generation", generation, "--firmware", Utf8(firmware), "run", Utf8(script)});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(trace.Frames().size(), 1u);
+  }
+  // The other program's exit status is the run's.
+  const Result refused = Ktdac({"--generation", "1", "set", "zz"});
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_EQ(refused.err.find("cannot start"), std::string::npos) << refused.err;
 }
 
 TEST(Ktdac, GenerationOneSendsThroughTheFirstGenerationLibrary) {

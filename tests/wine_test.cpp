@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "link/board_link.h"
 #include "link/boardio_binding.h"
 #include "link/boardlink_binding.h"
+#include "platform/dynamic_library.h"
 #include "platform/process.h"
 #include "platform/program.h"
 #include "platform/registry.h"
@@ -127,6 +129,83 @@ TEST(Wine, PathsGoOverInTheAnsiCodePage) {
               std::string::npos)
         << error.what();
   }
+}
+
+// Restores the current folder and PATH when it goes.
+class ScopedSearchPlaces {
+ public:
+  explicit ScopedSearchPlaces(const std::filesystem::path& folder) : path_(std::getenv("PATH")) {
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    current_ = current;
+    SetCurrentDirectoryW(folder.wstring().c_str());
+    _putenv_s("PATH", (folder.string() + ";" + path_).c_str());
+  }
+  ~ScopedSearchPlaces() {
+    SetCurrentDirectoryW(current_.c_str());
+    _putenv_s("PATH", path_.c_str());
+  }
+
+ private:
+  std::string path_;
+  std::wstring current_;
+};
+
+TEST(Wine, ALibraryPlantedInTheCurrentFolderOrOnPathIsNeverLoaded) {
+  const std::filesystem::path planted =
+      std::filesystem::path(platform::ProgramFolder()) / "planted";
+  std::filesystem::create_directory(planted);
+  const std::filesystem::path genuine =
+      std::filesystem::path(platform::ProgramFolder()) / "BoardIO.dll";
+  for (const char* name : {"KtPlanted.dll", "BoardIO.dll"}) {
+    std::filesystem::copy_file(genuine, planted / name,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  const ScopedSearchPlaces inPlantedFolder(planted);
+  // A name found only in the current folder and on PATH is not found at all, and the error
+  // says where it was looked for.
+  try {
+    platform::DynamicLibrary::Open("KtPlanted");
+    FAIL() << "the planted library was loaded";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("the program's folder"), std::string::npos)
+        << error.what();
+  }
+  // The board library's bare name is the one beside the program.
+  platform::DynamicLibrary::Open("BoardIO");
+  wchar_t loaded[MAX_PATH];
+  GetModuleFileNameW(GetModuleHandleW(L"BoardIO.dll"), loaded, MAX_PATH);
+  EXPECT_TRUE(std::filesystem::equivalent(loaded, genuine)) << std::filesystem::path(loaded);
+}
+
+TEST(Wine, TheSecondGenerationLibraryIsAlsoFoundUnderThe32BitProgramFilesFolder) {
+  const std::string fixed = "c:/Program Files/KT310 Nowhere/CVR_BOARDLINK.dll";
+  const std::string x86 = platform::UnderProgramFilesX86(fixed);
+#ifdef _WIN64
+  ASSERT_EQ(x86, R"(C:\Program Files (x86)\KT310 Nowhere/CVR_BOARDLINK.dll)");
+#else
+  // 32-bit Windows has one program-files folder.
+  ASSERT_TRUE(x86.empty() || x86.find("(x86)") != std::string::npos) << x86;
+#endif
+  EXPECT_EQ(platform::UnderProgramFilesX86("d:/Program Files/x.dll"), "");
+  EXPECT_EQ(platform::UnderProgramFilesX86("c:/Program Files (x86)/x.dll"), "");
+  if (x86.empty()) return;
+  // Nothing at either place: the error names both.
+  try {
+    platform::DynamicLibrary::OpenFirst({fixed, x86});
+    FAIL() << "a library was loaded";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find(fixed), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find(x86), std::string::npos) << error.what();
+  }
+  // Under the 32-bit folder only: found there.
+  const std::filesystem::path there = platform::PathFromUtf8(x86);
+  std::filesystem::create_directories(there.parent_path());
+  std::filesystem::copy_file(std::filesystem::path(platform::ProgramFolder()) / "CVR_BOARDLINK.dll",
+                             there, std::filesystem::copy_options::overwrite_existing);
+  const auto library = platform::DynamicLibrary::OpenFirst({fixed, x86});
+  EXPECT_EQ(library.File(), x86);
+  EXPECT_NE(library.Find("Scan_Bus"), nullptr);
 }
 
 }  // namespace

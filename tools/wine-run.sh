@@ -26,7 +26,7 @@ export WINEPREFIX=${KT_WINEPREFIX:-$(dirname "$bin")/wineprefix}
 export WINEARCH=$arch WINEDEBUG=-all WINELOADER=$loader
 # Wine picks its ANSI code page from the locale's language: English gives 1252. Set for Wine
 # alone, so that this shell does not complain where the locale is not generated.
-wine() { env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 "$loader" "$@"; }
+wine() { env LANG=C.UTF-8 LC_ALL=C.UTF-8 "$loader" "$@"; }
 
 (
   flock 9
@@ -45,4 +45,4 @@ wine() { env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 "$loader" "$@"; }
   fi
 ) 9>"$(dirname "$bin")/wineprefix.lock"
 
-exec env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 "$loader" "$@"
+exec env LANG=C.UTF-8 LC_ALL=C.UTF-8 "$loader" "$@"

@@ -4,13 +4,14 @@
 
 // These need windows.h first.
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "forms/program.h"
+#include "platform/dynamic_library.h"
+#include "platform/program.h"
 #include "win32/forms.h"
 #include "win32/look.h"
 
@@ -19,16 +20,6 @@
 #endif
 
 namespace {
-
-// The arguments as Unicode, in UTF-8; argv[0] first.
-std::vector<std::string> Arguments() {
-  int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> arguments;
-  for (int i = 0; i < count; ++i) arguments.push_back(kt::win32::Narrow(wide[i]));
-  LocalFree(wide);
-  return arguments;
-}
 
 // Writes to standard error where the program has one (started from a console with its
 // output taken, or by another program); a message box otherwise.
@@ -45,10 +36,11 @@ void ReportUsage(const std::string& text) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  kt::platform::RestrictLibrarySearch();
   kt::win32::SetApplicationTitle(KT_APPLICATION_TITLE);
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  const std::vector<std::string> arguments = Arguments();
+  const std::vector<std::string> arguments = kt::platform::ProgramArguments(0, nullptr);
   const kt::forms::Start start =
       kt::forms::ReadArguments({arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end()});
   if (start.Usage) {

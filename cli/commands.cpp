@@ -148,8 +148,8 @@ int Session::Connect() {
                                   ? link::ConnectAndLoadFirmware(app_)
                                   : link::ConnectAndLoadFirmware(app_, common_.Firmware);
   if (!link::ConnectionSucceeded(status)) {
-    fmt::print(stderr, "Communication Failure - Check USB connections (status {} loading {})\n",
-               status, app_.FirmwarePath);
+    fmt::print(stderr, "{} (status {} loading {})\n", link::ConnectionFailureMessage(app_), status,
+               app_.FirmwarePath);
     return kConnectionFailure;
   }
   connected_ = true;

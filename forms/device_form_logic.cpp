@@ -25,7 +25,7 @@ void DeviceFormLogic::Command1_Click() {
     return;
   }
   if (!link::ConnectionSucceeded(status)) {
-    view_.MsgBox("Communication Failure - Check USB connections", kExclamation, "Error");
+    view_.MsgBox(link::ConnectionFailureMessage(app_), kExclamation, "Error");
     return;
   }
   view_.Close();

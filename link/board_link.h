@@ -21,6 +21,11 @@ inline constexpr const char* kFirmwareFileName = "SPI.hex";
 /// already ends in one gives two in a row, which the file system takes as one.
 std::string FirmwarePathIn(const std::string& folder);
 
+/// What a failed connection is reported with: "Communication Failure - Check USB
+/// connections", and, when the firmware file is not there, a second paragraph that says to
+/// put the board maker's SPI.hex in its place.
+std::string ConnectionFailureMessage(const AppState& app);
+
 /// Sends one frame as vendor request 0xDD and stores the library's status, unexamined, in
 /// LinkStatus. Raises kt::Error when the library or its entry is missing; LinkStatus then
 /// keeps its previous value.

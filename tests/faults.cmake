@@ -100,7 +100,9 @@ foreach(gen 1 2)
   kt_fault(${gen} none ENTRIES ${kt_connect_g${gen}} ${kt_send_g${gen}})
   kt_fault(${gen} no-library LIBRARY none ENTRIES "" MESSAGE "cannot load library")
   kt_fault(${gen} no-board ENV KT_SIM_BOARDS=0 ENTRIES ${kt_connect_g${gen}} MESSAGE ${kt_fail})
-  kt_fault(${gen} firmware-missing FIRMWARE none ENTRIES ${kt_connect_g${gen}} MESSAGE ${kt_fail})
+  # A missing firmware file is named, with what to do about it.
+  kt_fault(${gen} firmware-missing FIRMWARE none ENTRIES ${kt_connect_g${gen}}
+           MESSAGE "SPI.hex is missing: put the board maker's SPI.hex there.")
   kt_fault(${gen} firmware-corrupt FIRMWARE ${CMAKE_CURRENT_SOURCE_DIR}/data/corrupt.hex
            ENTRIES ${kt_connect_g${gen}} MESSAGE ${kt_fail})
   kt_fault(${gen} path-512 PATH_BYTES 512 ENTRIES ${kt_connect_g${gen}} ${kt_send_g${gen}})

@@ -18,6 +18,7 @@ packages=(
 # --benchmarks: also Google Benchmark.
 # --wine: also the 32-bit and 64-bit Windows cross compilers, 64-bit Wine, which every
 #         x86-64 machine can run, and Xvfb, the display the Win32 window tests draw on.
+# --packages: also NSIS, lintian and what lists the packages' contents.
 # --wine32: also 32-bit Wine (with the i386 architecture), for machines that can execute
 #         32-bit x86 code; tools/windows-tests.sh asks for it only there.
 foreign=()
@@ -27,6 +28,7 @@ for option in "$@"; do
     --benchmarks) packages+=(libbenchmark-dev bc) ;;
     --wine) packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
                        binutils-mingw-w64-x86-64 wine wine64 xvfb xauth) ;;
+    --packages) packages+=(nsis lintian dpkg-dev p7zip-full unzip) ;;
     --wine32) packages+=(wine32:i386)
               foreign+=(i386) ;;
     *) echo "install-deps: unknown option $option" >&2; exit 2 ;;

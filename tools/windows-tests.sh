@@ -12,22 +12,6 @@ cd "$(dirname "$0")/.."
 
 tools/install-deps.sh --wine
 
-# Exits 0 when a minimal static 32-bit x86 Linux program (exit(0) through int 0x80) runs.
-can_execute_32bit() {
-  local scratch status=0
-  scratch=$(mktemp -d)
-  printf '.globl _start\n_start:\n  movl $1, %%eax\n  xorl %%ebx, %%ebx\n  int $0x80\n' >"$scratch/probe.s"
-  if ! as --32 -o "$scratch/probe.o" "$scratch/probe.s" ||
-     ! ld -m elf_i386 -o "$scratch/probe" "$scratch/probe.o"; then
-    rm -rf "$scratch"
-    echo "windows-tests: cannot assemble the 32-bit probe (binutils)" >&2
-    exit 1
-  fi
-  "$scratch/probe" 2>/dev/null || status=$?
-  rm -rf "$scratch"
-  return "$status"
-}
-
 # The Win32 window tests draw real windows: without a display of the caller's, they get a
 # virtual one of their own.
 with_display=()
@@ -59,7 +43,10 @@ cmake --build --preset mingw-x86_64
 run_suite mingw-x86_64
 summary="64-bit Windows tests ran: $passed passed"
 
-if can_execute_32bit; then
+probe=0
+tools/can-execute-32bit.sh || probe=$?
+[ "$probe" -le 1 ] || exit 1
+if [ "$probe" -eq 0 ]; then
   echo "== 32-bit Windows build, tests under 32-bit Wine"
   tools/install-deps.sh --wine32
   cmake --preset mingw-i686 -DKT_EMULATOR_TESTS=ON

@@ -24,8 +24,8 @@ bin=$(cd "$(dirname "$program")" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${KT_WINEPREFIX:-$(dirname "$bin")/wineprefix}
 export WINEARCH=$arch WINEDEBUG=-all WINELOADER=$loader
-# Wine picks its ANSI code page from the locale's language: English gives 1252. Set for Wine
-# alone, so that this shell does not complain where the locale is not generated.
+# The C locale gives Windows' English and code page 1252, and UTF-8 lets Wine hold any file
+# name; C.UTF-8 is on every Debian machine. Set for Wine alone.
 wine() { env LANG=C.UTF-8 LC_ALL=C.UTF-8 "$loader" "$@"; }
 
 (

@@ -39,7 +39,8 @@
 namespace {
 
 using kt::sim::DacModel;
-using nlohmann::json;
+// Keys stay in the order written: the trace's documented field order.
+using json = nlohmann::ordered_json;
 
 // The board this library finds: the maker's vendor identifier, the board's product
 // identifier, the identifier the bus scan reports and the handle a connection returns.

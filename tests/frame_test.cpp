@@ -61,6 +61,21 @@ TEST(SendSpiWord, PacksEveryRowIntoRequest0xDD) {
   EXPECT_TRUE(frames[8]["code"].is_null());
 }
 
+TEST(SendSpiWord, TraceLinesKeepTheDocumentedKeyOrder) {
+  // The line the README quotes, so that grep finds it: KT310, "Tri - State", 1234.
+  test::Trace trace;
+  AppState app;
+  SetStartDefaults(app);
+  ASSERT_TRUE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
+  SendSpiWord(app, 24, 0x011234);
+  const auto lines = trace.Lines();
+  ASSERT_FALSE(lines.empty());
+  const std::string entry = KT_GENERATION == 2 ? "Control_Transfer" : "LinkControl";
+  EXPECT_EQ(lines.back(), R"({"entry":")" + entry +
+                              R"(","request":221,"value":4660,"index":6145,"frame_bits":24,)"
+                              R"("word":70196,"code":4660,"power_down":1,"status":0})");
+}
+
 TEST(SendSpiWord, StoresEveryStatusUnexamined) {
   AppState app;
   SetStartDefaults(app);

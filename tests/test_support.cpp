@@ -83,4 +83,11 @@ std::string WriteTempFile(const std::string& name, const std::string& content) {
   return path;
 }
 
+std::vector<std::string> Trace::Lines() const {
+  std::ifstream in(file_);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 }  // namespace kt::test

@@ -43,6 +43,8 @@ class Trace {
   [[nodiscard]] std::vector<nlohmann::json> Frames() const;
   /// The names of the entries called, in order.
   [[nodiscard]] std::vector<std::string> Entries() const;
+  /// The lines as the library wrote them.
+  [[nodiscard]] std::vector<std::string> Lines() const;
 
  private:
   std::string file_;

@@ -2,6 +2,8 @@
 #include "forms/program.h"
 
 #include "core/startup.h"
+#include "link/board_link.h"
+#include "platform/version.h"
 
 namespace kt::forms {
 
@@ -25,6 +27,10 @@ Start ReadArguments(const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments) {
     if (argument == "--spi-test") {
       start.SpiTest = true;
+    } else if (argument == "--help" || argument == "-h") {
+      start.Help = true;
+    } else if (argument == "--version") {
+      start.Version = true;
     } else {
       start.Usage = true;
     }
@@ -35,7 +41,17 @@ Start ReadArguments(const std::vector<std::string>& arguments) {
 std::string UsageText(const std::string& program) {
   return "usage: " + program +
          " [--spi-test]\n"
-         "  --spi-test  open the diagnostic SPI test window instead of the device window\n";
+         "  --spi-test  open the diagnostic SPI test window instead of the device window\n"
+         "  --version   print the version and the board library, then end\n"
+         "  --help      print this text, then end\n";
+}
+
+std::string VersionLine(const std::string& title) {
+  const platform::FileVersion version = platform::ProgramFileVersion();
+  return title + " " + std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
+         std::to_string(version.Build) + "." + std::to_string(version.Revision) +
+         (KT_GENERATION == 2 ? ", second" : ", first") + "-generation board library " +
+         link::BoardLibraryFile() + "\n";
 }
 
 void EndProgram(Desktop& desktop, int status) {

@@ -21,6 +21,8 @@ void MainSpiTest(AppState& app, Desktop& desktop);
 /// @brief What the program was asked to do by its arguments (argv[0] not included).
 struct Start {
   bool SpiTest = false;  ///< --spi-test: the SPI test window instead of the device window
+  bool Help = false;     ///< --help: print UsageText to standard output and end with 0
+  bool Version = false;  ///< --version: print VersionLine to standard output and end with 0
   bool Usage = false;    ///< anything else: print UsageText and end with kUsageStatus
 };
 Start ReadArguments(const std::vector<std::string>& arguments);
@@ -30,6 +32,9 @@ inline constexpr int kUsageStatus = 2;
 
 /// The usage text for the program of that name (argv[0]), one line per option.
 std::string UsageText(const std::string& program);
+
+/// The program's name, its file version, and the board library it binds, in one line.
+std::string VersionLine(const std::string& title);
 
 /// Ends the program at once with `status`: no further window event runs, no other window's
 /// close handling either. A second call while ending does nothing.

@@ -2,6 +2,8 @@
 // The program: the device window, or with --spi-test the diagnostic SPI test window.
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,41 @@
 #error "KT_APPLICATION_TITLE must name the program"
 #endif
 
+namespace {
+
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+// Whether Qt will find somewhere to show the windows: a display, or a platform the user chose.
+bool HasDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-platform") == 0) return true;
+  }
+  return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // --help and --version need no window, so they are answered before Qt starts.
+  const kt::forms::Start early = kt::forms::ReadArguments({argv + 1, argv + argc});
+  if (early.Help) {
+    std::fputs(kt::forms::UsageText(argv[0]).c_str(), stdout);
+    return 0;
+  }
+  if (early.Version) {
+    std::fputs(kt::forms::VersionLine(KT_APPLICATION_TITLE).c_str(), stdout);
+    return 0;
+  }
+  if (!HasDisplay(argc, argv)) {
+    std::fprintf(stderr,
+                 "%s: no display: the windows need an X11 or Wayland display "
+                 "(DISPLAY or WAYLAND_DISPLAY)\n",
+                 argv[0]);
+    return 1;
+  }
   // Qt takes its own options (-platform and the like) out of the arguments first.
   kt::ui::Application application(argc, argv, QStringLiteral(KT_APPLICATION_TITLE));
   const kt::forms::Start start = kt::forms::ReadArguments({argv + 1, argv + argc});

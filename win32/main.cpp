@@ -21,10 +21,10 @@
 
 namespace {
 
-// Writes to standard error where the program has one (started from a console with its
-// output taken, or by another program); a message box otherwise.
-void ReportUsage(const std::string& text) {
-  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+// Writes to standard output or error where the program has one (started from a console
+// with its output taken, or by another program); a message box otherwise.
+void Report(const std::string& text, DWORD stream) {
+  HANDLE error = GetStdHandle(stream);
   DWORD written = 0;
   if (error && error != INVALID_HANDLE_VALUE &&
       WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
@@ -43,8 +43,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const std::vector<std::string> arguments = kt::platform::ProgramArguments(0, nullptr);
   const kt::forms::Start start =
       kt::forms::ReadArguments({arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end()});
+  const std::string program = arguments.empty() ? "kt310" : arguments[0];
+  if (start.Help) {
+    Report(kt::forms::UsageText(program), STD_OUTPUT_HANDLE);
+    return 0;
+  }
+  if (start.Version) {
+    Report(kt::forms::VersionLine(KT_APPLICATION_TITLE), STD_OUTPUT_HANDLE);
+    return 0;
+  }
   if (start.Usage) {
-    ReportUsage(kt::forms::UsageText(arguments.empty() ? "kt310" : arguments[0]));
+    Report(kt::forms::UsageText(program), STD_ERROR_HANDLE);
     return kt::forms::kUsageStatus;
   }
   try {

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -37,8 +38,19 @@ std::string Sibling(int generation) {
          (generation == 1 ? "ktdac-gen1" : "ktdac") + kExecutableSuffix;
 }
 
+// Refuses, before anything is sent, a path that names no plain file (a directory, say).
+void ExpectFile(const std::string& what, const std::string& file) {
+  std::error_code error;
+  const auto path = kt::platform::PathFromUtf8(file);
+  if (!std::filesystem::exists(path, error))
+    throw UsageError{fmt::format("{} {}: no such file", what, file)};
+  if (!std::filesystem::is_regular_file(path, error))
+    throw UsageError{fmt::format("{} {}: not a plain file", what, file)};
+}
+
 std::string ReadAll(const std::string& file) {
   if (file == "-") return {std::istreambuf_iterator<char>(std::cin), {}};
+  ExpectFile("the script", file);
   std::ifstream in(kt::platform::PathFromUtf8(file), std::ios::binary);
   if (!in) throw UsageError{"cannot read the script " + file};
   return {std::istreambuf_iterator<char>(in), {}};
@@ -133,6 +145,7 @@ int main(int argc, char** argv) {
           "generation finds BoardIO beside the program"};
 #endif
     }
+    if (!common.Firmware.empty()) ExpectFile("--firmware", common.Firmware);
     Session session(common, stdout);
     if (!script.empty()) return RunScript(session, script);
     Validate(*command);

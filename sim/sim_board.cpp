@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -57,6 +58,7 @@ constexpr std::int16_t kNoFile = -2;       // the firmware file cannot be opened
 constexpr std::int16_t kBadFirmware = -3;  // the firmware file is not a valid Intel HEX image
 constexpr std::int16_t kNoFirmware = -4;   // a frame before a successful firmware load
 constexpr std::int16_t kBadRequest = -5;   // an unknown request, or a value beyond 16 bits
+constexpr std::int16_t kFailed = -6;       // the library itself failed (out of memory, say)
 
 struct Board {
   bool Connected = false;  // Open_Link succeeded (second generation)
@@ -101,8 +103,11 @@ void Trace(json record) {
   }
 }
 
-// Loads the firmware named by the 0-terminated path into the board.
+// Loads the firmware named by the 0-terminated path into the board. A directory, or
+// anything else that is not a plain file, is no firmware file.
 std::int16_t LoadFirmware(const char* path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return kNoFile;
   std::ifstream in(path, std::ios::binary);
   if (!in) return kNoFile;
   const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -142,74 +147,97 @@ std::int16_t SendFrame(const char* entry, bool reachable, std::uint32_t request,
   return status;
 }
 
+// Runs an entry's body so that no exception ever crosses the library's C entry: a failure
+// inside the library is a status, as the board maker's libraries report theirs.
+template <typename Body>
+std::int16_t Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return kFailed;
+  }
+}
+
 }  // namespace
 
 // ---- Second generation: CVR_BOARDLINK ----
 
 KT_SIM_API std::int16_t KT_SIM_STDCALL Scan_Bus(std::int32_t vendor, std::int32_t product,
                                                 std::int32_t* count, std::uint8_t* list) {
-  Latency();
-  const bool found = BoardAttached() && vendor == kVendorId && product == kProductId;
-  if (found) {
-    *count = 1;
-    list[0] = kBoardId;
-  }
-  const std::int16_t status = found ? kOk : kNoBoard;
-  Trace({{"entry", "Scan_Bus"},
-         {"vendor", vendor},
-         {"product", product},
-         {"count", found ? 1 : 0},
-         {"status", status}});
-  return status;
+  return Guarded([&]() -> std::int16_t {
+    Latency();
+    const bool found = BoardAttached() && vendor == kVendorId && product == kProductId;
+    if (found) {
+      *count = 1;
+      list[0] = kBoardId;
+    }
+    const std::int16_t status = found ? kOk : kNoBoard;
+    Trace({{"entry", "Scan_Bus"},
+           {"vendor", vendor},
+           {"product", product},
+           {"count", found ? 1 : 0},
+           {"status", status}});
+    return status;
+  });
 }
 
 KT_SIM_API std::int16_t KT_SIM_STDCALL Open_Link(std::int32_t vendor, std::int32_t product,
                                                  std::uint8_t boardId, std::uint32_t* handle) {
-  Latency();
-  const bool found =
-      BoardAttached() && vendor == kVendorId && product == kProductId && boardId == kBoardId;
-  if (found) *handle = kHandle;
-  board.Connected = found;
-  const std::int16_t status = found ? kOk : kNoBoard;
-  Trace({{"entry", "Open_Link"},
-         {"board", boardId},
-         {"handle", found ? json(kHandle) : json()},
-         {"status", status}});
-  return status;
+  return Guarded([&]() -> std::int16_t {
+    Latency();
+    const bool found =
+        BoardAttached() && vendor == kVendorId && product == kProductId && boardId == kBoardId;
+    if (found) *handle = kHandle;
+    board.Connected = found;
+    const std::int16_t status = found ? kOk : kNoBoard;
+    Trace({{"entry", "Open_Link"},
+           {"board", boardId},
+           {"handle", found ? json(kHandle) : json()},
+           {"status", status}});
+    return status;
+  });
 }
 
 KT_SIM_API std::int16_t KT_SIM_STDCALL Load_Code(std::uint32_t handle, char* path) {
-  Latency();
-  std::int16_t status = kNoBoard;
-  if (BoardAttached() && board.Connected && handle == kHandle) status = LoadFirmware(path);
-  status = Forced("KT_SIM_LOAD_STATUS", status);
-  board.Loaded = status == 0;
-  Trace({{"entry", "Load_Code"}, {"handle", handle}, {"path", path}, {"status", status}});
-  return status;
+  return Guarded([&]() -> std::int16_t {
+    Latency();
+    std::int16_t status = kNoBoard;
+    if (BoardAttached() && board.Connected && handle == kHandle) status = LoadFirmware(path);
+    status = Forced("KT_SIM_LOAD_STATUS", status);
+    board.Loaded = status == 0;
+    Trace({{"entry", "Load_Code"}, {"handle", handle}, {"path", path}, {"status", status}});
+    return status;
+  });
 }
 
 KT_SIM_API std::int16_t KT_SIM_STDCALL Control_Transfer(std::uint32_t handle, std::uint8_t request,
                                                         std::int32_t value, std::int32_t index,
                                                         std::uint8_t, std::int16_t, std::uint8_t*) {
-  const bool reachable = BoardAttached() && board.Connected && handle == kHandle;
-  return SendFrame("Control_Transfer", reachable, request, value, index);
+  return Guarded([&]() -> std::int16_t {
+    const bool reachable = BoardAttached() && board.Connected && handle == kHandle;
+    return SendFrame("Control_Transfer", reachable, request, value, index);
+  });
 }
 
 // ---- First generation: BoardIO. The link step exports these under the decorated names
 // "?InitLink@@YGFPAD@Z" and "?LinkControl@@YGFFJJFFPAD@Z". ----
 
 KT_SIM_API std::int16_t KT_SIM_STDCALL bio_InitLink(char* path) {
-  Latency();
-  std::int16_t status = BoardAttached() ? LoadFirmware(path) : kNoBoard;
-  status = Forced("KT_SIM_LOAD_STATUS", status);
-  board.Loaded = status >= 0;
-  Trace({{"entry", "InitLink"}, {"path", path}, {"status", status}});
-  return status;
+  return Guarded([&]() -> std::int16_t {
+    Latency();
+    std::int16_t status = BoardAttached() ? LoadFirmware(path) : kNoBoard;
+    status = Forced("KT_SIM_LOAD_STATUS", status);
+    board.Loaded = status >= 0;
+    Trace({{"entry", "InitLink"}, {"path", path}, {"status", status}});
+    return status;
+  });
 }
 
 KT_SIM_API std::int16_t KT_SIM_STDCALL bio_LinkControl(std::int16_t request, std::int32_t value,
                                                        std::int32_t index, std::int16_t,
                                                        std::int16_t, char*) {
-  return SendFrame("LinkControl", BoardAttached(), static_cast<std::uint16_t>(request), value,
-                   index);
+  return Guarded([&]() -> std::int16_t {
+    return SendFrame("LinkControl", BoardAttached(), static_cast<std::uint16_t>(request), value,
+                     index);
+  });
 }

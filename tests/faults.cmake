@@ -103,6 +103,8 @@ foreach(gen 1 2)
   # A missing firmware file is named, with what to do about it.
   kt_fault(${gen} firmware-missing FIRMWARE none ENTRIES ${kt_connect_g${gen}}
            MESSAGE "SPI.hex is missing: put the board maker's SPI.hex there.")
+  kt_fault(${gen} firmware-folder FIRMWARE folder ENTRIES ${kt_connect_g${gen}}
+           MESSAGE "SPI.hex is missing: put the board maker's SPI.hex there.")
   kt_fault(${gen} firmware-corrupt FIRMWARE ${CMAKE_CURRENT_SOURCE_DIR}/data/corrupt.hex
            ENTRIES ${kt_connect_g${gen}} MESSAGE ${kt_fail})
   kt_fault(${gen} path-512 PATH_BYTES 512 ENTRIES ${kt_connect_g${gen}} ${kt_send_g${gen}})

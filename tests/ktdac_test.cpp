@@ -235,9 +235,10 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
     std::vector<std::string> args;
     const char* environment;
     int status;
-    const char* says;
+    std::string says;
   };
   const std::string corrupt = test::WriteTempFile("corrupt.hex", ":00\n");
+  const std::string folder = std::filesystem::path(corrupt).parent_path().string();
   const Row rows[] = {
       {{"list"}, "", 0, ""},
       {{"set", "1"}, "KT_SIM_BOARDS=0", 1, "Communication Failure - Check USB connections"},
@@ -246,6 +247,9 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
       {{"sweep", "--from", "0", "--to", "10", "--step", "0"}, "", 2, "--step must not be 0"},
       {{"sweep", "--from", "0", "--to", "1", "--dwell", "soon"}, "", 2, "is not a duration"},
       {{"raw", "--bits", "24", "--data", "123456789"}, "", 2, "more than eight"},
+      {{"run", folder}, "", 2, "the script " + folder + ": not a plain file"},
+      {{"run", folder + "/none.txt"}, "", 2, ": no such file"},
+      {{"--firmware", folder, "set", "1"}, "", 2, "--firmware " + folder + ": not a plain file"},
       {{"--no-such-option", "list"}, "", 2, ""},
       {{"--generation", "1", "--library", "/x.so", "set", "1"}, "", 2, "--library replaces"},
       {{"--library", "/nonexistent/libX.so", "set", "1"},

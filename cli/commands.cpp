@@ -4,10 +4,14 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "cli/parsing.h"
 #include "cli/progress.h"
@@ -26,8 +30,32 @@ namespace kt::cli {
 
 namespace {
 
+// The signal that asked a sweep to stop after the frame in hand, or 0.
 volatile std::sig_atomic_t interrupted = 0;
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+extern "C" void OnInterrupt(int signal) { interrupted = signal; }
+
+// The signals that stop a sweep as Ctrl-C does: from the terminal, from kill or a service
+// manager, and from a closed terminal.
+constexpr int kStopSignals[] = {
+    SIGINT,
+    SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+};
+
+// Writes a line out at once, so that a hard kill loses at most the line in hand; a write
+// that fails stops the run with the file's name and the system's reason.
+void Emit(std::FILE* file, const std::string& name, const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0)
+    throw WriteError{"cannot write " + name + ": " + std::strerror(errno)};
+}
+
+// Reports a frame the board library refused.
+int Refused(std::int16_t status, const std::string& what) {
+  fmt::print(stderr, "ktdac: the board refused the frame of {} (status {})\n", what, status);
+  return kFrameRefused;
+}
 
 const dac::DeviceProfile& Device(const std::string& label) {
   for (const auto& device : dac::DeviceTable)
@@ -163,9 +191,10 @@ void Session::Choose(const Target& target) {
 
 int Session::Run(const Command& command) {
   if (std::holds_alternative<ListCommand>(command)) {
-    fmt::print(out_, "{:<7}{:>11}{:>11}\n", "model", "frame bits", "data bits");
+    std::string table = fmt::format("{:<7}{:>11}{:>11}\n", "model", "frame bits", "data bits");
     for (const auto& device : dac::DeviceTable)
-      fmt::print(out_, "{:<7}{:>11}{:>11}\n", device.Label, device.FrameBits, device.DataBits);
+      table += fmt::format("{:<7}{:>11}{:>11}\n", device.Label, device.FrameBits, device.DataBits);
+    Emit(out_, "standard output", table);
     return kSuccess;
   }
   if (const auto* wait = std::get_if<WaitCommand>(&command)) {
@@ -195,9 +224,12 @@ int Session::Set(const SetCommand& command) {
                                        *command.Vref * data / std::ldexp(1.0, app_.DataBits))
                          : fmt::format("  output: power-down, {}", ModeCaption(code));
     }
-    fmt::print(out_, "{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.Text,
-               static_cast<std::uint32_t>(app_.DacWord), static_cast<std::uint32_t>(request.value),
-               static_cast<std::uint32_t>(request.index), output);
+    Emit(out_, "standard output",
+         fmt::format("{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.Text,
+                     static_cast<std::uint32_t>(app_.DacWord),
+                     static_cast<std::uint32_t>(request.value),
+                     static_cast<std::uint32_t>(request.index), output));
+    if (app_.LinkStatus != 0) return Refused(app_.LinkStatus, value);
   }
   return kSuccess;
 }
@@ -212,15 +244,31 @@ int Session::Sweep(const SweepCommand& command) {
   const std::int32_t code = PowerDownCode(command.Dac.PowerDown);
 
   std::FILE* csv = out_;
+  const std::string csvName = command.Csv.empty() ? "standard output" : command.Csv;
   if (!command.Csv.empty()) {
     csv = kt::platform::OpenFile(command.Csv, "w");
-    if (!csv) throw Error("cannot write " + command.Csv);
+    if (!csv) throw WriteError{"cannot write " + command.Csv + ": " + std::strerror(errno)};
   }
-  fmt::print(csv, "code,word,value,index,status,seconds\n");
+  // Closes the CSV file however the sweep ends; a close that fails is a write error.
+  const auto closeCsv = [&] {
+    if (csv == out_) return;
+    std::FILE* file = std::exchange(csv, out_);
+    if (std::fclose(file) != 0)
+      throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
+  };
+  struct CloseOnThrow {
+    std::FILE*& file;
+    std::FILE* out;
+    ~CloseOnThrow() {
+      if (file != out) std::fclose(file);
+    }
+  } guard{csv, out_};
+  Emit(csv, csvName, "code,word,value,index,status,seconds\n");
   const std::int64_t perPass = (to - from) / step + 1;
   Progress progress(perPass * command.Repeat);
   interrupted = 0;
-  const auto previous = std::signal(SIGINT, OnInterrupt);
+  std::vector<void (*)(int)> previous;
+  for (const int signal : kStopSignals) previous.push_back(std::signal(signal, OnInterrupt));
   const auto start = std::chrono::steady_clock::now();
   dac::TextEntry entry("", app_.EntryFormat);
   std::int64_t sent = 0;
@@ -232,18 +280,26 @@ int Session::Sweep(const SweepCommand& command) {
       if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
       const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-      fmt::print(csv, "{},{},{},{},{},{:.6f}\n", value, app_.DacWord, request.value, request.index,
-                 app_.LinkStatus, elapsed.count());
+      Emit(csv, csvName,
+           fmt::format("{},{},{},{},{},{:.6f}\n", value, app_.DacWord, request.value, request.index,
+                       app_.LinkStatus, elapsed.count()));
       progress.Update(++sent);
+      if (app_.LinkStatus != 0) {
+        for (std::size_t s = 0; s < previous.size(); ++s) std::signal(kStopSignals[s], previous[s]);
+        progress.Finish();
+        closeCsv();
+        return Refused(app_.LinkStatus, entry.Text);
+      }
       if (dwell.count() > 0) std::this_thread::sleep_for(dwell);
     }
   }
-  std::signal(SIGINT, previous);
+  for (std::size_t s = 0; s < previous.size(); ++s) std::signal(kStopSignals[s], previous[s]);
   progress.Finish();
-  if (csv != out_) std::fclose(csv);
+  closeCsv();
   if (interrupted) {
-    fmt::print(stderr, "interrupted: {} of {} frames sent\n", sent, perPass * command.Repeat);
-    return kInterrupted;
+    fmt::print(stderr, "ktdac: interrupted: {} of {} frames sent\n", sent,
+               perPass * command.Repeat);
+    return 128 + interrupted;
   }
   return kSuccess;
 }
@@ -254,10 +310,12 @@ int Session::Raw(const RawCommand& command) {
   app_.DacWord = frame.Word;
   link::SendSpiWord(app_, app_.FrameBits, app_.DacWord);
   const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
-  fmt::print(out_, "bits {}  word 0x{:08X}  value 0x{:04X}  index 0x{:X}  status {}\n",
-             frame.FrameBits, static_cast<std::uint32_t>(frame.Word),
-             static_cast<std::uint32_t>(request.value), static_cast<std::uint32_t>(request.index),
-             app_.LinkStatus);
+  Emit(out_, "standard output",
+       fmt::format("bits {}  word 0x{:08X}  value 0x{:04X}  index 0x{:X}  status {}\n",
+                   frame.FrameBits, static_cast<std::uint32_t>(frame.Word),
+                   static_cast<std::uint32_t>(request.value),
+                   static_cast<std::uint32_t>(request.index), app_.LinkStatus));
+  if (app_.LinkStatus != 0) return Refused(app_.LinkStatus, command.Data);
   return kSuccess;
 }
 

@@ -153,6 +153,9 @@ int main(int argc, char** argv) {
   } catch (const UsageError& error) {
     fmt::print(stderr, "ktdac: {}\n", error.message);
     return kUsageError;
+  } catch (const WriteError& error) {
+    fmt::print(stderr, "ktdac: {}\n", error.message);
+    return kWriteFailure;
   } catch (const kt::Error& error) {
     fmt::print(stderr, "ktdac: {}\n", error.what());
     return kRuntimeError;

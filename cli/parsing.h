@@ -15,7 +15,14 @@ inline constexpr int kSuccess = 0;
 inline constexpr int kConnectionFailure = 1;
 inline constexpr int kUsageError = 2;
 inline constexpr int kRuntimeError = 3;
-inline constexpr int kInterrupted = 130;
+inline constexpr int kWriteFailure = 4;   ///< output could not be written
+inline constexpr int kFrameRefused = 5;   ///< the board library refused a frame
+inline constexpr int kInterrupted = 130;  ///< Ctrl-C; SIGTERM gives 143 and SIGHUP 129
+
+/// @brief Output that could not be written: the file and the system's reason.
+struct WriteError {
+  std::string message;
+};
 
 /// @brief A usage error: a value or a line the companion cannot take. Nothing is sent.
 struct UsageError {

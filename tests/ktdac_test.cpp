@@ -182,25 +182,56 @@ TEST(Ktdac, SweepsAWhole14BitRangeInOrderWithNothingLostOrRepeated) {
 #ifndef _WIN32
 // POSIX signals only: a Windows console's Ctrl-C cannot be sent to a program started
 // without a console of its own, as the tests start it.
-TEST(Ktdac, CtrlCStopsASweepAfterTheFrameInHand) {
-  test::Trace trace;
-  const std::string csv = test::WriteTempFile("interrupted.csv", "");
-  const pid_t child =
-      Start({"sweep", "--from", "0", "--to", "0xFFFF", "--dwell", "2ms", "--csv", csv},
-            test::WriteTempFile("out", ""), test::WriteTempFile("err", ""));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (trace.Frames().size() < 50 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  kill(child, SIGINT);
-  EXPECT_EQ(Wait(child), 130);
-  const auto frames = trace.Frames();
-  ASSERT_GE(frames.size(), 50u);
-  ASSERT_LT(frames.size(), 65536u);
-  const std::string rows = Read(csv);
-  EXPECT_EQ(static_cast<std::size_t>(std::count(rows.begin(), rows.end(), '\n')),
-            frames.size() + 1);
-  const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
-  EXPECT_EQ(last.substr(0, last.find(',')), std::to_string(frames.back()["value"].get<int>()));
+TEST(Ktdac, ASignalStopsASweepAfterTheFrameInHandAndTheCsvKeepsEverySentRow) {
+  struct Row {
+    int signal;
+    int status;
+    std::size_t lost;  // rows the CSV may lack against the trace: a hard kill, the one in hand
+    bool toStandardOutput;
+  };
+  const Row rows[] = {
+      {SIGINT, 130, 0, false},  {SIGTERM, 143, 0, false}, {SIGHUP, 129, 0, false},
+      {SIGKILL, 137, 1, false}, {SIGKILL, 137, 1, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message()
+                 << "signal " << row.signal << (row.toStandardOutput ? ", stdout" : ""));
+    test::Trace trace;
+    const std::string csv = test::WriteTempFile("interrupted.csv", "");
+    std::vector<std::string> args{"sweep", "--from", "0", "--to", "0xFFFF", "--dwell", "2ms"};
+    if (!row.toStandardOutput) args.insert(args.end(), {"--csv", csv});
+    const Child child = Start(args, row.toStandardOutput ? csv : test::WriteTempFile("out", ""),
+                              test::WriteTempFile("err", ""));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (trace.Frames().size() < 50 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(child, row.signal);
+    EXPECT_EQ(Wait(child), row.status);
+    const auto frames = trace.Frames();
+    ASSERT_GE(frames.size(), 50u);
+    ASSERT_LT(frames.size(), 65536u);
+    const std::string rows = Read(csv);
+    const auto written = static_cast<std::size_t>(std::count(rows.begin(), rows.end(), '\n'));
+    EXPECT_LE(written, frames.size() + 1) << "a row for every frame, and the header";
+    EXPECT_GE(written + row.lost, frames.size() + 1) << "no row lost but the frame in hand";
+    const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
+    const auto lastCode = std::stoi(last.substr(0, last.find(',')));
+    EXPECT_GE(lastCode + static_cast<int>(row.lost), frames.back()["value"].get<int>());
+  }
+}
+#endif
+
+#ifndef _WIN32
+TEST(Ktdac, StandardOutputThatCannotBeWrittenEndsTheRunWithItsOwnStatus) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"set", "1"}, {"list"}, {"raw", "--bits", "8", "--data", "1"}}) {
+    SCOPED_TRACE(args.front());
+    const std::string err = test::WriteTempFile("err", "");
+    EXPECT_EQ(Wait(Start(args, "/dev/full", err)), 4);
+    EXPECT_NE(Read(err).find("ktdac: cannot write standard output: No space left on device"),
+              std::string::npos)
+        << Read(err);
+  }
 }
 #endif
 
@@ -252,6 +283,23 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
       {{"--firmware", folder, "set", "1"}, "", 2, "--firmware " + folder + ": not a plain file"},
       {{"--no-such-option", "list"}, "", 2, ""},
       {{"--generation", "1", "--library", "/x.so", "set", "1"}, "", 2, "--library replaces"},
+      {{"set", "1", "2"}, "KT_SIM_SEND_STATUS=3", 5, "the board refused the frame of 1 (status 3)"},
+      {{"sweep", "--from", "0", "--to", "5"},
+       "KT_SIM_SEND_STATUS=-1",
+       5,
+       "refused the frame of 0000"},
+      {{"raw", "--bits", "24", "--data", "1"}, "KT_SIM_SEND_STATUS=1", 5, "(status 1)"},
+#ifndef _WIN32
+      {{"set", "1"}, "", 0, ""},  // the baseline of the write failures below
+      {{"sweep", "--from", "0", "--to", "999", "--csv", "/dev/full"},
+       "",
+       4,
+       "cannot write /dev/full: No space left on device"},
+      {{"sweep", "--from", "0", "--to", "9", "--csv", "/proc/version"},
+       "",
+       4,
+       "cannot write /proc/version"},
+#endif
       {{"--library", "/nonexistent/libX.so", "set", "1"},
        "",
        3,

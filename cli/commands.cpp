@@ -176,8 +176,10 @@ int Session::Connect() {
                                   ? link::ConnectAndLoadFirmware(app_)
                                   : link::ConnectAndLoadFirmware(app_, common_.Firmware);
   if (!link::ConnectionSucceeded(status)) {
-    fmt::print(stderr, "{} (status {} loading {})\n", link::ConnectionFailureMessage(app_), status,
-               app_.FirmwarePath);
+    fmt::print(stderr, "ktdac: Communication Failure - Check USB connections: {}, loading {}\n",
+               link::FailedConnectionStep(), app_.FirmwarePath);
+    if (const std::string hint = link::MissingFirmwareHint(app_); !hint.empty())
+      fmt::print(stderr, "ktdac: {}\n", hint);
     return kConnectionFailure;
   }
   connected_ = true;

@@ -21,6 +21,23 @@ inline constexpr const char* kFirmwareFileName = "SPI.hex";
 /// already ends in one gives two in a row, which the file system takes as one.
 std::string FirmwarePathIn(const std::string& folder);
 
+/// @brief The statuses of the last connection's steps, for a diagnosis: the windows judge
+/// only the load, as the design has it. The first generation has the load alone.
+struct ConnectionSteps {
+  std::int16_t Search = 0;   ///< Scan_Bus (second generation)
+  std::int16_t Connect = 0;  ///< Open_Link (second generation)
+  std::int16_t Load = 0;     ///< Load_Code, or InitLink
+};
+const ConnectionSteps& LastConnectionSteps();
+
+/// The step of the last connection that failed and its status, as "the firmware load
+/// returned -3", for a diagnosis; empty when every step succeeded.
+std::string FailedConnectionStep();
+
+/// "The firmware PATH is missing: put the board maker's SPI.hex there." when the firmware
+/// file named in FirmwarePath is not a plain file; empty otherwise.
+std::string MissingFirmwareHint(const AppState& app);
+
 /// What a failed connection is reported with: "Communication Failure - Check USB
 /// connections", and, when the firmware file is not there, a second paragraph that says to
 /// put the board maker's SPI.hex in its place.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "link/board_link.h"
 #include "link/boardio_binding.h"
+#include "link/connection_steps.h"
 #include "link/frame_request.h"
 #include "link/path_buffer.h"
 #include "platform/program.h"
@@ -14,7 +15,9 @@ std::int16_t ConnectAndLoadFirmware(AppState& app) {
 std::int16_t ConnectAndLoadFirmware(AppState& app, const std::string& firmwarePath) {
   app.FirmwarePath = firmwarePath;
   FillPathBuffer(app.PathBuffer, app.FirmwarePath);
+  RecordedConnectionSteps() = {};
   app.LinkStatus = BoardIo().InitLink(reinterpret_cast<char*>(app.PathBuffer.data()));
+  RecordedConnectionSteps().Load = app.LinkStatus;
   return app.LinkStatus;
 }
 

@@ -3,6 +3,7 @@
 
 #include "link/board_link.h"
 #include "link/boardlink_binding.h"
+#include "link/connection_steps.h"
 #include "link/frame_request.h"
 #include "link/path_buffer.h"
 #include "platform/program.h"
@@ -19,11 +20,15 @@ std::int16_t ConnectBoard(AppState& app, const std::string& firmwarePath) {
   BoardLinkBinding& library = BoardLink();
   // The search and connect results are not judged: without a board, byte 0 stays 0 and the
   // download's status tells the caller.
-  library.Scan_Bus(kBoardVendorId, kBoardProductId, &count, boards.data());
-  library.Open_Link(kBoardVendorId, kBoardProductId, boards[0], &app.BoardHandle);
+  // They are recorded for a diagnosis only.
+  ConnectionSteps& steps = RecordedConnectionSteps();
+  steps = {};
+  steps.Search = library.Scan_Bus(kBoardVendorId, kBoardProductId, &count, boards.data());
+  steps.Connect = library.Open_Link(kBoardVendorId, kBoardProductId, boards[0], &app.BoardHandle);
   app.FirmwarePath = firmwarePath;
   FillPathBuffer(app.PathBuffer, app.FirmwarePath);
-  return library.Load_Code(app.BoardHandle, reinterpret_cast<char*>(app.PathBuffer.data()));
+  steps.Load = library.Load_Code(app.BoardHandle, reinterpret_cast<char*>(app.PathBuffer.data()));
+  return steps.Load;
 }
 
 std::int16_t ConnectAndLoadFirmware(AppState& app) {

@@ -272,8 +272,15 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
   const std::string folder = std::filesystem::path(corrupt).parent_path().string();
   const Row rows[] = {
       {{"list"}, "", 0, ""},
-      {{"set", "1"}, "KT_SIM_BOARDS=0", 1, "Communication Failure - Check USB connections"},
-      {{"--firmware", corrupt, "set", "1"}, "", 1, "status -3"},
+      {{"set", "1"},
+       "KT_SIM_BOARDS=0",
+       1,
+       "Communication Failure - Check USB connections: the board search returned -1"},
+      {{"--generation", "1", "set", "1"},
+       "KT_SIM_BOARDS=0",
+       1,
+       "Communication Failure - Check USB connections: the firmware load returned -1"},
+      {{"--firmware", corrupt, "set", "1"}, "", 1, "the firmware load returned -3, loading"},
       {{"set", "zz"}, "", 2, "value \"zz\""},
       {{"sweep", "--from", "0", "--to", "10", "--step", "0"}, "", 2, "--step must not be 0"},
       {{"sweep", "--from", "0", "--to", "1", "--dwell", "soon"}, "", 2, "is not a duration"},

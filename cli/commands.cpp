@@ -73,6 +73,26 @@ const char* ModeCaption(std::int32_t code) {
   return "?";
 }
 
+// The raw frame's two texts, checked strictly: the length a whole decimal number, the data
+// one to eight hexadecimal digits (0x in front allowed). Raises UsageError.
+std::pair<std::string, std::string> RawFrameText(const RawCommand& raw) {
+  const bool bits =
+      !raw.Bits.empty() &&
+      raw.Bits.find_first_not_of("0123456789", raw.Bits[0] == '-' ? 1 : 0) == std::string::npos &&
+      raw.Bits != "-";
+  if (!bits) throw UsageError{"--bits " + raw.Bits + " is not a whole number"};
+  std::string data = raw.Data;
+  if (data.size() > 2 && data[0] == '0' && (data[1] == 'x' || data[1] == 'X')) data.erase(0, 2);
+  if (data.empty() || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    throw UsageError{"--data " + raw.Data + " is not hexadecimal digits"};
+  try {
+    dac::ReadRawFrame(raw.Bits, data);
+  } catch (const Error& error) {
+    throw UsageError{error.what()};
+  }
+  return {raw.Bits, data};
+}
+
 void ValidateTarget(const Target& target) {
   Device(target.Device);
   PowerDownCode(target.PowerDown);
@@ -105,7 +125,12 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
   CLI::App* setCommand = app.add_subcommand("set", "send one frame per value");
   AddTarget(*setCommand, set->Dac);
   setCommand->add_option("--vref", set->Vref, "reference voltage: print each ideal output");
-  setCommand->add_option("values", set->Values, "codes, read as the update reads them")->required();
+  setCommand
+      ->add_option("values", set->Values,
+                   "codes: whole numbers in the format (0x for hexadecimal in either)")
+      ->required();
+  setCommand->add_flag("--clamp", set->Clamp,
+                       "take codes beyond the device's range and clamp them, as the window does");
   setCommand->final_callback([&command, set] { command = *set; });
 
   auto sweep = std::make_shared<SweepCommand>();
@@ -137,12 +162,14 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
 void Validate(const Command& command) {
   if (const auto* set = std::get_if<SetCommand>(&command)) {
     ValidateTarget(set->Dac);
+    // Strictly: a typo must not reach the board. Whole numbers in the format (0x always
+    // hexadecimal), within the device's range unless clamping was asked for.
     for (const auto& value : set->Values) {
-      try {
-        dac::ReadEntry(Hexadecimal(set->Dac), value);
-      } catch (const Error& error) {
-        throw UsageError{"value \"" + value + "\": " + error.what()};
-      }
+      const std::int64_t code = ParseCode(value, Hexadecimal(set->Dac));
+      if (code > Max(set->Dac) && !set->Clamp)
+        throw UsageError{
+            fmt::format("value {} is beyond the {}'s last code 0x{:X} (--clamp takes it)", value,
+                        set->Dac.Device, Max(set->Dac))};
     }
   } else if (const auto* sweep = std::get_if<SweepCommand>(&command)) {
     ValidateTarget(sweep->Dac);
@@ -156,11 +183,7 @@ void Validate(const Command& command) {
     ParseDuration(sweep->Dwell);
     if (sweep->Repeat < 1) throw UsageError{"--repeat must be 1 or more"};
   } else if (const auto* raw = std::get_if<RawCommand>(&command)) {
-    try {
-      dac::ReadRawFrame(raw->Bits, raw->Data);
-    } catch (const Error& error) {
-      throw UsageError{error.what()};
-    }
+    RawFrameText(*raw);
   } else if (const auto* wait = std::get_if<WaitCommand>(&command)) {
     ParseDuration(wait->Duration);
   }
@@ -214,7 +237,10 @@ int Session::Set(const SetCommand& command) {
   const std::int32_t code = PowerDownCode(command.Dac.PowerDown);
   dac::TextEntry entry("", app_.EntryFormat);
   for (const auto& value : command.Values) {
-    entry.Text = value;
+    // The checked code in the format's own digits, as the window's box would hold it.
+    const std::int64_t checked = ParseCode(value, app_.EntryFormat == kHexFormat);
+    entry.Text = app_.EntryFormat == kHexFormat ? dac::HexText(static_cast<std::int32_t>(checked))
+                                                : std::to_string(checked);
     // Exactly the update a power-down choice runs: read, clamp, normalise, compose, send.
     const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
     if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
@@ -307,7 +333,8 @@ int Session::Sweep(const SweepCommand& command) {
 }
 
 int Session::Raw(const RawCommand& command) {
-  const dac::RawFrame frame = dac::ReadRawFrame(command.Bits, command.Data);
+  const auto [bits, data] = RawFrameText(command);
+  const dac::RawFrame frame = dac::ReadRawFrame(bits, data);
   app_.FrameBits = frame.FrameBits;
   app_.DacWord = frame.Word;
   link::SendSpiWord(app_, app_.FrameBits, app_.DacWord);

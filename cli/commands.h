@@ -31,6 +31,7 @@ struct SetCommand {
   Target Dac;
   std::optional<double> Vref;
   std::vector<std::string> Values;
+  bool Clamp = false;  ///< take codes beyond the device's range and clamp them, as the window does
 };
 struct SweepCommand {
   Target Dac;

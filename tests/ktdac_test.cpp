@@ -131,13 +131,22 @@ TEST(Ktdac, SetSendsWhatTheUpdateSendsForEachDeviceAndMode) {
   const Row rows[] = {
       {{"--device", "KT310", "--power-down", "tri-state", "1234"}, 0x1234, 0x1801, "1234"},
       {{"--device", "KT300", "--power-down", "1k", "1234"}, 0xD234, 0x1000, "1234"},
-      {{"--device", "KT300", "--power-down", "three_state", "4000"}, 0x7FFF, 0x1000, "3FFF"},
-      {{"--device", "KT313", "--power-down", "100kohm_to_gnd", "--format", "dec", "70000"},
+      {{"--device", "KT300", "--power-down", "three_state", "--clamp", "4000"},
+       0x7FFF,
+       0x1000,
+       "3FFF"},
+      {{"--device", "KT313", "--power-down", "100kohm_to_gnd", "--format", "dec", "--clamp",
+        "70000"},
        0xFFFF,
        0x1802,
        "65535"},
-      {{"--device", "KT311", "--power-down", "100k", "FFFFFFFF"}, 0x0000, 0x1802, "0000"},
-      {{"--device", "KT312", "--format", "dec", "12.5"}, 0x000C, 0x1800, "12"},
+      {{"--device", "KT311", "--power-down", "100k", "--clamp", "FFFFFFFF"},
+       0x0000,
+       0x1802,
+       "0000"},
+      {{"--device", "KT312", "--format", "dec", "12"}, 0x000C, 0x1800, "12"},
+      {{"--device", "KT312", "--format", "dec", "0x1F"}, 0x001F, 0x1800, "31"},
+      {{"--device", "KT310", "0xabc"}, 0x0ABC, 0x1800, "0ABC"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args.back());
@@ -151,6 +160,37 @@ TEST(Ktdac, SetSendsWhatTheUpdateSendsForEachDeviceAndMode) {
     EXPECT_EQ(frames[0]["value"], row.value);
     EXPECT_EQ(frames[0]["index"], row.index);
     EXPECT_EQ(result.out.substr(0, result.out.find(' ')), row.box);
+  }
+}
+
+TEST(Ktdac, AValueThatIsNotAWholeCodeInRangeIsRefusedBeforeAnythingIsSent) {
+  const std::vector<std::string> rows[] = {
+      {"set", "--format", "dec", "1e3"},
+      {"set", "--format", "dec", "NaN"},
+      {"set", "--format", "dec", "inf"},
+      {"set", "--format", "dec", "abc"},
+      {"set", ""},
+      {"set", "--format", "dec", "12abc"},
+      {"set", "--format", "dec", "12.5"},
+      {"set", "--format", "dec", "-3"},
+      {"set", "FFFFFFFF"},
+      {"set", "1FFFF"},
+      {"set", "--device", "KT300", "4000"},
+      {"set", "1234", "zz"},
+      {"raw", "--bits", "abc", "--data", "1"},
+      {"raw", "--bits", "24", "--data", "zz"},
+      {"raw", "--bits", "", "--data", "1"},
+      {"raw", "--bits", "24", "--data", "0x"},
+      {"sweep", "--from", "0", "--to", "1FFFF"},
+      {"sweep", "--from", "x", "--to", "1"},
+  };
+  for (const auto& args : rows) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    test::Trace trace;
+    const Result result = Ktdac(args);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_EQ(result.err.rfind("ktdac: ", 0), 0u) << result.err;
+    EXPECT_TRUE(trace.Records().empty()) << "nothing reaches the library";
   }
 }
 
@@ -281,7 +321,7 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
        1,
        "Communication Failure - Check USB connections: the firmware load returned -1"},
       {{"--firmware", corrupt, "set", "1"}, "", 1, "the firmware load returned -3, loading"},
-      {{"set", "zz"}, "", 2, "value \"zz\""},
+      {{"set", "zz"}, "", 2, "\"zz\" is not a code"},
       {{"sweep", "--from", "0", "--to", "10", "--step", "0"}, "", 2, "--step must not be 0"},
       {{"sweep", "--from", "0", "--to", "1", "--dwell", "soon"}, "", 2, "is not a duration"},
       {{"raw", "--bits", "24", "--data", "123456789"}, "", 2, "more than eight"},

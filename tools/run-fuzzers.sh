@@ -11,7 +11,8 @@ cmake --build --preset fuzz
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for target in fuzz_readings fuzz_entry fuzz_path_buffer fuzz_intel_hex fuzz_request fuzz_registry; do
+for target in fuzz_readings fuzz_entry fuzz_path_buffer fuzz_intel_hex fuzz_request fuzz_registry \
+              fuzz_cli_values; do
   echo "== $target: ${seconds}s"
   mkdir -p "$scratch/$target"
   (cd build/fuzz && "bin/$target" -max_total_time="$seconds" -max_len=1100 -timeout=10 \

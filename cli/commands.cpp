@@ -4,11 +4,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -58,8 +60,13 @@ int Refused(std::int16_t status, const std::string& what) {
 }
 
 const dac::DeviceProfile& Device(const std::string& label) {
-  for (const auto& device : dac::DeviceTable)
-    if (label == device.Label) return device;
+  for (const auto& device : dac::DeviceTable) {
+    const std::string_view known = device.Label;
+    if (label.size() == known.size() &&
+        std::equal(label.begin(), label.end(), known.begin(),
+                   [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+      return device;
+  }
   throw UsageError{"unknown device \"" + label + "\""};
 }
 
@@ -103,12 +110,14 @@ void ValidateTarget(const Target& target) {
 void AddTarget(CLI::App& command, Target& target) {
   std::vector<std::string> devices;
   for (const auto& device : dac::DeviceTable) devices.emplace_back(device.Label);
-  command.add_option("--device", target.Device, "KT300, KT310, KT311, KT312 or KT313")
+  command.add_option("--device", target.Device, "KT300, KT310, KT311, KT312 or KT313 (any case)")
       ->capture_default_str()
-      ->check(CLI::IsMember(devices));
-  command.add_option("--power-down", target.PowerDown, "normal, 100k, tri-state or 1k")
+      ->check(CLI::IsMember(devices, CLI::ignore_case));
+  std::string modes;
+  for (const auto& name : PowerDownNames()) modes += (modes.empty() ? "" : ", ") + name;
+  command.add_option("--power-down", target.PowerDown, "the mode: " + modes)
       ->capture_default_str()
-      ->check(CLI::IsMember(PowerDownNames()));
+      ->check(CLI::IsMember(PowerDownNames(), CLI::ignore_case));
   command.add_option("--format", target.Format, "how values are read: hex or dec")
       ->capture_default_str()
       ->check(CLI::IsMember({"hex", "dec"}));

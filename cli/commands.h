@@ -14,9 +14,9 @@ namespace kt::cli {
 
 /// @brief Options of the whole run: which board library, and which firmware.
 struct Common {
-  int Generation = 2;
-  std::string Library;   ///< replaces the second generation's fixed path
-  std::string Firmware;  ///< replaces the program folder's SPI.hex
+  int Generation = KT_GENERATION;  // this program's own
+  std::string Library;             ///< replaces the second generation's fixed path
+  std::string Firmware;            ///< replaces the program folder's SPI.hex
 };
 
 /// @brief What every command that drives a DAC shares.

@@ -90,7 +90,7 @@ int RunScript(Session& session, const std::string& file) {
   for (const ScriptCommand& entry : commands) {
     try {
       if (const int status = session.Run(entry.command); status != kSuccess) {
-        fmt::print(stderr, "{}:{}: stopped here (status {})\n", file, entry.line, status);
+        fmt::print(stderr, "ktdac: {}:{}: stopped here (status {})\n", file, entry.line, status);
         return status;
       }
     } catch (const kt::Error& error) {
@@ -98,6 +98,29 @@ int RunScript(Session& session, const std::string& file) {
     }
   }
   return kSuccess;
+}
+
+// CLI11's message, or, where it would only say that a command is missing, the word that
+// stands where the command should.
+std::string Explain(const CLI::App& app, const std::vector<std::string>& arguments,
+                    const CLI::ParseError& error) {
+  if (dynamic_cast<const CLI::RequiredError*>(&error) == nullptr) return error.what();
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& word = arguments[i];
+    if (word == "--generation" || word == "--library" || word == "--firmware") {
+      ++i;  // and its value
+      continue;
+    }
+    if (word.rfind("--generation=", 0) == 0 || word.rfind("--library=", 0) == 0 ||
+        word.rfind("--firmware=", 0) == 0)
+      continue;
+    if (!word.empty() && word[0] == '-') return "unknown option " + word;
+    std::string commands;
+    for (const CLI::App* sub : app.get_subcommands({}))
+      commands += (commands.empty() ? "" : ", ") + sub->get_name();
+    return "unknown command \"" + word + "\" (" + commands + ")";
+  }
+  return error.what();
 }
 
 }  // namespace
@@ -115,6 +138,10 @@ int main(int argc, char** argv) {
   app.add_option("--library", common.Library,
                  "second generation: the board library's path, in place of the fixed one");
   app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex");
+  app.set_version_flag("--version", [] {
+    return fmt::format("ktdac {} ({} generation, board library {})", KT_VERSION_TEXT,
+                       KT_GENERATION == 2 ? "second" : "first", kt::link::BoardLibraryFile());
+  });
   AddCommands(app, command, false);
   app.add_subcommand("run", "run a script of commands, one a line (FILE, or - for standard input)")
       ->add_option("file", script, "the script")
@@ -123,9 +150,15 @@ int main(int argc, char** argv) {
     // CLI11 takes the arguments last first, without the program's name.
     std::vector<std::string> words(arguments.rbegin(), arguments.rend() - 1);
     app.parse(words);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    const int status = app.exit(error);
-    return status == 0 ? kSuccess : kUsageError;
+    fmt::print(stderr, "ktdac: {}\n", Explain(app, arguments, error));
+    return kUsageError;
   }
   if (common.Generation != KT_GENERATION) {
     // The other generation's program runs with the same arguments; its status is the run's.

@@ -2,6 +2,7 @@
 #include "cli/parsing.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -26,8 +27,10 @@ constexpr ModeName kModes[] = {
 }  // namespace
 
 std::int32_t PowerDownCode(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (const auto& mode : kModes)
-    if (name == mode.name) return mode.code;
+    if (lower == mode.name) return mode.code;
   throw UsageError{"unknown power-down mode \"" + name + "\""};
 }
 
@@ -38,19 +41,23 @@ std::vector<std::string> PowerDownNames() {
 }
 
 std::chrono::nanoseconds ParseDuration(const std::string& text) {
+  if (text == "0") return std::chrono::nanoseconds(0);  // no unit needed for nothing
   double amount = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), amount);
   const std::string unit(end, text.data() + text.size());
   const std::pair<const char*, double> units[] = {
-      {"ns", 1}, {"us", 1e3}, {"ms", 1e6}, {"s", 1e9}, {"min", 60e9},
+      {"ns", 1}, {"us", 1e3}, {"ms", 1e6}, {"s", 1e9}, {"min", 60e9}, {"h", 3600e9},
   };
   if (error == std::errc() && amount >= 0 && std::isfinite(amount)) {
     for (const auto& [name, scale] : units) {
-      if (unit == name && amount * scale < 1e18)
-        return std::chrono::nanoseconds(static_cast<std::int64_t>(amount * scale));
+      if (unit != name) continue;
+      // A signed 64-bit count of nanoseconds holds about 292 years.
+      if (amount * scale >= 9e18)
+        throw UsageError{"\"" + text + "\" is too long a duration (at most 100000h)"};
+      return std::chrono::nanoseconds(static_cast<std::int64_t>(amount * scale));
     }
   }
-  throw UsageError{"\"" + text + "\" is not a duration (say 10ms, 2s, 500us)"};
+  throw UsageError{"\"" + text + "\" is not a duration (say 0, 10ms, 2s, 500us, 1.5min, 2h)"};
 }
 
 std::int64_t ParseCode(const std::string& text, bool hexadecimal) {

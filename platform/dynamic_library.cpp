@@ -54,10 +54,10 @@ std::string SystemFolder() {
   return n > 0 && n < MAX_PATH ? FromWide(std::wstring(folder, n)) : "the system folder";
 }
 
-// Where a file was looked for, for the error.
+// Where a bare file name was looked for, for the error; a path names its one place itself.
 std::string Places(const std::string& file) {
-  if (IsPath(file)) return file;
-  return "the program's folder (" + ProgramFolder() + ") and " + SystemFolder();
+  if (IsPath(file)) return {};
+  return " (looked in the program's folder, " + ProgramFolder() + ", and " + SystemFolder() + ")";
 }
 
 }  // namespace
@@ -73,7 +73,7 @@ DynamicLibrary DynamicLibrary::Open(const std::string& file) {
   HMODULE handle = Load(file);
   if (!handle) {
     const std::string reason = LastErrorText();
-    throw Error("cannot load library " + file + " (looked in " + Places(file) + "): " + reason);
+    throw Error("cannot load library " + file + Places(file) + ": " + reason);
   }
   return DynamicLibrary(file, reinterpret_cast<void*>(handle));
 }

@@ -385,8 +385,9 @@ TEST(Ktdac, ArgumentsArriveWholeAlsoThroughTheHandOffToTheOtherGeneration) {
   const std::filesystem::path script = folder / "bench x.txt";
   std::ofstream(script) << "set --device KT300 1234\n";
   const std::filesystem::path firmware = folder / "SPI.hex";
-  std::filesystem::copy_file(test::BesideProgram("SPI.hex"), firmware,
-                             std::filesystem::copy_options::overwrite_existing);
+  // Removed first: MinGW's copy_file does not overwrite, whatever the options say.
+  std::filesystem::remove(firmware);
+  std::filesystem::copy_file(test::BesideProgram("SPI.hex"), firmware);
   for (const char* generation : {"1", "2"}) {
     SCOPED_TRACE(generation);
     test::Trace trace;

@@ -154,13 +154,12 @@ class ScopedSearchPlaces {
 TEST(Wine, ALibraryPlantedInTheCurrentFolderOrOnPathIsNeverLoaded) {
   const std::filesystem::path planted =
       std::filesystem::path(platform::ProgramFolder()) / "planted";
+  std::filesystem::remove_all(planted);  // afresh: a test prefix outlives one run
   std::filesystem::create_directory(planted);
   const std::filesystem::path genuine =
       std::filesystem::path(platform::ProgramFolder()) / "BoardIO.dll";
-  for (const char* name : {"KtPlanted.dll", "BoardIO.dll"}) {
-    std::filesystem::copy_file(genuine, planted / name,
-                               std::filesystem::copy_options::overwrite_existing);
-  }
+  for (const char* name : {"KtPlanted.dll", "BoardIO.dll"})
+    std::filesystem::copy_file(genuine, planted / name);
   const ScopedSearchPlaces inPlantedFolder(planted);
   // A name found only in the current folder and on PATH is not found at all, and the error
   // says where it was looked for.
@@ -190,6 +189,8 @@ TEST(Wine, TheSecondGenerationLibraryIsAlsoFoundUnderThe32BitProgramFilesFolder)
   EXPECT_EQ(platform::UnderProgramFilesX86("d:/Program Files/x.dll"), "");
   EXPECT_EQ(platform::UnderProgramFilesX86("c:/Program Files (x86)/x.dll"), "");
   if (x86.empty()) return;
+  const std::filesystem::path there = platform::PathFromUtf8(x86);
+  std::filesystem::remove_all(there.parent_path());  // afresh: a test prefix outlives one run
   // Nothing at either place: the error names both.
   try {
     platform::DynamicLibrary::OpenFirst({fixed, x86});
@@ -199,10 +200,9 @@ TEST(Wine, TheSecondGenerationLibraryIsAlsoFoundUnderThe32BitProgramFilesFolder)
     EXPECT_NE(std::string(error.what()).find(x86), std::string::npos) << error.what();
   }
   // Under the 32-bit folder only: found there.
-  const std::filesystem::path there = platform::PathFromUtf8(x86);
   std::filesystem::create_directories(there.parent_path());
   std::filesystem::copy_file(std::filesystem::path(platform::ProgramFolder()) / "CVR_BOARDLINK.dll",
-                             there, std::filesystem::copy_options::overwrite_existing);
+                             there);
   const auto library = platform::DynamicLibrary::OpenFirst({fixed, x86});
   EXPECT_EQ(library.File(), x86);
   EXPECT_NE(library.Find("Scan_Bus"), nullptr);

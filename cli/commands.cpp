@@ -10,9 +10,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "cli/parsing.h"
@@ -44,6 +44,24 @@ constexpr int kStopSignals[] = {
 #ifdef SIGHUP
     SIGHUP,
 #endif
+};
+
+// While it lives, the stop signals end a sweep after the frame in hand (see `interrupted`)
+// instead of the program.
+class StopOnSignals {
+ public:
+  StopOnSignals() {
+    interrupted = 0;
+    for (const int signal : kStopSignals) previous_.push_back(std::signal(signal, OnInterrupt));
+  }
+  ~StopOnSignals() {
+    for (std::size_t i = 0; i < previous_.size(); ++i) std::signal(kStopSignals[i], previous_[i]);
+  }
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+ private:
+  std::vector<void (*)(int)> previous_;
 };
 
 // Writes a line out at once, so that a hard kill loses at most the line in hand; a write
@@ -280,37 +298,25 @@ int Session::Sweep(const SweepCommand& command) {
   const auto dwell = ParseDuration(command.Dwell);
   const std::int32_t code = PowerDownCode(command.Dac.PowerDown);
 
-  std::FILE* csv = out_;
+  // The CSV file, when one is named, is closed however the sweep ends; the close is
+  // checked below when it ends normally.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
   const std::string csvName = command.Csv.empty() ? "standard output" : command.Csv;
   if (!command.Csv.empty()) {
-    csv = kt::platform::OpenFile(command.Csv, "w");
-    if (!csv) throw WriteError{"cannot write " + command.Csv + ": " + std::strerror(errno)};
+    file.reset(kt::platform::OpenFile(command.Csv, "w"));
+    if (!file) throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
   }
-  // Closes the CSV file however the sweep ends; a close that fails is a write error.
-  const auto closeCsv = [&] {
-    if (csv == out_) return;
-    std::FILE* file = std::exchange(csv, out_);
-    if (std::fclose(file) != 0)
-      throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
-  };
-  struct CloseOnThrow {
-    std::FILE*& file;
-    std::FILE* out;
-    ~CloseOnThrow() {
-      if (file != out) std::fclose(file);
-    }
-  } guard{csv, out_};
+  std::FILE* csv = file ? file.get() : out_;
   Emit(csv, csvName, "code,word,value,index,status,seconds\n");
   const std::int64_t perPass = (to - from) / step + 1;
   Progress progress(perPass * command.Repeat);
-  interrupted = 0;
-  std::vector<void (*)(int)> previous;
-  for (const int signal : kStopSignals) previous.push_back(std::signal(signal, OnInterrupt));
+  const StopOnSignals stopOnSignals;
   const auto start = std::chrono::steady_clock::now();
   dac::TextEntry entry("", app_.EntryFormat);
   std::int64_t sent = 0;
-  for (int pass = 0; pass < command.Repeat && !interrupted; ++pass) {
-    for (std::int64_t i = 0; i < perPass && !interrupted; ++i) {
+  bool refused = false;
+  for (int pass = 0; pass < command.Repeat && !interrupted && !refused; ++pass) {
+    for (std::int64_t i = 0; i < perPass && !interrupted && !refused; ++i) {
       const auto value = static_cast<std::int32_t>(from + i * step);
       entry.Text = hex ? dac::HexText(value) : dac::DecimalText(value);
       const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
@@ -321,18 +327,14 @@ int Session::Sweep(const SweepCommand& command) {
            fmt::format("{},{},{},{},{},{:.6f}\n", value, app_.DacWord, request.value, request.index,
                        app_.LinkStatus, elapsed.count()));
       progress.Update(++sent);
-      if (app_.LinkStatus != 0) {
-        for (std::size_t s = 0; s < previous.size(); ++s) std::signal(kStopSignals[s], previous[s]);
-        progress.Finish();
-        closeCsv();
-        return Refused(app_.LinkStatus, entry.Text);
-      }
-      if (dwell.count() > 0) std::this_thread::sleep_for(dwell);
+      refused = app_.LinkStatus != 0;
+      if (!refused && dwell.count() > 0) std::this_thread::sleep_for(dwell);
     }
   }
-  for (std::size_t s = 0; s < previous.size(); ++s) std::signal(kStopSignals[s], previous[s]);
   progress.Finish();
-  closeCsv();
+  if (file && std::fclose(file.release()) != 0)
+    throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
+  if (refused) return Refused(app_.LinkStatus, entry.Text);
   if (interrupted) {
     fmt::print(stderr, "ktdac: interrupted: {} of {} frames sent\n", sent,
                perPass * command.Repeat);

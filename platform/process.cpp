@@ -40,6 +40,15 @@ std::string QuoteArgument(const std::string& argument) {
   return quoted;
 }
 
+std::string CommandLine(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) {
+    if (!line.empty()) line.push_back(' ');
+    line += QuoteArgument(argument);
+  }
+  return line;
+}
+
 #ifdef _WIN32
 
 bool FileExists(const std::string& path) {
@@ -65,12 +74,7 @@ bool StartProgram(const std::string& path) {
 }
 
 int RunInstead(const std::string& path, const std::vector<std::string>& arguments) {
-  std::string line;
-  for (const std::string& argument : arguments) {
-    if (!line.empty()) line.push_back(' ');
-    line += QuoteArgument(argument);
-  }
-  std::wstring commandLine = ToWide(line);
+  std::wstring commandLine = ToWide(CommandLine(arguments));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -20,6 +20,9 @@ bool StartProgram(const std::string& path);
 /// started.
 int RunInstead(const std::string& path, const std::vector<std::string>& arguments);
 
+/// The Windows command line of these arguments, each quoted by QuoteArgument.
+std::string CommandLine(const std::vector<std::string>& arguments);
+
 /// One argument as a Windows command line must carry it so that the started program's
 /// CommandLineToArgvW (and the C runtime) read it back unchanged: quoted when it is empty or
 /// holds a blank, a tab or a quote, with backslashes doubled where they stand before a quote.

@@ -54,9 +54,9 @@ HANDLE Inheritable(const std::string& file, bool write) {
 // Started as Windows starts a program: one command line, quoted by Windows' rules.
 Child Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
   const std::string program = test::BesideProgram("ktdac.exe");
-  std::string line = platform::QuoteArgument(program);
-  for (const auto& arg : args) line += " " + platform::QuoteArgument(arg);
-  std::wstring commandLine = platform::ToWide(line);
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::wstring commandLine = platform::ToWide(platform::CommandLine(words));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;

@@ -356,7 +356,7 @@ TEST_F(Win32Windows, SystemInfoStartsTheToolOrSaysItIsUnavailable) {
     } else {
       ASSERT_EQ(answerer.Boxes().size(), 1u);
       EXPECT_EQ(answerer.Boxes()[0].Text, "System Information Is Unavailable At This Time");
-      EXPECT_EQ(answerer.Boxes()[0].Caption, Narrow(ApplicationTitle()));
+      EXPECT_EQ(answerer.Boxes()[0].Caption, FromWide(ApplicationTitle()));
       EXPECT_FALSE(answerer.Boxes()[0].Warning);
     }
     Click(about.cmdOK);

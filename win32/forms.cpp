@@ -61,10 +61,7 @@ class Win32Desktop : public forms::Desktop {
   void ShowSpiForm() override { win32::ShowSpiForm(); }
   void ShowAbout() override { win32::ShowAbout(); }
   void MsgBox(const std::string& text, int style, const std::string& caption) override {
-    const UINT icon = (style & forms::kExclamation) ? MB_ICONEXCLAMATION : 0;
-    MessageBoxW(nullptr, Wide(text).c_str(),
-                caption.empty() ? ApplicationTitle().c_str() : Wide(caption).c_str(),
-                MB_OK | MB_TASKMODAL | icon);
+    ShowMessageBox(nullptr, text, style, caption);
   }
   void Quit(int status) override {
     // Hiding, unlike closing, runs no window's close handling.

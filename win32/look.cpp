@@ -4,13 +4,9 @@
 #include <cmath>
 #include <map>
 
-#include "platform/wide.h"
+#include "forms/desktop.h"
 
 namespace kt::win32 {
-
-std::wstring Wide(const std::string& utf8) { return platform::ToWide(utf8); }
-
-std::string Narrow(const std::wstring& utf16) { return platform::FromWide(utf16); }
 
 int ScreenDpi() {
   static const int dpi = [] {
@@ -41,7 +37,7 @@ HFONT SansSerif(double points, bool bold) {
   if (!font) {
     font = CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, Wide(forms::design::kFace).c_str());
+                       DEFAULT_PITCH | FF_SWISS, ToWide(forms::design::kFace).c_str());
   }
   return font;
 }
@@ -66,7 +62,7 @@ std::wstring& Title() {
 
 const std::wstring& ApplicationTitle() { return Title(); }
 
-void SetApplicationTitle(const std::string& title) { Title() = Wide(title); }
+void SetApplicationTitle(const std::string& title) { Title() = ToWide(title); }
 
 SIZE WindowSizeFor(const forms::design::Twips& client, DWORD style, DWORD exStyle, bool menu) {
   RECT frame = Pixels(client);
@@ -84,6 +80,14 @@ void CentreOnScreen(HWND window) {
   SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
                area.top + (area.bottom - area.top - height) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void ShowMessageBox(HWND owner, const std::string& text, int style, const std::string& caption) {
+  const UINT icon = (style & forms::kExclamation) ? MB_ICONEXCLAMATION : 0;
+  const UINT modality = owner ? MB_APPLMODAL : MB_TASKMODAL;
+  MessageBoxW(owner, ToWide(text).c_str(),
+              caption.empty() ? ApplicationTitle().c_str() : ToWide(caption).c_str(),
+              MB_OK | modality | icon);
 }
 
 LRESULT BlueControlColours(HDC dc) {

@@ -6,14 +6,20 @@
 #include <string>
 
 #include "forms/design.h"
+#include "platform/wide.h"
 
 // The shared look of the Win32 windows: twip geometry scaled to the system's DPI, bold
 // "MS Sans Serif", the blue background with white captions, and text in UTF-16.
 namespace kt::win32 {
 
 /// UTF-8 to UTF-16 and back, for the W functions.
-std::wstring Wide(const std::string& utf8);
-std::string Narrow(const std::wstring& utf16);
+using platform::FromWide;
+using platform::ToWide;
+
+/// A modal message box with the text, the style's icon (kExclamation) and an OK button,
+/// captioned `caption` or, when that is empty, with the program's name. Owned by `owner`,
+/// or, without one, modal to the whole program.
+void ShowMessageBox(HWND owner, const std::string& text, int style, const std::string& caption);
 
 /// The system's dots per inch (96 unless the user scaled the screen).
 int ScreenDpi();

@@ -24,13 +24,13 @@ namespace {
 // Writes to standard output or error where the program has one (started from a console
 // with its output taken, or by another program); a message box otherwise.
 void Report(const std::string& text, DWORD stream) {
-  HANDLE error = GetStdHandle(stream);
+  HANDLE handle = GetStdHandle(stream);
   DWORD written = 0;
-  if (error && error != INVALID_HANDLE_VALUE &&
-      WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+  if (handle && handle != INVALID_HANDLE_VALUE &&
+      WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
     return;
   }
-  MessageBoxW(nullptr, kt::win32::Wide(text).c_str(), kt::win32::ApplicationTitle().c_str(), MB_OK);
+  kt::win32::ShowMessageBox(nullptr, text, kt::forms::kOkOnly, {});
 }
 
 }  // namespace

@@ -23,10 +23,10 @@ constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX;
 HMENU MakeMenu(HMENU& file) {
   HMENU bar = CreateMenu();
   file = CreatePopupMenu();
-  AppendMenuW(file, MF_STRING, MainForm::kMnuAbout, Wide(design::kMenuAbout).c_str());
+  AppendMenuW(file, MF_STRING, MainForm::kMnuAbout, ToWide(design::kMenuAbout).c_str());
   AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(file, MF_STRING, MainForm::kMnuExit, Wide(design::kMenuExit).c_str());
-  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), Wide(design::kMenuFile).c_str());
+  AppendMenuW(file, MF_STRING, MainForm::kMnuExit, ToWide(design::kMenuExit).c_str());
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), ToWide(design::kMenuFile).c_str());
   return bar;
 }
 }  // namespace

@@ -36,7 +36,7 @@ void Window::Create(const wchar_t* className, const std::string& caption, DWORD 
   }
   designed_ = WindowSizeFor(client, style, exStyle, menu != nullptr);
   blue_ = background == BlueBrush();
-  CreateWindowExW(exStyle, className, Wide(caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+  CreateWindowExW(exStyle, className, ToWide(caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                   designed_.cx, designed_.cy, nullptr, menu, instance, this);
 }
 
@@ -44,7 +44,7 @@ HWND Window::Add(const wchar_t* className, const std::string& text, DWORD style,
                  const forms::design::Twips& place, int id, HFONT font) {
   const RECT rect = Pixels(place);
   HWND control = CreateWindowExW(
-      0, className, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
+      0, className, ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
       rect.right - rect.left, rect.bottom - rect.top, hwnd_,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -52,15 +52,13 @@ HWND Window::Add(const wchar_t* className, const std::string& text, DWORD style,
 }
 
 void Window::AddFrame(const std::string& caption, const forms::design::Twips& place, HFONT font) {
-  frames_.push_back({Wide(caption), place, font});
+  frames_.push_back({ToWide(caption), place, font});
 }
 
 void Window::Paint(HDC) const {}
 
 void Window::ShowMessage(const std::string& text, int style, const std::string& caption) {
-  const UINT icon = (style & forms::kExclamation) ? MB_ICONEXCLAMATION : 0;
-  MessageBoxW(hwnd_, Wide(text).c_str(),
-              caption.empty() ? ApplicationTitle().c_str() : Wide(caption).c_str(), MB_OK | icon);
+  ShowMessageBox(hwnd_, text, style, caption);
 }
 
 LRESULT Window::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -141,9 +139,11 @@ std::string Text(HWND control) {
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
   GetWindowTextW(control, text.data(), length + 1);
   text.resize(static_cast<std::size_t>(length));
-  return Narrow(text);
+  return FromWide(text);
 }
 
-void SetText(HWND control, const std::string& text) { SetWindowTextW(control, Wide(text).c_str()); }
+void SetText(HWND control, const std::string& text) {
+  SetWindowTextW(control, ToWide(text).c_str());
+}
 
 }  // namespace kt::win32

@@ -125,6 +125,18 @@ void ValidateTarget(const Target& target) {
     throw UsageError{"--format is hex or dec, not \"" + target.Format + "\""};
 }
 
+void AddOutput(CLI::App& command, std::string& output) {
+  command.add_option("--output", output, "how to print: text, csv or json (one object a line)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"text", "csv", "json"}, CLI::ignore_case));
+}
+
+// A reference voltage must be a real, positive number of volts.
+void ValidateVref(const std::optional<double>& vref) {
+  if (vref && !(std::isfinite(*vref) && *vref > 0))
+    throw UsageError{fmt::format("--vref {} is not a positive voltage", *vref)};
+}
+
 void AddTarget(CLI::App& command, Target& target) {
   std::vector<std::string> devices;
   for (const auto& device : dac::DeviceTable) devices.emplace_back(device.Label);
@@ -145,8 +157,11 @@ void AddTarget(CLI::App& command, Target& target) {
 
 void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
   app.require_subcommand(1, 1);
-  app.add_subcommand("list", "the five models with their frame and data widths")
-      ->final_callback([&command] { command = ListCommand{}; });
+  auto list = std::make_shared<ListCommand>();
+  CLI::App* listCommand =
+      app.add_subcommand("list", "the five models with their frame and data widths");
+  AddOutput(*listCommand, list->Output);
+  listCommand->final_callback([&command, list] { command = *list; });
 
   auto set = std::make_shared<SetCommand>();
   CLI::App* setCommand = app.add_subcommand("set", "send one frame per value");
@@ -158,6 +173,7 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
       ->required();
   setCommand->add_flag("--clamp", set->Clamp,
                        "take codes beyond the device's range and clamp them, as the window does");
+  AddOutput(*setCommand, set->Output);
   setCommand->final_callback([&command, set] { command = *set; });
 
   auto sweep = std::make_shared<SweepCommand>();
@@ -170,6 +186,7 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
       ->capture_default_str();
   sweepCommand->add_option("--repeat", sweep->Repeat, "sweeps in a row")->capture_default_str();
   sweepCommand->add_option("--csv", sweep->Csv, "write the rows here, not to standard output");
+  sweepCommand->add_option("--vref", sweep->Vref, "reference voltage: add each ideal output");
   sweepCommand->final_callback([&command, sweep] { command = *sweep; });
 
   auto raw = std::make_shared<RawCommand>();
@@ -187,8 +204,12 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
 }
 
 void Validate(const Command& command) {
-  if (const auto* set = std::get_if<SetCommand>(&command)) {
+  if (const auto* list = std::get_if<ListCommand>(&command)) {
+    ParseOutput(list->Output);
+  } else if (const auto* set = std::get_if<SetCommand>(&command)) {
     ValidateTarget(set->Dac);
+    ValidateVref(set->Vref);
+    ParseOutput(set->Output);
     // Strictly: a typo must not reach the board. Whole numbers in the format (0x always
     // hexadecimal), within the device's range unless clamping was asked for.
     for (const auto& value : set->Values) {
@@ -200,6 +221,7 @@ void Validate(const Command& command) {
     }
   } else if (const auto* sweep = std::get_if<SweepCommand>(&command)) {
     ValidateTarget(sweep->Dac);
+    ValidateVref(sweep->Vref);
     const bool hex = Hexadecimal(sweep->Dac);
     for (const auto& [name, text] : {std::pair{"--from", sweep->First}, {"--to", sweep->Last}}) {
       if (ParseCode(text, hex) > Max(sweep->Dac))
@@ -242,13 +264,7 @@ void Session::Choose(const Target& target) {
 }
 
 int Session::Run(const Command& command) {
-  if (std::holds_alternative<ListCommand>(command)) {
-    std::string table = fmt::format("{:<7}{:>11}{:>11}\n", "model", "frame bits", "data bits");
-    for (const auto& device : dac::DeviceTable)
-      table += fmt::format("{:<7}{:>11}{:>11}\n", device.Label, device.FrameBits, device.DataBits);
-    Emit(out_, "standard output", table);
-    return kSuccess;
-  }
+  if (const auto* list = std::get_if<ListCommand>(&command)) return List(*list);
   if (const auto* wait = std::get_if<WaitCommand>(&command)) {
     std::this_thread::sleep_for(ParseDuration(wait->Duration));
     return kSuccess;
@@ -259,9 +275,39 @@ int Session::Run(const Command& command) {
   return Raw(std::get<RawCommand>(command));
 }
 
+int Session::List(const ListCommand& command) {
+  const Output output = ParseOutput(command.Output);
+  std::string table = ModelHeader(output);
+  for (const auto& device : dac::DeviceTable)
+    table += ModelLine(output, {device.Label, device.FrameBits, device.DataBits});
+  Emit(out_, "standard output", table);
+  return kSuccess;
+}
+
+FrameRecord Session::Record(const Target& target, std::int64_t code,
+                            std::optional<double> vref) const {
+  const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
+  FrameRecord record;
+  record.Device = Device(target.Device).Label;
+  record.Mode = PowerDownName(app_.PowerDownCode);
+  record.Code = code;
+  record.Word = app_.DacWord;
+  record.Value = request.value;
+  record.Index = request.index;
+  record.Status = app_.LinkStatus;
+  record.HasVref = vref.has_value();
+  if (vref && app_.PowerDownCode == 0)
+    record.Volts =
+        *vref * (app_.DacWord & ((1 << app_.DataBits) - 1)) / std::ldexp(1.0, app_.DataBits);
+  return record;
+}
+
 int Session::Set(const SetCommand& command) {
   Choose(command.Dac);
   const std::int32_t code = PowerDownCode(command.Dac.PowerDown);
+  const Output output = ParseOutput(command.Output);
+  if (output == Output::Csv)
+    Emit(out_, "standard output", CsvHeader(false, command.Vref.has_value()));
   dac::TextEntry entry("", app_.EntryFormat);
   for (const auto& value : command.Values) {
     // The checked code in the format's own digits, as the window's box would hold it.
@@ -271,19 +317,20 @@ int Session::Set(const SetCommand& command) {
     // Exactly the update a power-down choice runs: read, clamp, normalise, compose, send.
     const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
     if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
-    const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
-    std::string output;
-    if (command.Vref) {
-      const std::int32_t data = app_.DacWord & ((1 << app_.DataBits) - 1);
-      output = code == 0 ? fmt::format("  output {:.6f} V",
-                                       *command.Vref * data / std::ldexp(1.0, app_.DataBits))
-                         : fmt::format("  output: power-down, {}", ModeCaption(code));
+    const FrameRecord record = Record(command.Dac, checked, command.Vref);
+    if (output == Output::Csv) {
+      Emit(out_, "standard output", CsvRow(record));
+    } else if (output == Output::Json) {
+      Emit(out_, "standard output", JsonLine(record));
+    } else {
+      const std::string volts = !record.HasVref ? ""
+                                : record.Volts
+                                    ? fmt::format("  output {:.6f} V", *record.Volts)
+                                    : fmt::format("  output: power-down, {}", ModeCaption(code));
+      Emit(out_, "standard output",
+           fmt::format("{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.Text,
+                       static_cast<std::uint32_t>(record.Word), record.Value, record.Index, volts));
     }
-    Emit(out_, "standard output",
-         fmt::format("{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.Text,
-                     static_cast<std::uint32_t>(app_.DacWord),
-                     static_cast<std::uint32_t>(request.value),
-                     static_cast<std::uint32_t>(request.index), output));
     if (app_.LinkStatus != 0) return Refused(app_.LinkStatus, value);
   }
   return kSuccess;
@@ -307,9 +354,9 @@ int Session::Sweep(const SweepCommand& command) {
     if (!file) throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
   }
   std::FILE* csv = file ? file.get() : out_;
-  Emit(csv, csvName, "code,word,value,index,status,seconds\n");
+  Emit(csv, csvName, CsvHeader(true, command.Vref.has_value()));
   const std::int64_t perPass = (to - from) / step + 1;
-  Progress progress(perPass * command.Repeat);
+  Progress progress(perPass * command.Repeat, csv == out_ && IsTerminal(out_));
   const StopOnSignals stopOnSignals;
   const auto start = std::chrono::steady_clock::now();
   dac::TextEntry entry("", app_.EntryFormat);
@@ -321,11 +368,10 @@ int Session::Sweep(const SweepCommand& command) {
       entry.Text = hex ? dac::HexText(value) : dac::DecimalText(value);
       const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
       if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
-      const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
-      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-      Emit(csv, csvName,
-           fmt::format("{},{},{},{},{},{:.6f}\n", value, app_.DacWord, request.value, request.index,
-                       app_.LinkStatus, elapsed.count()));
+      FrameRecord record = Record(command.Dac, value, command.Vref);
+      record.Elapsed =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      Emit(csv, csvName, CsvRow(record));
       progress.Update(++sent);
       refused = app_.LinkStatus != 0;
       if (!refused && dwell.count() > 0) std::this_thread::sleep_for(dwell);

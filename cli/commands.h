@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/report.h"
 #include "core/app_state.h"
 
 namespace kt::cli {
@@ -26,10 +27,13 @@ struct Target {
   std::string Format = "hex";
 };
 
-struct ListCommand {};
+struct ListCommand {
+  std::string Output = "text";  ///< text, csv or json
+};
 struct SetCommand {
   Target Dac;
   std::optional<double> Vref;
+  std::string Output = "text";
   std::vector<std::string> Values;
   bool Clamp = false;  ///< take codes beyond the device's range and clamp them, as the window does
 };
@@ -37,6 +41,7 @@ struct SweepCommand {
   Target Dac;
   std::string First, Last, Step = "1", Dwell = "0ms", Csv;
   int Repeat = 1;
+  std::optional<double> Vref;
 };
 struct RawCommand {
   std::string Bits, Data;
@@ -65,10 +70,13 @@ class Session {
 
  private:
   int Connect();
+  int List(const ListCommand& command);
   int Set(const SetCommand& command);
   int Sweep(const SweepCommand& command);
   int Raw(const RawCommand& command);
   void Choose(const Target& target);
+  /// What the frame just sent for `code` was, for the CSV and JSON lines.
+  FrameRecord Record(const Target& target, std::int64_t code, std::optional<double> vref) const;
 
   Common common_;
   std::FILE* out_;

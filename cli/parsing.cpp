@@ -34,6 +34,12 @@ std::int32_t PowerDownCode(const std::string& name) {
   throw UsageError{"unknown power-down mode \"" + name + "\""};
 }
 
+std::string PowerDownName(std::int32_t code) {
+  for (const auto& mode : kModes)
+    if (mode.code == code) return mode.name;
+  return std::to_string(code);
+}
+
 std::vector<std::string> PowerDownNames() {
   std::vector<std::string> names;
   for (const auto& mode : kModes) names.emplace_back(mode.name);

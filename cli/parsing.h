@@ -33,6 +33,9 @@ struct UsageError {
 /// 100kohm_to_gnd, three_state, 1kohm_to_gnd. Raises UsageError for anything else.
 std::int32_t PowerDownCode(const std::string& name);
 
+/// The first name of a power-down code, as the options take it: normal, 100k, tri-state, 1k.
+std::string PowerDownName(std::int32_t code);
+
 /// The names the option accepts, for help texts.
 std::vector<std::string> PowerDownNames();
 

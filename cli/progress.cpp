@@ -4,13 +4,16 @@
 #include <fmt/format.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define KT_ISATTY _isatty
 #define KT_FILENO _fileno
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #define KT_ISATTY isatty
 #define KT_FILENO fileno
@@ -18,9 +21,64 @@
 
 namespace kt::cli {
 
-Progress::Progress(std::int64_t total)
+namespace {
+
+// The width of the terminal standard error shows in, asked again at each redraw so that a
+// resized window is followed; COLUMNS, then 80, when the terminal does not say.
+int TerminalWidth() {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+    return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+  winsize size{};
+  if (ioctl(KT_FILENO(stderr), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+  if (const char* columns = std::getenv("COLUMNS")) {
+    const int width = std::atoi(columns);
+    if (width > 0) return width;
+  }
+  return 80;
+}
+
+}  // namespace
+
+std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, int width) {
+  if (width < 2) return "";
+  const auto room = static_cast<std::size_t>(width - 1);
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  const auto left =
+      rate > 0 ? static_cast<std::int64_t>(static_cast<double>(total - done) / rate) : 0;
+  const std::string parts[] = {
+      fmt::format(" {}/{}", done, total),
+      fmt::format("  {:.0f} frames/s", rate),
+      rate > 0 ? fmt::format("  {}:{:02} left", left / 60, left % 60) : "  -:-- left",
+  };
+  // The bar keeps at least ten cells between its brackets, or whatever the line allows.
+  constexpr std::size_t kBar = 10 + 2;
+  std::string text;
+  for (const std::string& part : parts) {
+    if (kBar + text.size() + part.size() > room) break;
+    text += part;
+  }
+  std::string line;
+  if (room >= 2) {
+    const std::size_t cells = room - text.size() - 2;
+    const std::size_t filled =
+        total > 0 ? static_cast<std::size_t>(static_cast<double>(cells) *
+                                             static_cast<double>(done) / static_cast<double>(total))
+                  : cells;
+    line = '[' + std::string(filled, '#') + std::string(cells - filled, '-') + ']' + text;
+  }
+  line.resize(room, ' ');
+  return line;
+}
+
+bool IsTerminal(std::FILE* file) { return KT_ISATTY(KT_FILENO(file)) != 0; }
+
+Progress::Progress(std::int64_t total, bool rowsOnTerminal)
     : total_(total),
-      shown_(KT_ISATTY(KT_FILENO(stderr)) != 0),
+      shown_(IsTerminal(stderr) && !rowsOnTerminal),
       start_(std::chrono::steady_clock::now()),
       drawn_(start_) {}
 
@@ -33,15 +91,13 @@ void Progress::Update(std::int64_t done) {
 }
 
 void Progress::Draw(std::int64_t done) {
-  constexpr int kWidth = 30;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
-  const double rate = elapsed.count() > 0 ? static_cast<double>(done) / elapsed.count() : 0;
-  const auto left = rate > 0 ? static_cast<std::int64_t>((total_ - done) / rate) : 0;
-  const int filled = total_ > 0 ? static_cast<int>(kWidth * done / total_) : kWidth;
-  fmt::print(stderr, "\r[{}{}] {}/{}  {:.0f} frames/s  {}:{:02} left ",
-             std::string(static_cast<std::size_t>(filled), '#'),
-             std::string(static_cast<std::size_t>(kWidth - filled), '-'), done, total_, rate,
-             left / 60, left % 60);
+  // A carriage return and a line one column short of the width: it overwrites the last
+  // one in place on every terminal, with no escape sequences needed.
+  const std::string line = ProgressLine(done, total_, elapsed.count(), TerminalWidth());
+  std::fputc('\r', stderr);
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
 void Progress::Finish() {

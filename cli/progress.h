@@ -3,14 +3,26 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace kt::cli {
 
+/// The progress line for `done` of `total` frames after `seconds`, exactly `width - 1`
+/// characters long (the last column stays free, so the line never wraps and a shorter line
+/// still covers a longer one). What does not fit goes: first the time left, then the rate,
+/// then the counts; the bar takes what is left. Empty below 2 columns.
+std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, int width);
+
+/// Whether a stream shows on a terminal.
+bool IsTerminal(std::FILE* file);
+
 /// @brief A progress bar with rate and time left on standard error, shown only when
-/// standard error is a terminal and redrawn at most ten times a second.
+/// standard error is a terminal, fitted to the terminal's width at each redraw and redrawn
+/// in place at most ten times a second; not shown over rows printed to the terminal.
 class Progress {
  public:
-  explicit Progress(std::int64_t total);
+  Progress(std::int64_t total, bool rowsOnTerminal);
   void Update(std::int64_t done);
   void Finish();
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "cli/progress.h"
 #include "platform/process.h"
 #include "tests/test_support.h"
 
@@ -163,6 +164,63 @@ TEST(Ktdac, SetSendsWhatTheUpdateSendsForEachDeviceAndMode) {
   }
 }
 
+TEST(Ktdac, ScriptsReadWhatWasSentAsCsvOrJson) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string out;  // elapsed times cut from sweeps
+  };
+  const Row rows[] = {
+      {{"list", "--output", "csv"},
+       "device,frame_bits,data_bits\nKT300,16,14\nKT310,24,16\nKT311,24,16\nKT312,24,16\n"
+       "KT313,24,16\n"},
+      {{"list", "--output", "JSON"},
+       "{\"device\":\"KT300\",\"frame_bits\":16,\"data_bits\":14}\n"
+       "{\"device\":\"KT310\",\"frame_bits\":24,\"data_bits\":16}\n"
+       "{\"device\":\"KT311\",\"frame_bits\":24,\"data_bits\":16}\n"
+       "{\"device\":\"KT312\",\"frame_bits\":24,\"data_bits\":16}\n"
+       "{\"device\":\"KT313\",\"frame_bits\":24,\"data_bits\":16}\n"},
+      {{"set", "--output", "csv", "--device", "kt300", "--clamp", "--vref", "2.5", "0", "4000"},
+       "device,power_down,code,frame_word,request_value,request_index,board_status,output_v\n"
+       "KT300,normal,0,0,0,4096,0,0.000000\n"
+       "KT300,normal,16384,16383,16383,4096,0,2.499847\n"},
+      {{"set", "--output", "csv", "--power-down", "three_state", "1"},
+       "device,power_down,code,frame_word,request_value,request_index,board_status\n"
+       "KT310,tri-state,1,65537,1,6145,0\n"},
+      {{"set", "--output", "json", "--format", "dec", "--vref", "4", "32768", "65535"},
+       "{\"device\":\"KT310\",\"power_down\":\"normal\",\"code\":32768,\"frame_word\":32768,"
+       "\"request_value\":32768,\"request_index\":6144,\"board_status\":0,\"output_v\":2.0}\n"
+       "{\"device\":\"KT310\",\"power_down\":\"normal\",\"code\":65535,\"frame_word\":65535,"
+       "\"request_value\":65535,\"request_index\":6144,\"board_status\":0,"
+       "\"output_v\":3.99993896484375}\n"},
+      {{"set", "--output", "json", "--power-down", "1k", "--vref", "4", "FF"},
+       "{\"device\":\"KT310\",\"power_down\":\"1k\",\"code\":255,\"frame_word\":196863,"
+       "\"request_value\":255,\"request_index\":6147,\"board_status\":0,\"output_v\":null}\n"},
+      {{"sweep", "--device", "KT313", "--from", "2", "--to", "0", "--vref", "2"},
+       "device,power_down,code,frame_word,request_value,request_index,board_status,elapsed_s,"
+       "output_v\n"
+       "KT313,normal,2,2,2,6144,0,,0.000061\nKT313,normal,1,1,1,6144,0,,0.000031\n"
+       "KT313,normal,0,0,0,6144,0,,0.000000\n"},
+      {{"sweep", "--power-down", "100k", "--from", "0", "--to", "0", "--vref", "2"},
+       "device,power_down,code,frame_word,request_value,request_index,board_status,elapsed_s,"
+       "output_v\nKT310,100k,0,131072,0,6146,0,,\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    const Result result = Ktdac(row.args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::string out = result.out;
+    if (row.args[0] == "sweep") {  // the elapsed column: eighth, a time of its own each run
+      for (std::size_t line = out.find('\n') + 1; line < out.size();
+           line = out.find('\n', line) + 1) {
+        std::size_t start = line;
+        for (int comma = 0; comma < 7; ++comma) start = out.find(',', start) + 1;
+        out.erase(start, out.find(',', start) - start);
+      }
+    }
+    EXPECT_EQ(out, row.out);
+  }
+}
+
 TEST(Ktdac, AValueThatIsNotAWholeCodeInRangeIsRefusedBeforeAnythingIsSent) {
   const std::vector<std::string> rows[] = {
       {"set", "--format", "dec", "1e3"},
@@ -183,6 +241,9 @@ TEST(Ktdac, AValueThatIsNotAWholeCodeInRangeIsRefusedBeforeAnythingIsSent) {
       {"raw", "--bits", "24", "--data", "0x"},
       {"sweep", "--from", "0", "--to", "1FFFF"},
       {"sweep", "--from", "x", "--to", "1"},
+      {"set", "--vref", "nan", "1"},
+      {"sweep", "--from", "0", "--to", "1", "--vref", "-2.5"},
+      {"set", "--output", "xml", "1"},
   };
   for (const auto& args : rows) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -216,7 +277,7 @@ TEST(Ktdac, SweepsAWhole14BitRangeInOrderWithNothingLostOrRepeated) {
   const std::string rows = Read(csv);
   EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 16385);
   const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
-  EXPECT_EQ(last.substr(0, 23), "16383,16383,16383,4096,");
+  EXPECT_EQ(last.substr(0, 36), "KT300,normal,16383,16383,16383,4096,");
 }
 
 #ifndef _WIN32
@@ -255,7 +316,8 @@ TEST(Ktdac, ASignalStopsASweepAfterTheFrameInHandAndTheCsvKeepsEverySentRow) {
     EXPECT_LE(written, frames.size() + 1) << "a row for every frame, and the header";
     EXPECT_GE(written + row.lost, frames.size() + 1) << "no row lost but the frame in hand";
     const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
-    const auto lastCode = std::stoi(last.substr(0, last.find(',')));
+    const std::size_t code = last.find(',', last.find(',') + 1) + 1;  // the third column
+    const auto lastCode = std::stoi(last.substr(code, last.find(',', code) - code));
     EXPECT_GE(lastCode + static_cast<int>(row.lost), frames.back()["value"].get<int>());
   }
 }
@@ -400,6 +462,36 @@ TEST(Ktdac, ArgumentsArriveWholeAlsoThroughTheHandOffToTheOtherGeneration) {
   const Result refused = Ktdac({"--generation", "1", "set", "zz"});
   EXPECT_EQ(refused.status, 2) << refused.err;
   EXPECT_EQ(refused.err.find("cannot start"), std::string::npos) << refused.err;
+}
+
+TEST(Progress, TheLineFillsTheTerminalButItsLastColumnAndDropsWhatDoesNotFit) {
+  struct Row {
+    std::int64_t done, total;
+    double seconds;
+    int width;
+    std::string line;
+  };
+  const Row rows[] = {
+      {0, 10, 0, 0, ""},
+      {5, 10, 1, 1, ""},
+      {5, 10, 1, 2, " "},
+      {5, 10, 1, 3, "[]"},
+      {5, 10, 1, 7, "[##--]"},
+      {5, 10, 1, 22, "[#######-------] 5/10"},
+      {5, 10, 1, 23, "[#######--------] 5/10"},  // a partial cell is not drawn
+      {5, 10, 1, 40, "[##########----------] 5/10  5 frames/s"},
+      {5, 10, 1, 52, "[##########-----------] 5/10  5 frames/s  0:01 left"},
+      {65536, 65536, 2, 60, "[##################] 65536/65536  32768 frames/s  0:00 left"},
+      {0, 600, 1e-9, 44, "[------------] 0/600  0 frames/s  -:-- left"},
+      {60, 3660, 1, 60, "[-------------------------] 60/3660  60 frames/s  1:00 left"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.width);
+    const std::string line = ProgressLine(row.done, row.total, row.seconds, row.width);
+    EXPECT_EQ(line.size(), static_cast<std::size_t>(std::max(row.width - 1, 0)));
+    EXPECT_EQ(line.substr(0, line.find_last_not_of(' ') + 1),
+              row.line.substr(0, row.line.find_last_not_of(' ') + 1));
+  }
 }
 
 TEST(Ktdac, GenerationOneSendsThroughTheFirstGenerationLibrary) {

@@ -10,7 +10,16 @@ namespace kt {
 /// lacks, a path that does not fit, a text that is not a number. The message names what failed.
 class Error : public std::runtime_error {
  public:
-  explicit Error(const std::string& what) : std::runtime_error(what) {}
+  /// What failed: the program's own work, or the board library (it cannot be loaded, or
+  /// lacks an entry), which the user mends by installing the board maker's software.
+  enum class Cause { Program, BoardLibrary };
+
+  explicit Error(const std::string& what, Cause cause = Cause::Program)
+      : std::runtime_error(what), cause_(cause) {}
+  [[nodiscard]] Cause cause() const noexcept { return cause_; }
+
+ private:
+  Cause cause_;
 };
 
 }  // namespace kt

@@ -41,6 +41,22 @@ class Desktop {
   /// Hides every window without running its close handling and leaves every running
   /// message loop, a message box's too, so that the program ends with `status`.
   virtual void Quit(int status) = 0;
+  /// Shows the wait cursor over the program's windows (true), or the cursor it replaced
+  /// (false), bringing the windows up to date first; calls nest.
+  virtual void SetBusy(bool busy) = 0;
+};
+
+/// @brief The wait cursor while it lives. The board library is called on the one thread
+/// that also draws the windows, so a slow call would otherwise show nothing at all.
+class Busy {
+ public:
+  explicit Busy(Desktop& desktop) : desktop_(desktop) { desktop_.SetBusy(true); }
+  ~Busy() { desktop_.SetBusy(false); }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  Desktop& desktop_;
 };
 
 }  // namespace kt::forms

@@ -3,6 +3,7 @@
 
 #include "core/error.h"
 #include "dac/device_table.h"
+#include "forms/program.h"
 #include "link/board_link.h"
 
 namespace kt::forms {
@@ -19,9 +20,10 @@ void DeviceFormLogic::Option_Click(std::size_t row) {
 void DeviceFormLogic::Command1_Click() {
   std::int16_t status = 0;
   try {
+    const Busy busy(desktop_);
     status = link::ConnectAndLoadFirmware(app_);
   } catch (const Error& error) {
-    view_.MsgBox(error.what(), kExclamation, "Error");
+    view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
     return;
   }
   if (!link::ConnectionSucceeded(status)) {

@@ -70,6 +70,12 @@ void ResetProgramEnd() {
   exitStatus = 0;
 }
 
+std::string TrappedErrorText(const Error& error) {
+  if (error.cause() == Error::Cause::BoardLibrary)
+    return link::BoardLibraryFailureMessage(error.what());
+  return error.what();
+}
+
 void EndOnUntrappedError(Desktop& desktop, const std::exception& error) {
   desktop.MsgBox(std::string("Run-time error: ") + error.what(), kExclamation, {});
   EndProgram(desktop, kUntrappedErrorStatus);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/app_state.h"
+#include "core/error.h"
 #include "forms/desktop.h"
 
 // Start-up, the program's arguments, and the end of the program, the same for both front
@@ -46,6 +47,10 @@ int ProgramExitStatus();
 
 /// Lets a test that drove a program to its end start afresh.
 void ResetProgramEnd();
+
+/// The text of the box that shows a trapped run-time error: for the board library, what the
+/// user can do about it as well.
+std::string TrappedErrorText(const Error& error);
 
 /// What becomes of a run-time error that no handler trapped: a message box that shows it,
 /// then the end of the program with kUntrappedErrorStatus.

@@ -17,23 +17,25 @@ void SpiFormLogic::SetLamp(unsigned colour) {
 void SpiFormLogic::Form_Load() {
   SetLamp(design::kRed);
   try {
+    const Busy busy(desktop_);
     if (link::ConnectionSucceeded(link::ConnectSpiTest(app_))) SetLamp(design::kGreen);
   } catch (const Error& error) {
-    view_.MsgBox(error.what(), kExclamation, "Error");
+    view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
   }
 }
 
 void SpiFormLogic::Command1_Click() {
-  dac::RawFrame frame{};
+  // A value that does not fit, or a board library that cannot be used, is shown as the
+  // load shows it; the window stays and nothing is sent.
   try {
-    frame = dac::ReadRawFrame(view_.BitsText(), view_.DataText());
+    const dac::RawFrame frame = dac::ReadRawFrame(view_.BitsText(), view_.DataText());
+    app_.FrameBits = frame.FrameBits;
+    app_.DacWord = frame.Word;
+    const Busy busy(desktop_);
+    link::SendSpiWord(app_, app_.FrameBits, app_.DacWord);
   } catch (const Error& error) {
-    view_.MsgBox(error.what(), kExclamation, "Error");
-    return;
+    view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
   }
-  app_.FrameBits = frame.FrameBits;
-  app_.DacWord = frame.Word;
-  link::SendSpiWord(app_, app_.FrameBits, app_.DacWord);
 }
 
 void SpiFormLogic::Form_Unload(int&) { EndProgram(desktop_); }

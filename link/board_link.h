@@ -43,6 +43,11 @@ std::string MissingFirmwareHint(const AppState& app);
 /// put the board maker's SPI.hex in its place.
 std::string ConnectionFailureMessage(const AppState& app);
 
+/// What a board library that cannot be used is reported with, in every window: that it
+/// cannot be used, the reason (which names the library looked for, and where), and what the
+/// user can do about it.
+std::string BoardLibraryFailureMessage(const std::string& reason);
+
 /// Sends one frame as vendor request 0xDD and stores the library's status, unexamined, in
 /// LinkStatus. Raises kt::Error when the library or its entry is missing; LinkStatus then
 /// keeps its previous value.

@@ -39,4 +39,10 @@ std::string ConnectionFailureMessage(const AppState& app) {
   return message;
 }
 
+std::string BoardLibraryFailureMessage(const std::string& reason) {
+  return "The board library cannot be used.\n\n" + reason +
+         "\n\nInstall the board maker's software for the evaluation board, which puts its "
+         "library where this program looks for it, then try again.";
+}
+
 }  // namespace kt::link

@@ -93,8 +93,11 @@ DynamicLibrary DynamicLibrary::Open(const std::string& file) {
   // statically into the program, so a bare name is looked for beside the program.
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
-    const char* reason = dlerror();
-    throw Error("cannot load library " + file + ": " + (reason ? reason : "unknown reason"));
+    const char* text = dlerror();
+    std::string reason = text ? text : "unknown reason";
+    // The loader's text starts with the path again; it is named once.
+    if (reason.rfind(file + ": ", 0) == 0) reason.erase(0, file.size() + 2);
+    throw Error("cannot load library " + file + ": " + reason);
   }
   return DynamicLibrary(file, handle);
 }

@@ -41,6 +41,16 @@ class QtDesktop : public forms::Desktop {
   void MsgBox(const std::string& text, int style, const std::string& caption) override {
     ui::MsgBox(nullptr, text, style, caption);
   }
+  void SetBusy(bool busy) override {
+    if (!busy) {
+      QApplication::restoreOverrideCursor();
+      return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Lets the windows repaint and the cursor reach the display before the call blocks;
+    // the user's input waits until the call is done.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
   void Quit(int status) override {
     // Hiding, unlike closing, runs no window's close handler.
     for (QWidget* window : QApplication::topLevelWidgets()) window->hide();

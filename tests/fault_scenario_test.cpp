@@ -8,6 +8,7 @@
 //   KT_EXPECT_ENTRIES  the library entries the OK calls, comma-separated, in order
 //   KT_EXPECT_BOX      the entry box after the first update ("0000", or "" when it traps)
 //   KT_EXPECT_STATUS   LinkStatus after typing 1234 and Enter
+//   KT_EXPECT_SPI_TOO  1: the SPI test window's load and write show the OK's message as well
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include "qt/device_form.h"
 #include "qt/forms.h"
 #include "qt/main_form.h"
+#include "qt/spi_form.h"
 #include "tests/test_support.h"
 #include "tests/window_support.h"
 
@@ -63,6 +65,21 @@ TEST(Fault, UserSeesItsHandlingTheBoardSeesNothingElseAndTheProgramStaysUsable) 
     EXPECT_EQ(ExistingMainForm(), nullptr);
     QTest::mouseClick(device.Command1, Qt::LeftButton);
     EXPECT_EQ(answerer.Seen().size(), 2u);
+    if (Expected("KT_EXPECT_SPI_TOO") != "1") return;
+
+    // The SPI test window shows the same message at its load and at each write, and stays.
+    SPIForm& spi = ShowSpiForm();
+    QTest::mouseClick(spi.Command1, Qt::LeftButton);
+    ASSERT_EQ(answerer.Seen().size(), 4u);
+    for (std::size_t box = 2; box < 4; ++box) {
+      EXPECT_EQ(answerer.Seen()[box].Text, answerer.Seen()[0].Text);
+      EXPECT_EQ(answerer.Seen()[box].Title, "Error");
+    }
+    EXPECT_NE(answerer.Seen()[0].Text.find("Install the board maker's software"),
+              std::string::npos);
+    EXPECT_TRUE(spi.isVisible());
+    EXPECT_FALSE(ProgramEnding());
+    EXPECT_TRUE(trace.Records().empty());
     return;
   }
 

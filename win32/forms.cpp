@@ -63,6 +63,19 @@ class Win32Desktop : public forms::Desktop {
   void MsgBox(const std::string& text, int style, const std::string& caption) override {
     ShowMessageBox(nullptr, text, style, caption);
   }
+  void SetBusy(bool busy) override {
+    if (busy) {
+      if (busyDepth_++ > 0) return;
+      // The windows are drawn now, as the call that follows lets nothing else run.
+      for (Window* window : std::initializer_list<Window*>{
+               Existing(aboutForm), Existing(spiForm), Existing(mainForm), Existing(deviceForm)}) {
+        if (window) UpdateWindow(window->Handle());
+      }
+      replaced_ = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    } else if (busyDepth_ > 0 && --busyDepth_ == 0) {
+      SetCursor(replaced_);
+    }
+  }
   void Quit(int status) override {
     // Hiding, unlike closing, runs no window's close handling.
     for (Window* window : std::initializer_list<Window*>{
@@ -72,6 +85,10 @@ class Win32Desktop : public forms::Desktop {
     // Ends every running message loop, a message box's too.
     PostQuitMessage(status);
   }
+
+ private:
+  int busyDepth_ = 0;
+  HCURSOR replaced_ = nullptr;
 };
 
 Win32Desktop desktop;

@@ -119,17 +119,17 @@ bool GetKeyValue(Registry& registry, std::uint32_t root, const std::string& keyN
     throw Error("registry value \"" + valueName + "\" of " + keyName + " is empty");
   }
   const auto* bytes = buffer.data();
+  // Every type loses a last byte of 0, as a string's terminator: a string stored without
+  // one keeps every byte, and a number whose top byte is 0 keeps only the bytes below it.
+  const std::uint32_t length = bytes[size - 1] == 0 ? size - 1 : size;
   switch (type) {
     case kRegString:
-    case kRegExpandString: {
-      // A string stored with its terminating 0 loses it; one stored without keeps every byte.
-      const std::uint32_t length = bytes[size - 1] == 0 ? size - 1 : size;
+    case kRegExpandString:
       value.assign(reinterpret_cast<const char*>(bytes), length);
       if (type == kRegExpandString) value = ExpandEnvironment(value);
       break;
-    }
     case kRegNumber:
-      value = "&h" + HexDigits(bytes, size);
+      value = "&h" + HexDigits(bytes, length);
       break;
     default:
       break;

@@ -34,10 +34,11 @@ class Registry {
 Registry& SystemRegistry();
 
 /// Reads a value into `value`: a string as stored, without its terminating 0; an expandable
-/// string with its environment variables expanded; a 32-bit number as "&h" and its eight
-/// hexadecimal digits, most significant first. Another type leaves `value` as passed in and
-/// still counts as read. Returns false, with `value` emptied, when the key cannot be opened
-/// or the value cannot be read (also when it is longer than 1024 bytes). A value of zero
+/// string with its environment variables expanded; a 32-bit number as "&h" and two
+/// hexadecimal digits a byte, most significant first, without a top byte of 0 (trimmed as
+/// a string's terminator is: the bytes 03 02 01 00 read "&h010203"). Another type leaves `value` as
+/// passed in and still counts as read. Returns false, with `value` emptied, when the key cannot be
+/// opened or the value cannot be read (also when it is longer than 1024 bytes). A value of zero
 /// bytes raises kt::Error.
 bool GetKeyValue(Registry& registry, std::uint32_t root, const std::string& keyName,
                  const std::string& valueName, std::string& value);

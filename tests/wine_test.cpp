@@ -84,7 +84,7 @@ TEST(Wine, GetKeyValueReadsTheRegistryByteForByte) {
   const Row rows[] = {
       {"String", true, R"(C:\windows\system32\hostname.exe)"},  // stored with its zero
       {"StringWithoutZero", true, "ABC"},
-      {"Number", true, "&h00010203"},
+      {"Number", true, "&h010203"},
       {"Expandable", true, R"(C:\windows\kt.exe)"},
       {"Exactly1024", true, std::string(1023, 'a')},  // 1023 characters and the zero
       {"Bytes1025", false, ""},

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "forms/design.h"
+#include "qt/controls.h"
 #include "qt/look.h"
 #include "qt/message_box.h"
 
@@ -48,15 +49,22 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent), logic_(*this) {
   face.setBold(false);
   setFont(face);
 
-  picIcon = new QLabel(this);
+  // The picture box takes the focus in its turn; the room around the icon shows the mark.
+  picIcon = new FocusablePicture(this);
   picIcon->setPixmap(ProgramIcon().pixmap(32, 32));
-  picIcon->setGeometry(QRect(Twips(design::kPicIconPlace).topLeft(), QSize(32, 32)));
+  picIcon->setAlignment(Qt::AlignCenter);
+  picIcon->setGeometry(Twips(design::kPicIconPlace));
+  // OK is the default button; Enter on System Info runs System Info, as a focused button
+  // takes Enter for itself.
   cmdOK = new QPushButton(QString::fromLatin1(design::kCmdOK), this);
   cmdOK->setGeometry(Twips(design::kCmdOKPlace));
   cmdOK->setDefault(true);
   cmdSysInfo = new QPushButton(QString::fromLatin1(design::kCmdSysInfo), this);
   cmdSysInfo->setGeometry(Twips(design::kCmdSysInfoPlace));
-  cmdSysInfo->setAutoDefault(false);
+  cmdSysInfo->setAutoDefault(true);
+  picIcon->setObjectName(QStringLiteral("picIcon"));
+  cmdOK->setObjectName(QStringLiteral("cmdOK"));
+  cmdSysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
   Label1 = MakeLabel(design::kLabel1, design::kLabel1Place, this);
   Line1_1 = MakeLine(design::kLine1Grey, QColor(128, 128, 128), this);
   lblDescription = MakeLabel(design::kDescription, design::kDescriptionPlace, this);
@@ -65,7 +73,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent), logic_(*this) {
   lblVersion = MakeLabel(design::kVersion, design::kVersionPlace, this);
   Line1_1->raise();  // the grey line sits above the white one, as an etched separator
 
-  setTabOrder(cmdOK, cmdSysInfo);
+  SetTabOrder({cmdOK, picIcon, cmdSysInfo});
   connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
   connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
   cmdOK->setFocus();

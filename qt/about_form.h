@@ -33,6 +33,10 @@ class frmAbout : public QDialog,  // NOLINT(readability-identifier-naming): the 
   void cmdOK_Click() { logic_.cmdOK_Click(); }
   void cmdSysInfo_Click() { logic_.cmdSysInfo_Click(); }
   void StartSysInfo() { logic_.StartSysInfo(); }
+  bool GetKeyValue(std::uint32_t KeyRoot, const std::string& KeyName, const std::string& SubKeyRef,
+                   std::string& KeyVal) {
+    return logic_.GetKeyValue(KeyRoot, KeyName, SubKeyRef, KeyVal);
+  }
 
   /// Where the window reads the registry: the system's, unless a test gives another.
   void UseRegistry(platform::Registry& registry) { logic_.UseRegistry(registry); }

@@ -12,6 +12,7 @@ namespace kt::ui {
 Application::Application(int& argc, char** argv, const QString& title) : QApplication(argc, argv) {
   setApplicationName(title);
   InstallFontSubstitutes();
+  ApplyDesignLook();
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

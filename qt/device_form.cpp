@@ -23,8 +23,9 @@ DeviceForm::DeviceForm(AppState& app) : logic_(app, Windows(), *this) {
   setWindowIcon(ProgramIcon());
   ApplyBlueLook(*this);
   resize(Twips(design::kClient).size());
+  setMinimumSize(size());
 
-  Frame1 = new QGroupBox(QString::fromLatin1(design::kFrame1), this);
+  Frame1 = new Frame(QString::fromLatin1(design::kFrame1), this);
   Frame1->setGeometry(Twips(design::kFrame1Place));
   Frame1->setFont(SansSerif(design::kPoints));
   std::array<QRadioButton**, 5> options{&Option1, &Option2, &Option3, &Option4, &Option5};

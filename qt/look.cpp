@@ -2,8 +2,13 @@
 #include "qt/look.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QScreen>
+#include <QStyleFactory>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QWidget>
 
 namespace kt::ui {
@@ -29,6 +34,79 @@ void InstallFontSubstitutes() {
        QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
 }
 
+namespace {
+
+// Fusion, with the focus mark of the design's platform: Fusion's own is a thin frame in the
+// highlight colour, dark blue on the blue forms, and only after a key press.
+class DesignStyle : public QProxyStyle {
+ public:
+  DesignStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+    if (element != PE_FrameFocusRect) {
+      QProxyStyle::drawPrimitive(element, option, painter, widget);
+      return;
+    }
+    const QColor colour = widget ? widget->palette().color(widget->foregroundRole())
+                                 : option->palette.color(QPalette::WindowText);
+    painter->save();
+    painter->setPen(QPen(colour, 1, Qt::DotLine));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+    painter->restore();
+  }
+
+  // Fusion marks a focused button only by a tinted outline; the mark goes inside it too.
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    QProxyStyle::drawControl(element, option, painter, widget);
+    if (element != CE_PushButton || !(option->state & State_HasFocus)) return;
+    QStyleOptionFocusRect focus;
+    focus.QStyleOption::operator=(*option);
+    focus.rect = subElementRect(SE_PushButtonFocusRect, option, widget);
+    drawPrimitive(PE_FrameFocusRect, &focus, painter, widget);
+  }
+};
+
+}  // namespace
+
+void ApplyDesignLook() {
+  auto* style = new DesignStyle;
+  QApplication::setStyle(style);  // the application owns it
+  // A palette set by the program stays when the desktop's theme changes, dark or light.
+  QApplication::setPalette(style->standardPalette());
+}
+
+void Frame::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QFontMetrics metrics(font());
+  // The line runs through the middle of the caption's height; the caption sits on it.
+  QRect line = rect().adjusted(0, 0, -1, -1);
+  line.setTop(metrics.height() / 2);
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawRect(line);
+  const QString caption = title();
+  if (caption.isEmpty()) return;
+  const QRect text(Twips(120, 0, 0, 0).left(), 0, metrics.horizontalAdvance(caption),
+                   metrics.height());
+  painter.fillRect(text, palette().color(QPalette::Window));
+  painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, caption);
+}
+
+FocusablePicture::FocusablePicture(QWidget* parent) : QLabel(parent) {
+  setFocusPolicy(Qt::TabFocus);
+}
+
+void FocusablePicture::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  if (!hasFocus()) return;
+  QStylePainter painter(this);
+  QStyleOptionFocusRect option;
+  option.initFrom(this);
+  painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
 void ApplyBlueLook(QWidget& form) {
   QPalette palette = form.palette();
   palette.setColor(QPalette::Window, FromBgr(forms::design::kBlue));
@@ -45,7 +123,12 @@ void CentreOnScreen(QWidget& form) {
   }
 }
 
-QIcon ProgramIcon() { return QIcon(QStringLiteral(":/kt310/kt310.png")); }
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/kt310/hicolor/kt310-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
 
 QString ApplicationTitle() { return QApplication::applicationName(); }
 

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QFont>
+#include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
 #include <QRect>
 #include <QString>
 
@@ -35,13 +37,40 @@ QFont SansSerif(double points);
 /// Registers the substitutes for "MS Sans Serif"; call once before any window is made.
 void InstallFontSubstitutes();
 
+/// The windows' fixed look, whatever the desktop's theme: the Fusion style with its light
+/// palette, and a focus mark every control shows plainly, a dotted rectangle in the
+/// control's text colour (white on the blue forms, black on buttons). Call once, before any
+/// window is made.
+void ApplyDesignLook();
+
 /// The blue background and white frame, option and label captions of the evaluation windows.
 void ApplyBlueLook(QWidget& form);
+
+/// @brief A frame as the design draws it: a line in the caption colour, with the caption
+/// set on the line over the form's own background.
+class Frame : public QGroupBox {
+ public:
+  Frame(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {}
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+/// @brief A picture that takes the focus in its turn and shows it, as the About window's
+/// icon does.
+class FocusablePicture : public QLabel {
+ public:
+  explicit FocusablePicture(QWidget* parent);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
 
 /// Centres a top-level window on its screen.
 void CentreOnScreen(QWidget& form);
 
-/// The program's icon, 32 × 32.
+/// The program's icon, drawn at each size from 16 to 256 pixels, so that it stays sharp at
+/// any scale.
 QIcon ProgramIcon();
 
 /// The program's name, the caption of a message box that gives none of its own.

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <limits>
 
 #include "dac/power_down.h"
 #include "forms/design.h"
@@ -31,12 +32,13 @@ MainForm::MainForm(AppState& app) : logic_(app, Windows(), *this) {
   MnuLine = MnuFile->addSeparator();
   MnuExit = MnuFile->addAction(QString::fromLatin1(design::kMenuExit));
 
+  // The controls keep their designed places; the blue fills whatever the window's size.
   auto* client = new QWidget(this);
   ApplyBlueLook(*client);
-  client->setFixedSize(Twips(design::kClient).size());
+  client->setMinimumSize(Twips(design::kClient).size());
   setCentralWidget(client);
 
-  Frame1 = new QGroupBox(QString::fromLatin1(design::kFrame1), client);
+  Frame1 = new Frame(QString::fromLatin1(design::kFrame1), client);
   Frame1->setGeometry(Twips(design::kFrame1Place));
   std::array<QRadioButton**, 4> options{&Option1, &Option2, &Option3, &Option4};
   for (std::size_t i = 0; i < options.size(); ++i) {
@@ -44,12 +46,13 @@ MainForm::MainForm(AppState& app) : logic_(app, Windows(), *this) {
     option->setGeometry(Twips(design::OptionPlace(i)));
     *options[i] = option;
   }
-  Frame2 = new QGroupBox(QString::fromLatin1(design::kFrame2), client);
+  Frame2 = new Frame(QString::fromLatin1(design::kFrame2), client);
   Frame2->setGeometry(Twips(design::kFrame2Place));
   Text1 = new QLineEdit(QString::fromLatin1(design::kText1), Frame2);
   Text1->setGeometry(Twips(design::kText1Place));
   Text1->setPalette(QPalette());  // the platform's own text-box colours
   Text1->setFont(SansSerif(design::kTextPoints));
+  Text1->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
   Command1 = new QPushButton(QString::fromLatin1(design::kCommand1), Frame2);
   Command1->setGeometry(Twips(design::kCommand1Place));
   Command2 = new QPushButton(QString::fromLatin1(design::kCommand2), Frame2);
@@ -63,6 +66,7 @@ MainForm::MainForm(AppState& app) : logic_(app, Windows(), *this) {
     button->setPalette(QPalette());
   }
   resize(sizeHint());
+  setMinimumSize(sizeHint());
 
   SetTabOrder({Option1, Option2, Option3, Option4, Command2, Text1, Command1});
 

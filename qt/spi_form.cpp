@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <limits>
 
 #include "forms/design.h"
 #include "qt/controls.h"
@@ -43,7 +44,10 @@ SPIForm::SPIForm(AppState& app) : logic_(app, Windows(), *this) {
   Label1->setGeometry(Twips(design::kLabel1Place));
   for (QWidget* widget : std::initializer_list<QWidget*>{Text1, Text2, Label1, Label2})
     widget->setFont(SansSerif(design::kPoints));
-  for (QLineEdit* box : {Text1, Text2}) box->setPalette(QPalette());
+  for (QLineEdit* box : {Text1, Text2}) {
+    box->setPalette(QPalette());
+    box->setMaxLength(std::numeric_limits<int>::max());
+  }
 
   SetTabOrder({Text1, Command1, Text2});
   connect(Command1, &QPushButton::clicked, this, &SPIForm::Command1_Click);

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -195,6 +196,75 @@ TEST_F(Windows, AboutIsOneInstanceWhileOpenAndFreshAfterClosing) {
   EXPECT_EQ(ExistingAbout(), nullptr);
   main.MnuAbout->trigger();
   EXPECT_EQ(ExistingAbout()->lblVersion->text(), kVersionText);
+}
+
+TEST_F(Windows, AboutTakesTabAndEnterAsDesignedAndReadsNumbersTrimmed) {
+  test::FakeRegistry registry;  // no System Information tool: its message shows it ran
+  constexpr const char* kKey = R"(SOFTWARE\KT310 Test)";
+  registry.Set(kKey, "Number", 4, {0x03, 0x02, 0x01, 0x00});
+  struct Row {
+    int tabs;                // from OK, where the focus starts
+    const char* focused;     // the control Enter goes to
+    bool systemInfo, stays;  // what Enter did
+  };
+  const Row rows[] = {
+      {0, "cmdOK", false, false},
+      {1, "picIcon", false, false},  // no other button has the focus: OK
+      {2, "cmdSysInfo", true, true},
+      {3, "cmdOK", false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.focused);
+    auto* about = new frmAbout();
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<frmAbout> alive(about);
+    about->UseRegistry(registry);
+    about->show();
+    about->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(about));
+    for (int i = 0; i < row.tabs; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), row.focused);
+    test::MessageBoxAnswerer answerer;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(answerer.Seen().size(), row.systemInfo ? 1u : 0u);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(!alive.isNull() && alive->isVisible(), row.stays);
+    if (alive) {
+      std::string value;
+      EXPECT_TRUE(alive->GetKeyValue(platform::kLocalMachine, kKey, "Number", value));
+      EXPECT_EQ(value, "&h010203") << "the top byte of 0 is trimmed as a terminator";
+      delete alive.data();
+    }
+  }
+}
+
+TEST_F(Windows, TheFormsAreBlueToTheirEdgesAndNeverSmallerThanDesigned) {
+  MainForm& main = Connect(&DeviceForm::Option2);
+  const QSize designed = main.size();
+  main.resize(designed * 2);
+  const QImage image = main.grab().toImage();
+  for (const QPoint corner :
+       {QPoint(image.width() - 2, image.height() - 2), QPoint(image.width() - 2, designed.height()),
+        QPoint(designed.width(), image.height() - 2)})
+    EXPECT_EQ(image.pixelColor(corner), QColor(0, 0, 255)) << corner.x() << "," << corner.y();
+  for (QWidget* form : std::initializer_list<QWidget*>{&main, &Device()}) {
+    const QSize before = form->minimumSize();
+    EXPECT_FALSE(before.isEmpty()) << form->objectName().toStdString();
+    form->resize(20, 20);
+    EXPECT_EQ(form->size(), before) << form->objectName().toStdString();
+  }
+  EXPECT_EQ(main.minimumSize(), designed);
+}
+
+TEST_F(Windows, TheEntryBoxHoldsAnyLength) {
+  MainForm& main = Connect(&DeviceForm::Option2);
+  const QString typed(40000, QLatin1Char('0'));
+  main.Text1->setText(typed + QStringLiteral("12"));
+  EXPECT_EQ(main.Text1->text().size(), 40002);
+  QTest::keyClick(main.Text1, Qt::Key_Return);
+  const auto frames = trace_.Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1]["value"], 0x12) << "leading zeros, however many, read as nothing";
 }
 
 TEST_F(Windows, ExitAndClosingTheMainWindowEndTheProgramWithAboutOpen) {

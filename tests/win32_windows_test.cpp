@@ -221,7 +221,7 @@ TEST_F(Win32Windows, FailedOkWarnsAndStaysOpenEveryTime) {
   EXPECT_NE(ExistingMainForm(), nullptr);
 }
 
-TEST_F(Win32Windows, AMissingLibraryIsShownTitledErrorAndTheWindowStays) {
+TEST_F(Win32Windows, AMissingLibraryIsShownAlikeByOkAndTheSpiTestWindowAndTheWindowsStay) {
   // The board library moved away for this test alone (the window tests run one at a time).
   std::filesystem::path library = link::BoardLibraryFile();
   if (!library.is_absolute()) library = std::filesystem::path(platform::ProgramFolder()) / library;
@@ -230,15 +230,24 @@ TEST_F(Win32Windows, AMissingLibraryIsShownTitledErrorAndTheWindowStays) {
   std::filesystem::rename(library, away);
   Answerer answerer;
   Click(Device().Command1);
+  SPIForm& spi = ShowSpiForm();  // its load, then a write
+  Click(spi.Command1);
   std::filesystem::rename(away, library);
-  ASSERT_EQ(answerer.Boxes().size(), 1u);
-  EXPECT_NE(answerer.Boxes()[0].Text.find(library.stem().string()), std::string::npos)
-      << answerer.Boxes()[0].Text;
-  EXPECT_EQ(answerer.Boxes()[0].Caption, "Error");
-  EXPECT_TRUE(answerer.Boxes()[0].Warning);
+  ASSERT_EQ(answerer.Boxes().size(), 3u);
+  for (const Seen& box : answerer.Boxes()) {
+    EXPECT_EQ(box.Text, answerer.Boxes()[0].Text);
+    EXPECT_EQ(box.Caption, "Error");
+    EXPECT_TRUE(box.Warning);
+  }
+  const std::string& text = answerer.Boxes()[0].Text;
+  EXPECT_NE(text.find(library.stem().string()), std::string::npos) << text;
+  EXPECT_NE(text.find("Install the board maker's software"), std::string::npos) << text;
   EXPECT_NE(ExistingDeviceForm(), nullptr);
   EXPECT_EQ(ExistingMainForm(), nullptr);
+  EXPECT_TRUE(IsWindowVisible(spi.Handle()));
+  EXPECT_TRUE(trace_.Records().empty());
   EXPECT_TRUE(Pump()) << "the program goes on";
+  EXPECT_FALSE(forms::ProgramEnding());
 }
 
 TEST_F(Win32Windows, UpdatesByButtonEnterAndEachModeSendTheDesignsFrames) {
@@ -317,6 +326,16 @@ TEST_F(Win32Windows, TabFollowsTheDesignsOrderAndAboutStaysSingle) {
   EXPECT_EQ(Text(about->lblVersion), kVersionText);
   Menu(main.Handle(), MainForm::kMnuAbout);
   EXPECT_EQ(ExistingAbout(), about) << "the same window, not a second one";
+  // About's own order: OK, the picture box, System Info; Enter on the picture is OK's.
+  EXPECT_EQ(GetFocus(), about->cmdOK);
+  for (HWND next : {about->picIcon, about->cmdSysInfo, about->cmdOK, about->picIcon}) {
+    Key(GetFocus(), VK_TAB);
+    EXPECT_EQ(GetFocus(), next);
+  }
+  Key(GetFocus(), VK_RETURN);
+  EXPECT_EQ(ExistingAbout(), nullptr);
+  Menu(main.Handle(), MainForm::kMnuAbout);
+  about = ExistingAbout();
   Click(about->cmdOK);
   EXPECT_EQ(ExistingAbout(), nullptr);
   EXPECT_TRUE(Pump()) << "closing About does not end the program";

@@ -69,13 +69,45 @@ class DesignStyle : public QProxyStyle {
   }
 };
 
+// The light colours of the design's platform, every role given, so that nothing is left
+// for a desktop theme to fill in.
+QPalette LightPalette() {
+  QPalette palette(QColor(240, 240, 240), QColor(240, 240, 240));
+  const std::pair<QPalette::ColorRole, QColor> roles[] = {
+      {QPalette::WindowText, Qt::black},
+      {QPalette::Base, Qt::white},
+      {QPalette::AlternateBase, QColor(245, 245, 245)},
+      {QPalette::Text, Qt::black},
+      {QPalette::ButtonText, Qt::black},
+      {QPalette::BrightText, Qt::white},
+      {QPalette::Highlight, QColor(0, 120, 215)},
+      {QPalette::HighlightedText, Qt::white},
+      {QPalette::ToolTipBase, QColor(255, 255, 225)},
+      {QPalette::ToolTipText, Qt::black},
+      {QPalette::PlaceholderText, QColor(120, 120, 120)},
+      {QPalette::Link, QColor(0, 0, 255)},
+      {QPalette::LinkVisited, QColor(128, 0, 128)},
+  };
+  for (const auto& [role, colour] : roles) palette.setColor(role, colour);
+  for (const QPalette::ColorRole role :
+       {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    palette.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
+  return palette;
+}
+
 }  // namespace
 
 void ApplyDesignLook() {
-  auto* style = new DesignStyle;
-  QApplication::setStyle(style);  // the application owns it
-  // A palette set by the program stays when the desktop's theme changes, dark or light.
-  QApplication::setPalette(style->standardPalette());
+  QApplication::setStyle(new DesignStyle);  // the application owns it
+  // A palette the program sets stays when the desktop's theme changes, dark or light. A
+  // theme also gives palettes for single kinds of control; each is replaced as well.
+  const QPalette palette = LightPalette();
+  QApplication::setPalette(palette);
+  for (const char* kind :
+       {"QAbstractButton", "QPushButton", "QToolButton", "QCheckBox", "QRadioButton", "QLabel",
+        "QGroupBox", "QLineEdit", "QTextEdit", "QTextControl", "QComboBox", "QMenu", "QMenuBar",
+        "QHeaderView", "QAbstractItemView", "QTabBar", "QMessageBoxLabel", "QDialog"})
+    QApplication::setPalette(palette, kind);
 }
 
 void Frame::paintEvent(QPaintEvent*) {

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Takes the screenshots in docs/screenshots as a user sees the windows: each program runs on
+# a virtual display of its own, driven by keyboard, and each window is captured alone.
+#   tools/take-screenshots.sh qt      the Qt windows (build/dev) at 100 % and 200 % scale,
+#                                     and under a dark desktop theme (GTK's Adwaita dark)
+#   tools/take-screenshots.sh win32   the Win32 windows (build/mingw-x86_64) under 64-bit
+#                                     Wine at 96 and 192 dpi
+# Needs xvfb, xdotool and imagemagick; the dark theme needs qt6-gtk-platformtheme.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=docs/screenshots
+mkdir -p "$out"
+
+display=:$((90 + RANDOM % 9))
+Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
+xvfb=$!
+program=
+cleanup() {
+  [ -n "$program" ] && kill "$program" 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=$display
+sleep 1
+
+# Waits for a shown window of that exact title, other than window $2 when given, and prints
+# its id.
+window() {
+  local id
+  for _ in $(seq 300); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return
+    fi
+    sleep 0.1
+  done
+  echo "take-screenshots: no window \"$1\"" >&2
+  exit 1
+}
+
+# Gives a window the keyboard (without a window manager, focus follows a click) by clicking
+# its blank bottom-left corner (the top holds the menu bar).
+focus() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove $((X + 3)) $((Y + HEIGHT - 3)) click 1
+  sleep 0.3
+}
+
+shot() {
+  sleep 0.5
+  import -window "$1" "$out/$2.png"
+  echo "  $out/$2.png"
+}
+
+run() {
+  "$@" >/dev/null 2>&1 &
+  program=$!
+}
+
+stop() {
+  kill "$program" 2>/dev/null || true
+  wait "$program" 2>/dev/null || true
+  program=
+}
+
+# One session: the device window, KT310 and OK, the main window after typing 1234 and Enter
+# with the focus then on "Update DAC", About; then the SPI test window on its own.
+#   session SUFFIX PROGRAM COMMAND...   (COMMAND runs PROGRAM: env, or a Wine runner)
+session() {
+  local suffix=$1 app=$2 id device
+  shift 2
+  run "$@" "$app"
+  device=$(window "KT31X / KT300")
+  focus "$device"
+  shot "$device" "${prefix}device-window$suffix"
+  xdotool key Down Tab space
+  id=$(window "KT31X / KT300" "$device")
+  focus "$id"
+  xdotool key Tab Tab ctrl+a type 1234
+  xdotool key Return shift+Tab
+  shot "$id" "${prefix}main-window$suffix"
+  xdotool key alt+f
+  sleep 0.5
+  xdotool key Return
+  id=$(window "About KT31X / KT300")
+  shot "$id" "${prefix}about-window$suffix"
+  stop
+  run "$@" "$app" --spi-test
+  id=$(window "SPI Form")
+  focus "$id"
+  shot "$id" "${prefix}spi-test-window$suffix"
+  stop
+}
+
+case "${1:-}" in
+  qt)
+    prefix=
+    cmake --build --preset dev --target kt310v2 >/dev/null
+    export KT_SIM_LATENCY_US=0
+    session "" build/dev/bin/kt310v2 env
+    session "@2x" build/dev/bin/kt310v2 env QT_SCALE_FACTOR=2
+    session "-dark" build/dev/bin/kt310v2 env QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark
+    ;;
+  win32)
+    prefix=win32-
+    cmake --build --preset mingw-x86_64 --target kt310v2 >/dev/null
+    bin=build/mingw-x86_64/bin
+    export KT_WINEPREFIX=$PWD/build/mingw-x86_64/screenshot-prefix
+    for dpi in 96 192; do
+      # The prefix's own display setting, as a user sets the scale.
+      tools/wine-run.sh win64 "$bin/kt310v2.exe" --version >/dev/null 2>&1 || true
+      env WINEPREFIX="$KT_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 reg add \
+        'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
+      suffix=""
+      [ $dpi = 192 ] && suffix="@2x"
+      session "$suffix" "$bin/kt310v2.exe" tools/wine-run.sh win64
+    done
+    ;;
+  *)
+    echo "usage: tools/take-screenshots.sh qt|win32" >&2
+    exit 2
+    ;;
+esac

@@ -19,6 +19,7 @@
 #include "qt/about_form.h"
 #include "qt/device_form.h"
 #include "qt/forms.h"
+#include "qt/look.h"
 #include "qt/main_form.h"
 #include "qt/spi_form.h"
 #include "tests/fake_registry.h"
@@ -254,6 +255,23 @@ TEST_F(Windows, TheFormsAreBlueToTheirEdgesAndNeverSmallerThanDesigned) {
     EXPECT_EQ(form->size(), before) << form->objectName().toStdString();
   }
   EXPECT_EQ(main.minimumSize(), designed);
+}
+
+TEST_F(Windows, ADarkDesktopThemeChangesNoColourOfTheWindows) {
+  // A dark theme as a platform theme gives it: for the application, and per kind of control.
+  const QPalette dark(QColor(53, 53, 53), QColor(30, 30, 30));
+  QApplication::setPalette(dark);
+  for (const char* kind : {"QAbstractButton", "QRadioButton", "QLineEdit", "QLabel"})
+    QApplication::setPalette(dark, kind);
+  ApplyDesignLook();  // as the program does once its application exists
+  ResetForms();
+  Main();
+  MainForm& main = Connect(&DeviceForm::Option1);
+  EXPECT_EQ(main.Option1->palette().color(QPalette::Base), QColor(Qt::white)) << "the disc";
+  EXPECT_EQ(main.Option1->palette().color(QPalette::WindowText), QColor(Qt::white));
+  EXPECT_EQ(main.Command2->palette().color(QPalette::Button), QColor(240, 240, 240));
+  EXPECT_EQ(main.Text1->palette().color(QPalette::Base), QColor(Qt::white));
+  EXPECT_EQ(main.Text1->palette().color(QPalette::Text), QColor(Qt::black));
 }
 
 TEST_F(Windows, TheEntryBoxHoldsAnyLength) {

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The About window's registry value decoding on any bytes, type and size.
+// The About window's registry value decoding on any bytes, type and size, against the rules
+// written out here: a last byte of 0 dropped, strings as stored (expandable ones expanded),
+// numbers as "&h" and two digits a byte, most significant first.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -42,7 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (type == kt::platform::kRegString && value != text) std::abort();
   if (type == kt::platform::kRegExpandString && value != kt::platform::ExpandEnvironment(text))
     std::abort();
-  if (type == kt::platform::kRegNumber && value.size() != 2 + 2u * length) std::abort();
+  if (type == kt::platform::kRegNumber) {
+    // "&h", then two digits a byte from the last kept byte to the first.
+    std::string digits = "&h";
+    for (std::size_t i = kept; i-- > 0;) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      digits += kHex[bytes[i] / 16];
+      digits += kHex[bytes[i] % 16];
+    }
+    if (value != digits) std::abort();
+  }
   if (type != 1 && type != 2 && type != 4 && value != "as passed") std::abort();
   return 0;
 }

@@ -166,13 +166,14 @@ std::string ExpandEnvironment(const std::string& text) {
     const std::string name = text.substr(open + 1, close - open - 1);
     const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
     out.append(text, i, open - i);
+    // A name that is no variable stays as typed, both signs with it, and the search goes
+    // on after its closing sign, as Windows' own expansion does.
     if (value) {
       out.append(value);
-      i = close + 1;
     } else {
-      out.push_back('%');  // not a variable: keep it and look on from the next %
-      i = open + 1;
+      out.append(text, open, close - open + 1);
     }
+    i = close + 1;
   }
   out.append(text, i, std::string::npos);
   return out;

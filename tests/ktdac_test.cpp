@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "cli/parsing.h"
 #include "cli/progress.h"
 #include "platform/process.h"
 #include "tests/test_support.h"
@@ -462,6 +463,39 @@ TEST(Ktdac, ArgumentsArriveWholeAlsoThroughTheHandOffToTheOtherGeneration) {
   const Result refused = Ktdac({"--generation", "1", "set", "zz"});
   EXPECT_EQ(refused.status, 2) << refused.err;
   EXPECT_EQ(refused.err.find("cannot start"), std::string::npos) << refused.err;
+}
+
+TEST(ScriptReading, QuotesCommentsAndLineEndings) {
+  using Lines = std::vector<std::pair<int, std::vector<std::string>>>;
+  struct Row {
+    std::string text;
+    std::optional<Lines> lines;  // nothing: refused
+  };
+  const Row rows[] = {
+      {"", Lines{}},
+      {"set 1", Lines{{1, {"set", "1"}}}},  // no newline at the end
+      {"set 1\r\nset 2\r\n", Lines{{1, {"set", "1"}}, {2, {"set", "2"}}}},
+      {"set\t1 \t 2  \n", Lines{{1, {"set", "1", "2"}}}},
+      {"# a comment\n\n   \nset 1 # after\n", Lines{{4, {"set", "1"}}}},
+      {"#set 1\n", Lines{}},
+      {"set \"a b\" c\n", Lines{{1, {"set", "a b", "c"}}}},
+      {"set \"#x\" # y\n", Lines{{1, {"set", "#x"}}}},    // a quoted # is no comment
+      {"set \"\" x\n", Lines{{1, {"set", "", "x"}}}},     // an empty word, quoted
+      {"set a\"b c\"d\n", Lines{{1, {"set", "ab cd"}}}},  // quotes join within a word
+      {"set \"a\r\"\n", Lines{{1, {"set", "a\r"}}}},
+      {"set 1\nset \"2\n", std::nullopt},  // a quote left open, on line 2
+      {"set \"#\n", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    if (!row.lines) {
+      EXPECT_THROW(ReadScript(row.text), UsageError);
+      continue;
+    }
+    Lines read;
+    for (const ScriptLine& line : ReadScript(row.text)) read.emplace_back(line.number, line.words);
+    EXPECT_EQ(read, *row.lines);
+  }
 }
 
 TEST(Progress, TheLineFillsTheTerminalButItsLastColumnAndDropsWhatDoesNotFit) {

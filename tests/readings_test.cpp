@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "core/error.h"
+#include "dac/raw_frame.h"
 
 namespace kt::dac {
 namespace {
@@ -175,6 +176,48 @@ TEST(TextForms, HexDecimalAndZeroFill) {
   EXPECT_EQ(DecimalText(0), "0");
   EXPECT_EQ(DecimalText(-3), "-3");
   EXPECT_EQ(DecimalText(INT32_MIN), "-2147483648");
+}
+
+TEST(RawFrameReading, LengthAndDataAtTheirBoundaries) {
+  struct Row {
+    const char* bits;
+    const char* data;
+    std::optional<RawFrame> frame;  // nothing: refused before anything is sent
+  };
+  const Row rows[] = {
+      {"24", "FFFFFF", RawFrame{24, 0xFFFFFF}},
+      {"", "", RawFrame{0, 0}},                  // empty boxes read as 0
+      {"abc", "zz", RawFrame{0, 0}},             // no leading number, no leading digit
+      {" 16 bits", "12G4", RawFrame{16, 0x12}},  // the number and the digits at the start
+      {"25.5", "1", RawFrame{26, 1}},            // half to even: up
+      {"24.5", "1", RawFrame{24, 1}},            // half to even: down
+      {"-0.5", "1", RawFrame{0, 1}},
+      {"&H10", "1", RawFrame{16, 1}},  // the length may be written in hexadecimal
+      {"32767", "1", RawFrame{32767, 1}},
+      {"32768", "1", std::nullopt},
+      {"-32768", "1", RawFrame{-32768, 1}},
+      {"-32769", "1", std::nullopt},
+      {"32767.5", "1", std::nullopt},  // rounds to 32768
+      {"1e3", "1", RawFrame{1, 1}},    // no exponent
+      {"24", "12345678", RawFrame{24, 0x12345678}},
+      {"24", "FFFFFFFF", RawFrame{24, -1}},            // eight digits: 32 bits, two's complement
+      {"24", "123456789", std::nullopt},               // nine digits
+      {"24", "000000001", std::nullopt},               // nine digits, even with leading zeros
+      {"24", "12345678x9", RawFrame{24, 0x12345678}},  // the digits stop at the x
+      {"24", "0x12", RawFrame{24, 0}},                 // 0, then x: no 0x prefix here
+      {"24", " 12", RawFrame{24, 0}},                  // the data start at once, no blanks
+      {"24", "abcdef", RawFrame{24, 0xABCDEF}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.bits) + " / " + row.data);
+    if (!row.frame) {
+      EXPECT_THROW(ReadRawFrame(row.bits, row.data), Error);
+      continue;
+    }
+    const RawFrame frame = ReadRawFrame(row.bits, row.data);
+    EXPECT_EQ(frame.FrameBits, row.frame->FrameBits);
+    EXPECT_EQ(frame.Word, row.frame->Word);
+  }
 }
 
 }  // namespace

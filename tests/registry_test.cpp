@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include "core/error.h"
+#include "platform/process.h"
 #include "tests/fake_registry.h"
 #include "tests/test_support.h"
 
@@ -68,6 +71,77 @@ TEST(GetKeyValue, EmptyValueIsAnError) {
   EXPECT_THROW(GetKeyValue(registry, kLocalMachine, kKey, "PATH", value), Error);
   EXPECT_EQ(registry.Closed().size(), 1u);
 }
+
+// The same rows hold for Windows' own expansion, which the Windows build of this test runs
+// (under Wine, whose expansion these rows were checked against).
+TEST(ExpandEnvironment, NamesBetweenPercentSignsAndEverythingElseAsTyped) {
+  const test::ScopedEnv set("KT_TEST_SET", "v");
+  constexpr const char* kNever = "KT_TEST_NEVER_SET_7F3A";
+  ASSERT_EQ(std::getenv(kNever), nullptr);
+  const std::pair<std::string, std::string> rows[] = {
+      {"", ""},
+      {"plain", "plain"},
+      {"%KT_TEST_SET%", "v"},
+      {"a%KT_TEST_SET%b", "avb"},
+      {"%KT_TEST_SET%%KT_TEST_SET%", "vv"},
+      {"%KT_TEST_NEVER_SET_7F3A%", "%KT_TEST_NEVER_SET_7F3A%"},  // unknown: kept
+      // Not a variable: kept whole, and its closing sign opens nothing.
+      {"%KT_TEST_NEVER_SET_7F3A%KT_TEST_SET%", "%KT_TEST_NEVER_SET_7F3A%KT_TEST_SET%"},
+      {"%", "%"},
+      {"50%", "50%"},
+      {"%KT_TEST_SET", "%KT_TEST_SET"},  // never closed
+      {"%%", "%%"},
+      {"a%%b", "a%%b"},
+      {"%%KT_TEST_SET%", "%%KT_TEST_SET%"},
+      {"%%%KT_TEST_SET%", "%%v"},
+  };
+  for (const auto& [text, expanded] : rows) EXPECT_EQ(ExpandEnvironment(text), expanded) << text;
+}
+
+#ifndef _WIN32
+TEST(FindOnPath, TakesTheFirstExecutableFileInPathOrder) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(test::WriteTempFile("path-search", "")).parent_path() / "path";
+  fs::remove_all(root);
+  for (const char* folder : {"a", "b", "c", "d"}) fs::create_directories(root / folder);
+  auto tool = [&](const char* folder, bool executable) {
+    const fs::path file = root / folder / "tool";
+    std::ofstream(file) << "#!/bin/sh\n";
+    fs::permissions(file, executable ? fs::perms::owner_all : fs::perms::owner_read);
+    return file.string();
+  };
+  tool("a", false);                             // a file that cannot run
+  fs::create_directories(root / "b" / "tool");  // a folder of that name
+  const std::string c = tool("c", true);
+  const std::string d = tool("d", true);
+  const std::string a = (root / "a").string(), b = (root / "b").string();
+  const std::string cf = (root / "c").string(), df = (root / "d").string();
+  struct Row {
+    std::optional<std::string> path;  // nothing: PATH unset
+    std::string found;
+  };
+  const Row rows[] = {
+      {a + ":" + b + ":" + cf + ":" + df, c},
+      {df + ":" + cf, d},
+      {"::" + cf, c},  // empty entries are skipped, never the current folder
+      {cf + ":", c},
+      {a + ":" + b, ""},
+      {"", ""},
+      {std::nullopt, ""},
+  };
+  const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path.value_or("(unset)"));
+    if (row.path) {
+      setenv("PATH", row.path->c_str(), 1);
+    } else {
+      unsetenv("PATH");
+    }
+    EXPECT_EQ(FindOnPath("tool"), row.found);
+  }
+  setenv("PATH", saved.c_str(), 1);
+}
+#endif
 
 }  // namespace
 }  // namespace kt::platform

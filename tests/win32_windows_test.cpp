@@ -342,19 +342,24 @@ TEST_F(Win32Windows, TabFollowsTheDesignsOrderAndAboutStaysSingle) {
 }
 
 TEST_F(Win32Windows, SystemInfoStartsTheToolOrSaysItIsUnavailable) {
-  // tools/wine-run.sh puts a program that leaves started.txt beside itself here.
+  // tools/wine-run.sh puts a program that leaves started.txt beside itself here, also as
+  // MSINFO32.EXE.
   const std::string folder = R"(C:\Program Files\KT310 Test)";
   const std::filesystem::path marker = folder + R"(\started.txt)";
   constexpr const char* kFirst = R"(SOFTWARE\Microsoft\Shared Tools\MSINFO)";
+  constexpr const char* kSecond = R"(SOFTWARE\Microsoft\Shared Tools Location)";
   struct Row {
     const char* what;
-    std::string path;  // the first value, or empty: none
+    std::string path;    // the first value, or empty: none
+    std::string folder;  // the second value, or empty: none
     bool started;
   };
   const Row rows[] = {
-      {"the first value names the tool", folder + R"(\kt started.exe)", true},
-      {"the first value names no program", folder + R"(\missing.exe)", false},
-      {"no value at all", "", false},
+      {"the first value names the tool", folder + R"(\kt started.exe)", "", true},
+      {"the first value names no program", folder + R"(\missing.exe)", "", false},
+      {"the second value names the tool's folder", "", folder, true},
+      {"the second value names a folder without it", "", R"(C:\windows)", false},
+      {"no value at all", "", "", false},
   };
   MainForm& main = Connect(1);
   for (const Row& row : rows) {
@@ -364,6 +369,7 @@ TEST_F(Win32Windows, SystemInfoStartsTheToolOrSaysItIsUnavailable) {
     frmAbout& about = *ExistingAbout();
     test::FakeRegistry registry;
     if (!row.path.empty()) registry.SetString(kFirst, "PATH", row.path);
+    if (!row.folder.empty()) registry.SetString(kSecond, "MSINFO", row.folder);
     about.UseRegistry(registry);
     Answerer answerer;
     Click(about.cmdSysInfo);

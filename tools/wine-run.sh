@@ -42,6 +42,7 @@ wine() { env LANG=C.UTF-8 LC_ALL=C.UTF-8 "$loader" "$@"; }
   if [ -f "$bin/kt_started_program.exe" ]; then
     mkdir -p "$WINEPREFIX/drive_c/Program Files/KT310 Test"
     cp -u "$bin/kt_started_program.exe" "$WINEPREFIX/drive_c/Program Files/KT310 Test/kt started.exe"
+    cp -u "$bin/kt_started_program.exe" "$WINEPREFIX/drive_c/Program Files/KT310 Test/MSINFO32.EXE"
   fi
 ) 9>"$(dirname "$bin")/wineprefix.lock"
 

@@ -17,6 +17,8 @@
 
 #include "cli/parsing.h"
 #include "cli/progress.h"
+#include "cli/scpi.h"
+#include "cli/server.h"
 #include "core/error.h"
 #include "core/startup.h"
 #include "dac/device_table.h"
@@ -195,6 +197,20 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
   rawCommand->add_option("--data", raw->Data, "frame data, hexadecimal")->required();
   rawCommand->final_callback([&command, raw] { command = *raw; });
 
+  if (!script) {
+    auto serve = std::make_shared<ServeCommand>();
+    CLI::App* serveCommand =
+        app.add_subcommand("serve", "serve SCPI commands over TCP (port 5025), for lab automation");
+    serveCommand->add_option("--device", serve->Device, "the model at the start (any case)")
+        ->capture_default_str();
+    serveCommand
+        ->add_option("--listen", serve->Listen,
+                     "ADDRESS:PORT to listen on; another address than loopback opens the board "
+                     "to the network")
+        ->capture_default_str();
+    serveCommand->final_callback([&command, serve] { command = *serve; });
+  }
+
   if (script) {
     auto wait = std::make_shared<WaitCommand>();
     CLI::App* waitCommand = app.add_subcommand("wait", "pause the script");
@@ -235,6 +251,9 @@ void Validate(const Command& command) {
     RawFrameText(*raw);
   } else if (const auto* wait = std::get_if<WaitCommand>(&command)) {
     ParseDuration(wait->Duration);
+  } else if (const auto* serve = std::get_if<ServeCommand>(&command)) {
+    Device(serve->Device);
+    ParseListen(serve->Listen);
   }
 }
 
@@ -271,6 +290,7 @@ int Session::Run(const Command& command) {
   }
   if (const int status = Connect(); status != kSuccess) return status;
   if (const auto* set = std::get_if<SetCommand>(&command)) return Set(*set);
+  if (const auto* serve = std::get_if<ServeCommand>(&command)) return Serve(*serve);
   if (const auto* sweep = std::get_if<SweepCommand>(&command)) return Sweep(*sweep);
   return Raw(std::get<RawCommand>(command));
 }
@@ -403,6 +423,61 @@ int Session::Raw(const RawCommand& command) {
                    static_cast<std::uint32_t>(request.index), app_.LinkStatus));
   if (app_.LinkStatus != 0) return Refused(app_.LinkStatus, command.Data);
   return kSuccess;
+}
+
+namespace {
+
+// @brief The board as the SCPI commands drive it: codes through the windows' update, raw
+// frames as the SPI test window writes them.
+class UpdateBoard : public scpi::Board {
+ public:
+  explicit UpdateBoard(AppState& app) : app_(app) { app_.EntryFormat = kHexFormat; }
+
+  std::vector<std::string> Devices() const override {
+    std::vector<std::string> labels;
+    for (const auto& device : dac::DeviceTable) labels.emplace_back(device.Label);
+    return labels;
+  }
+  std::string Device() const override { return device_; }
+  void SelectDevice(const std::string& label) override {
+    dac::SelectDevice(app_, cli::Device(label));
+    device_ = label;
+    code_ = std::min(code_, (1 << app_.DataBits) - 1);
+  }
+  int DataBits() const override { return app_.DataBits; }
+  std::int32_t Code() const override { return code_; }
+  std::int32_t PowerDown() const override { return app_.PowerDownCode; }
+  std::int16_t Send(std::int32_t code, std::int32_t powerDown) override {
+    dac::TextEntry entry(dac::HexText(code), app_.EntryFormat);
+    const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, powerDown);
+    if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
+    code_ = code;
+    return app_.LinkStatus;
+  }
+  std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override {
+    app_.FrameBits = bits;
+    app_.DacWord = word;
+    link::SendSpiWord(app_, bits, word);
+    dac::SelectDevice(app_, cli::Device(device_));  // the next code goes out in the model's frame
+    return app_.LinkStatus;
+  }
+  std::int16_t Status() const override { return app_.LinkStatus; }
+  std::string Identity() const override {
+    return fmt::format("Corvane,KT31X-KT300 evaluation board,0,{}", KT_VERSION_TEXT);
+  }
+
+ private:
+  AppState& app_;
+  std::string device_ = "KT310";
+  std::int32_t code_ = 0;
+};
+
+}  // namespace
+
+int Session::Serve(const ServeCommand& command) {
+  UpdateBoard board(app_);
+  board.SelectDevice(Device(command.Device).Label);
+  return cli::Serve(ParseListen(command.Listen), board, stderr);
 }
 
 }  // namespace kt::cli

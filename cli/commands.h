@@ -49,9 +49,15 @@ struct RawCommand {
 struct WaitCommand {
   std::string Duration;
 };
-using Command = std::variant<ListCommand, SetCommand, SweepCommand, RawCommand, WaitCommand>;
+struct ServeCommand {
+  std::string Device = "KT310";
+  std::string Listen = "127.0.0.1:5025";
+};
+using Command =
+    std::variant<ListCommand, SetCommand, SweepCommand, RawCommand, WaitCommand, ServeCommand>;
 
-/// Adds the commands (list, set, sweep, raw; wait when `script`) to a parser; the one given
+/// Adds the commands (list, set, sweep, raw, serve; wait, not serve, when `script`) to a
+/// parser; the one given
 /// on the line lands in `command`.
 void AddCommands(CLI::App& app, std::optional<Command>& command, bool script);
 
@@ -74,6 +80,7 @@ class Session {
   int Set(const SetCommand& command);
   int Sweep(const SweepCommand& command);
   int Raw(const RawCommand& command);
+  int Serve(const ServeCommand& command);
   void Choose(const Target& target);
   /// What the frame just sent for `code` was, for the CSV and JSON lines.
   FrameRecord Record(const Target& target, std::int64_t code, std::optional<double> vref) const;

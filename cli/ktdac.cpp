@@ -67,6 +67,7 @@ std::vector<ScriptCommand> ParseScript(const std::string& file) {
   for (const ScriptLine& line : ReadScript(ReadAll(file))) {
     try {
       const std::string& verb = line.words.front();
+      // No serve: it never ends by itself, so a script could not go on after it.
       if (verb != "list" && verb != "set" && verb != "sweep" && verb != "raw" && verb != "wait")
         throw UsageError{"\"" + verb + "\" is not a command (list, set, sweep, raw, wait)"};
       CLI::App parser;

@@ -395,7 +395,7 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
        "",
        2,
        "ktdac: The following argument was not expected: --no-such-option"},
-      {{"frob"}, "", 2, "ktdac: unknown command \"frob\" (list, set, sweep, raw, run)"},
+      {{"frob"}, "", 2, "ktdac: unknown command \"frob\" (list, set, sweep, raw, serve, run)"},
       {{"--generation", "2", "frob"}, "", 2, "unknown command \"frob\""},
       {{"--version"}, "", 0, ""},
       {{"set", "--device", "kt300", "--power-down", "TRI-STATE", "1"}, "", 0, ""},
@@ -463,6 +463,19 @@ TEST(Ktdac, ArgumentsArriveWholeAlsoThroughTheHandOffToTheOtherGeneration) {
   const Result refused = Ktdac({"--generation", "1", "set", "zz"});
   EXPECT_EQ(refused.status, 2) << refused.err;
   EXPECT_EQ(refused.err.find("cannot start"), std::string::npos) << refused.err;
+}
+
+TEST(Ktdac, TheSimulatedBoardReportsItsCallsAndTheirTimeWhenTheProgramEnds) {
+  const std::string stats = test::WriteTempFile("stats.json", "");
+  std::filesystem::remove(stats);
+  const test::ScopedEnv report("KT_SIM_STATS", stats);
+  const test::ScopedEnv latency("KT_SIM_LATENCY_US", "2000");
+  const Result result = Ktdac({"set", "1", "2"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto record = nlohmann::json::parse(Read(stats));
+  EXPECT_EQ(record["calls"], 5) << "search, connect, load and two frames";
+  // Each call is held to its latency at least; how much longer is for the benchmark to say.
+  EXPECT_GE(record["inside_s"].get<double>(), 5 * 0.002);
 }
 
 TEST(ScriptReading, QuotesCommentsAndLineEndings) {

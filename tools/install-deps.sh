@@ -12,6 +12,8 @@ packages=(
   qt6-base-dev                          # the windows (Qt 6 Widgets) and their tests (Qt Test)
   fonts-liberation                      # Liberation Sans, standing in for "MS Sans Serif"
   libcli11-dev libfmt-dev               # ktdac's arguments and output
+  libasio-dev                           # ktdac serve: SCPI over TCP
+  python3-pyvisa python3-pyvisa-py      # ktdac serve's test client
 )
 
 # --sanitizers: also clang and its runtimes, for the sanitizer suite and the fuzz targets.

@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+#include "cli/server.h"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <asio.hpp>
+#include <csignal>
+#include <memory>
+
+#include "cli/parsing.h"
+#include "core/error.h"
+
+namespace kt::cli {
+
+namespace {
+
+using asio::ip::tcp;
+
+// @brief One client: its own SCPI session over the shared board, reading a line at a time.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  // The count outlives the server: a connection may end after it, when the stopped
+  // context lets go of its handlers.
+  Connection(tcp::socket socket, scpi::Board& board, std::shared_ptr<std::size_t> clients)
+      : socket_(std::move(socket)),
+        buffer_(kMaxLine),
+        session_(board),
+        clients_(std::move(clients)) {
+    ++*clients_;
+  }
+  ~Connection() { --*clients_; }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  void Read() {
+    asio::async_read_until(socket_, buffer_, '\n',
+                           [self = shared_from_this()](std::error_code error, std::size_t size) {
+                             self->OnLine(error, size);
+                           });
+  }
+
+ private:
+  void OnLine(std::error_code error, std::size_t size) {
+    if (error == asio::error::not_found) {
+      // No terminator within the limit: the rest of the line cannot be trusted to be a
+      // message of its own, so the connection ends.
+      session_.Queue(-363, fmt::format("a line longer than {} bytes", kMaxLine));
+      Write(fmt::format("{},\"{}\"\n", -363, session_.Errors().back().Text), true);
+      return;
+    }
+    if (error) return;  // the client went away; dropping the last handler closes the socket
+    std::string line(asio::buffers_begin(buffer_.data()),
+                     asio::buffers_begin(buffer_.data()) + static_cast<std::ptrdiff_t>(size));
+    buffer_.consume(size);
+    line.pop_back();  // the \n
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string response = session_.Execute(line);
+    if (response.empty()) {
+      Read();
+    } else {
+      Write(response + "\n", false);
+    }
+  }
+
+  // Writes a response, then reads the next line; after the `last` one, the connection ends.
+  void Write(std::string text, bool last) {
+    auto message = std::make_shared<std::string>(std::move(text));
+    asio::async_write(
+        socket_, asio::buffer(*message),
+        [self = shared_from_this(), message, last](std::error_code error, std::size_t) {
+          if (error) return;
+          if (!last) {
+            self->Read();
+            return;
+          }
+          // The end is told by closing this side; what the client still sends
+          // is read and dropped until it closes too, so that its unread bytes
+          // cannot turn the close into a reset that loses the response.
+          std::error_code ignored;
+          self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+          self->Drain();
+        });
+  }
+
+  void Drain() {
+    socket_.async_read_some(asio::buffer(drain_),
+                            [self = shared_from_this()](std::error_code error, std::size_t) {
+                              if (!error) self->Drain();
+                            });
+  }
+
+  tcp::socket socket_;
+  asio::streambuf buffer_;
+  std::array<char, 1024> drain_{};
+  scpi::Session session_;
+  std::shared_ptr<std::size_t> clients_;
+};
+
+// @brief The listening socket: takes clients up to the bound, tells the one past it.
+class Server {
+ public:
+  Server(asio::io_context& io, const tcp::endpoint& endpoint, scpi::Board& board)
+      : acceptor_(io), board_(board) {
+    acceptor_.open(endpoint.protocol());
+    acceptor_.set_option(tcp::acceptor::reuse_address(true));
+    acceptor_.bind(endpoint);
+    acceptor_.listen();
+  }
+
+  tcp::endpoint Endpoint() const { return acceptor_.local_endpoint(); }
+
+  void Accept() {
+    acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
+      if (error) return;  // stopped
+      socket.set_option(tcp::no_delay(true));
+      if (*clients_ >= kMaxClients) {
+        auto refusal = std::make_shared<std::string>(
+            fmt::format("-300,\"Device-specific error;{} clients are connected, the most "
+                        "served at once: try again later\"\n",
+                        *clients_));
+        auto client = std::make_shared<tcp::socket>(std::move(socket));
+        asio::async_write(*client, asio::buffer(*refusal),
+                          [client, refusal](std::error_code, std::size_t) {});
+      } else {
+        std::make_shared<Connection>(std::move(socket), board_, clients_)->Read();
+      }
+      Accept();
+    });
+  }
+
+ private:
+  tcp::acceptor acceptor_;
+  scpi::Board& board_;
+  std::shared_ptr<std::size_t> clients_ = std::make_shared<std::size_t>(0);
+};
+
+}  // namespace
+
+Listen ParseListen(const std::string& text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos)
+    throw UsageError{"--listen " + text + " is not ADDRESS:PORT (say 127.0.0.1:5025)"};
+  Listen listen;
+  std::string address = text.substr(0, colon);
+  if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+    address = address.substr(1, address.size() - 2);
+  if (!address.empty()) listen.Address = address;
+  const std::string port = text.substr(colon + 1);
+  unsigned long number = 0;
+  const bool digits = !port.empty() && port.size() <= 5 &&
+                      port.find_first_not_of("0123456789") == std::string::npos;
+  if (digits) number = std::stoul(port);
+  if (!digits || number > 65535)
+    throw UsageError{"--listen " + text + ": the port must be 0..65535"};
+  listen.Port = static_cast<unsigned short>(number);
+  std::error_code error;
+  asio::ip::make_address(listen.Address, error);
+  if (error)
+    throw UsageError{"--listen " + text + ": \"" + listen.Address + "\" is not an IP address"};
+  return listen;
+}
+
+int Serve(const Listen& listen, scpi::Board& board, std::FILE* log) {
+  asio::io_context io;
+  const tcp::endpoint endpoint(asio::ip::make_address(listen.Address), listen.Port);
+  std::unique_ptr<Server> server;
+  try {
+    server = std::make_unique<Server>(io, endpoint, board);
+  } catch (const std::system_error& error) {
+    throw Error(fmt::format("cannot listen on {}:{}: {}", listen.Address, listen.Port,
+                            error.code().message()));
+  }
+  const tcp::endpoint bound = server->Endpoint();
+  const std::string where = bound.address().is_v6()
+                                ? fmt::format("[{}]:{}", bound.address().to_string(), bound.port())
+                                : fmt::format("{}:{}", bound.address().to_string(), bound.port());
+  fmt::print(log, "ktdac: serving SCPI on {}\n", where);
+  if (!bound.address().is_loopback())
+    fmt::print(log, "ktdac: {} is open to other hosts: anyone who reaches it drives the board\n",
+               where);
+  std::fflush(log);
+
+  asio::signal_set signals(io, SIGINT, SIGTERM);
+#ifdef SIGHUP
+  signals.add(SIGHUP);
+#endif
+  int stoppedBy = 0;
+  signals.async_wait([&](std::error_code error, int signal) {
+    if (!error) stoppedBy = signal;
+    io.stop();
+  });
+  server->Accept();
+  io.run();
+  fmt::print(log, "ktdac: stopped serving (signal {})\n", stoppedBy);
+  return kSuccess;
+}
+
+}  // namespace kt::cli

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "cli/scpi.h"
+
+namespace kt::cli {
+
+/// @brief Where and how `ktdac serve` listens.
+struct Listen {
+  std::string Address = "127.0.0.1";
+  unsigned short Port = 5025;  ///< 0: any free port, announced
+};
+
+/// Reads "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" (loopback). Raises UsageError.
+Listen ParseListen(const std::string& text);
+
+/// Clients served at once; one more is told so and let go.
+inline constexpr std::size_t kMaxClients = 8;
+/// The longest program message, terminator included; a longer one ends its connection.
+inline constexpr std::size_t kMaxLine = 4096;
+
+/// Serves SCPI over TCP until SIGINT, SIGTERM or SIGHUP: each line a program message, run to
+/// completion before the next (there is one board), answered by a line when it holds a
+/// query. Announces the address on `log`. Returns 0 when stopped by a signal; raises
+/// kt::Error when it cannot listen.
+int Serve(const Listen& listen, scpi::Board& board, std::FILE* log);
+
+}  // namespace kt::cli

@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""ktdac serve, driven over loopback by a client nobody here wrote: pyvisa with its pure
+Python backend (pyvisa-py), as lab scripts drive instruments. What reached the board is read
+from the simulated board's trace. Then the faults, over plain sockets: garbage, an over-long
+line, a client that vanishes mid-command, more clients than the bound; the server goes on
+serving, and the trace holds no frame that was not asked for.
+
+Usage: scpi_pyvisa_test.py KTDAC...   (the program, after a runner such as Wine's when given)
+Under Wine the server is ended without a signal check: Windows programs have no SIGTERM."""
+
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyvisa
+
+KTDAC = sys.argv[1:]
+UNDER_WINE = len(KTDAC) > 1
+
+
+def frames(trace):
+    """The (value, index) of every frame the board received."""
+    if not os.path.exists(trace):
+        return []
+    with open(trace, encoding="utf-8") as lines:
+        records = [json.loads(line) for line in lines]
+    return [(r["value"], r["index"]) for r in records if r["entry"] in ("Control_Transfer", "LinkControl")]
+
+
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+def start(trace):
+    env = dict(os.environ, KT_SIM_TRACE=trace)
+    server = subprocess.Popen(KTDAC + ["serve", "--listen", "127.0.0.1:0"], env=env,
+                              stderr=subprocess.PIPE, text=True)
+    line = server.stderr.readline()
+    while UNDER_WINE and line and not line.startswith("ktdac:"):
+        line = server.stderr.readline()  # Wine's own notes
+    check(line.startswith("ktdac: serving SCPI on 127.0.0.1:"), "announced: " + line)
+    return server, int(line.strip().rsplit(":", 1)[1])
+
+
+def connect(port):
+    client = socket.create_connection(("127.0.0.1", port), timeout=5)
+    return client, client.makefile("r", encoding="ascii", newline="\n")
+
+
+def main():
+    trace = os.path.join(tempfile.mkdtemp(prefix="kt_scpi_"), "trace.jsonl")
+    server, port = start(trace)
+    try:
+        rm = pyvisa.ResourceManager("@py")
+        dac = rm.open_resource(f"TCPIP::127.0.0.1::{port}::SOCKET", read_termination="\n",
+                               write_termination="\n", timeout=5000)
+
+        # Identity, reset, and codes in each number form through the update.
+        check(dac.query("*IDN?").split(",")[0] == "Corvane", "*IDN? names the maker")
+        check(frames(trace) == [], "connecting sends nothing")
+        dac.write("*RST")
+        dac.write("SOURce:DAC:DEVice KT310")
+        dac.write("DAC:CODE #H1234;PDOWn TSTate")
+        dac.write("dac:code 4660")
+        dac.write(":DAC:PDOW R1K;:SOUR:DAC:CODE #B1")
+        check(dac.query("DAC:CODE?;PDOW?") == "1;R1K", "the code and the mode read back")
+        dac.write("DAC:DEV KT300;:DAC:CODE #Q17777")  # 14 bits: 0x1FFF
+        dac.write("VOLT:REF 2.5;:VOLT 1.25")  # half the reference: code 0x2000
+        dac.write("DAC:RAW 24,#HABCDEF")
+        check(dac.query("DAC:STAT?") == "0", "the board took the last frame")
+        expected = [
+            (0x0000, 0x1800),  # *RST: code 0, Normal, KT310 (the serve's starting model)
+            (0x1234, 0x1800), (0x1234, 0x1801), (0x1234, 0x1801),
+            (0x1234, 0x1803), (0x0001, 0x1803),
+            (0xDFFF, 0x1000),  # KT300, 1 kOhm (3 << 14) | 0x1FFF
+            (0xE000, 0x1000),
+            (0xCDEF, 0x18AB),
+        ]
+        check(frames(trace) == expected, f"frames {frames(trace)}")
+
+        # Refused values: an error each, nothing sent.
+        dac.write("DAC:CODE 70000")
+        dac.write("DAC:CODE 1.5")
+        dac.write("DAC:CODE abc")
+        dac.write("DAC:FROB")
+        errors = [dac.query("SYST:ERR?") for _ in range(5)]
+        check([e.split(",")[0] for e in errors] == ["-222", "-224", "-104", "-113", "0"],
+              f"errors {errors}")
+        check(frames(trace) == expected, "refused values send nothing")
+
+        # Garbage: binary bytes, a lone terminator; the connection and the others go on.
+        garbage, garbage_in = connect(port)
+        garbage.sendall(b"\xff\xfe\x00\x01garbage\n\n\r\n")
+        garbage.sendall(b"SYST:ERR?\n")
+        check(garbage_in.readline().startswith("-101,"), "garbage is an invalid character")
+        garbage.close()
+        check(dac.query("*OPC?") == "1", "others are served")
+
+        # An over-long line: the error, then the connection ends.
+        long_line, long_in = connect(port)
+        long_line.sendall(b"DAC:CODE " + b"1" * 5000)
+        check(long_in.readline().startswith("-363,"), "the over-long line is reported")
+        check(long_in.readline() == "", "and the connection closed")
+        long_line.close()
+        check(dac.query("*OPC?") == "1", "others are served")
+
+        # A client that vanishes mid-command: what it did not finish is not sent.
+        vanishing, _ = connect(port)
+        vanishing.sendall(b"DAC:CODE 12")
+        vanishing.close()
+        check(dac.query("DAC:CODE?") == "8192", "the unfinished command did nothing")
+
+        # The bound: eight at once (pyvisa's is one of them); the ninth is told and let go.
+        time.sleep(0.3)  # for the server to see the clients above go
+        extra = [connect(port) for _ in range(7)]
+        ninth, ninth_in = connect(port)
+        refusal = ninth_in.readline()
+        check(refusal.startswith("-300,") and "try again later" in refusal, "refusal: " + refusal)
+        check(ninth_in.readline() == "", "the ninth is let go")
+        for client, _ in extra:
+            client.close()
+        dac.write("DAC:CODE #H7")
+        check(dac.query("DAC:CODE?") == "7", "served after the others left")
+        check(frames(trace) == expected + [(0xC007, 0x1000)], "no frame that was not asked for")
+        dac.close()
+        rm.close()
+    finally:
+        server.send_signal(signal.SIGTERM)
+        status = server.wait(timeout=30)
+    check(UNDER_WINE or status == 0, f"SIGTERM ends the server cleanly (status {status})")
+    print("scpi_pyvisa_test: all checks passed")
+
+
+if __name__ == "__main__":
+    main()

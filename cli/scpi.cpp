@@ -64,6 +64,7 @@ std::vector<Node> Pattern(std::string_view spelling) {
   };
   for (const char c : spelling) {
     if (c == '[') {
+      finish();  // the node before the bracket is not optional
       optional = true;
     } else if (c == ']') {
       finish();

@@ -155,6 +155,7 @@ TEST(Scpi, EachErrorIsQueuedWithItsCodeAndNothingIsSent) {
       {"DAC:FROB 1;CODE?", -113, ""},               // a command error ends the message
       {"DAC:CODE 1;VOLT 1", -113, "", 1},           // VOLT is not under DAC:
       {"DAC:STAT 1", -113, ""},                     // a query alone
+      {"SYST:NEXT?", -113, ""},                     // ERRor is not optional, NEXT is
       {"*IDN", -113, ""},
       {"DAC::CODE 1", -102, ""},
       {"DAC:CODE 1,", -102, ""},

@@ -8,7 +8,7 @@ tools/install-deps.sh --benchmarks
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 mkdir -p build/bench/results
-for program in kt_bench_update_g2 kt_bench_update_g1 kt_bench_startup; do
+for program in kt_bench_update_g2 kt_bench_update_g1 kt_bench_startup kt_bench_serve; do
   echo "== $program"
   QT_QPA_PLATFORM=offscreen "build/bench/bin/$program" \
     --benchmark_out="build/bench/results/$program.json" --benchmark_out_format=json "$@" \

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+// ktdac serve's SCPI parser on any text, against references written here: numbers by
+// regular expressions and the C library's conversions, headers by a regular expression of
+// each command's long and short forms. A message that is one known query must be answered
+// without an error; a well-formed header that names no command must be -113.
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <regex>
+#include <string>
+
+#include "cli/scpi.h"
+
+namespace {
+
+using kt::cli::scpi::Board;
+
+class QuietBoard : public Board {
+ public:
+  std::vector<std::string> Devices() const override {
+    return {"KT300", "KT310", "KT311", "KT312", "KT313"};
+  }
+  std::string Device() const override { return device_; }
+  void SelectDevice(const std::string& label) override { device_ = label; }
+  int DataBits() const override { return device_ == "KT300" ? 14 : 16; }
+  std::int32_t Code() const override { return code_; }
+  std::int32_t PowerDown() const override { return mode_; }
+  std::int16_t Send(std::int32_t code, std::int32_t mode) override {
+    if (code < 0 || code >= (1 << DataBits()) || mode < 0 || mode > 3) std::abort();
+    code_ = code;
+    mode_ = mode;
+    return 0;
+  }
+  std::int16_t SendRaw(std::int16_t, std::int32_t) override { return 0; }
+  std::int16_t Status() const override { return 0; }
+  std::string Identity() const override { return "Corvane,KT31X-KT300 evaluation board,0,1"; }
+
+ private:
+  std::string device_ = "KT310";
+  std::int32_t code_ = 0, mode_ = 0;
+};
+
+std::optional<double> ReferenceNumber(const std::string& text) {
+  static const std::regex decimal(R"(^[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?$)");
+  static const std::regex other(R"(^#([Hh][0-9A-Fa-f]+|[Qq][0-7]+|[Bb][01]+)$)");
+  errno = 0;
+  if (std::regex_match(text, decimal)) {
+    const double value = std::strtod(text.c_str(), nullptr);
+    if (errno == ERANGE || !std::isfinite(value)) return std::nullopt;
+    return value;
+  }
+  if (std::regex_match(text, other)) {
+    const char kind = static_cast<char>(text[1] | 0x20);
+    const unsigned long long value = std::strtoull(text.c_str() + 2, nullptr,
+                                                   kind == 'h'   ? 16
+                                                   : kind == 'q' ? 8
+                                                                 : 2);
+    if (errno == ERANGE) return std::nullopt;
+    return static_cast<double>(value);
+  }
+  return std::nullopt;
+}
+
+const std::regex& KnownHeader() {
+  static const std::regex known(
+      R"(^(\*(IDN|RST|CLS|OPC)|SYST(EM)?:(ERR(OR)?(:NEXT)?|VERS(ION)?)|)"
+      R"((SOUR(CE)?:)?(DAC:(DEV(ICE)?|CODE|PDOW(N)?|RAW|STAT(US)?)|VOLT(AGE)?(:REF(ERENCE)?)?))$)",
+      std::regex::icase);
+  return known;
+}
+
+const std::regex& PlainQuery() {  // answered with no parameter and no setting needed first
+  static const std::regex query(R"(^(\*(IDN|OPC)|SYST(EM)?:(ERR(OR)?(:NEXT)?|VERS(ION)?)|)"
+                                R"((SOUR(CE)?:)?DAC:(DEV(ICE)?|CODE|PDOW(N)?|STAT(US)?))\?$)",
+                                std::regex::icase);
+  return query;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 256) return -1;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  if (text.find('\0') == std::string::npos &&
+      kt::cli::scpi::ParseNumber(text) != ReferenceNumber(text))
+    std::abort();
+
+  QuietBoard board;
+  kt::cli::scpi::Session session(board);
+  const std::string response = session.Execute(text);
+  if (response.find('\n') != std::string::npos) std::abort();
+
+  // One unit, printable ASCII, no parameters: the header alone decides.
+  static const std::regex plain(R"(^:?[*A-Za-z][A-Za-z0-9_:]*\??$)");
+  if (!std::regex_match(text, plain) || text.find("::") != std::string::npos ||
+      text.back() == ':' || (text[0] == ':' && text.size() > 1 && text[1] == '*'))
+    return 0;
+  std::string header = text[0] == ':' ? text.substr(1) : text;
+  if (header[0] == '*' && header.find(':') != std::string::npos) return 0;
+  const bool query = header.back() == '?';
+  if (std::regex_match(header, PlainQuery())) {
+    if (response.empty() || !session.Errors().empty()) std::abort();
+    return 0;
+  }
+  if (query) header.pop_back();
+  // Only a well-formed header can be an unknown one; the rest are syntax errors.
+  static const std::regex wellFormed(
+      R"(^(\*[A-Za-z][A-Za-z0-9_]*|[A-Za-z][A-Za-z0-9_]*(:[A-Za-z][A-Za-z0-9_]*)*)$)");
+  if (!std::regex_match(header, wellFormed)) return 0;
+  if (!std::regex_match(header, KnownHeader())) {
+    if (session.Errors().empty() || session.Errors().front().Code != -113) std::abort();
+  }
+  return 0;
+}

@@ -47,7 +47,9 @@ std::optional<double> ReferenceNumber(const std::string& text) {
   errno = 0;
   if (std::regex_match(text, decimal)) {
     const double value = std::strtod(text.c_str(), nullptr);
-    if (errno == ERANGE || !std::isfinite(value)) return std::nullopt;
+    // Beyond the doubles, or so small it is 0: no number. A subnormal one still is, though
+    // the C library says ERANGE for it.
+    if (!std::isfinite(value) || (errno == ERANGE && value == 0)) return std::nullopt;
     return value;
   }
   if (std::regex_match(text, other)) {

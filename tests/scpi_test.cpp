@@ -122,6 +122,8 @@ TEST(Scpi, NumbersInEveryForm) {
       {"12V", std::nullopt},
       {"0x12", std::nullopt},
       {"1e999", std::nullopt},
+      {"1e-400", std::nullopt},  // so small it is 0
+      {"5e-311", 5e-311},        // subnormal, still a number
       {"#H10000000000000000", std::nullopt},
   };
   for (const auto& row : rows) EXPECT_EQ(ParseNumber(row.text), row.value) << row.text;

@@ -73,6 +73,25 @@ void Emit(std::FILE* file, const std::string& name, const std::string& text) {
     throw WriteError{"cannot write " + name + ": " + std::strerror(errno)};
 }
 
+// Sends a code as the window does: its text in the entry format, through exactly the update
+// a power-down choice runs (read, clamp, normalise, compose, send). Returns the box's text
+// afterwards; an update that traps raises kt::Error.
+std::string SendCode(AppState& app, std::int64_t code, std::int32_t powerDown) {
+  dac::TextEntry entry(app.EntryFormat == kHexFormat ? dac::HexText(static_cast<std::int32_t>(code))
+                                                     : std::to_string(code),
+                       app.EntryFormat);
+  const dac::EntryOutcome outcome = dac::ChoosePowerDown(app, entry, powerDown);
+  if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
+  return entry.Text;
+}
+
+// Sends a raw frame as the SPI test window writes one.
+void SendRawFrame(AppState& app, std::int16_t bits, std::int32_t word) {
+  app.FrameBits = bits;
+  app.DacWord = word;
+  link::SendSpiWord(app, bits, word);
+}
+
 // Reports a frame the board library refused.
 int Refused(std::int16_t status, const std::string& what) {
   fmt::print(stderr, "ktdac: the board refused the frame of {} (status {})\n", what, status);
@@ -328,15 +347,9 @@ int Session::Set(const SetCommand& command) {
   const Output output = ParseOutput(command.Output);
   if (output == Output::Csv)
     Emit(out_, "standard output", CsvHeader(false, command.Vref.has_value()));
-  dac::TextEntry entry("", app_.EntryFormat);
   for (const auto& value : command.Values) {
-    // The checked code in the format's own digits, as the window's box would hold it.
     const std::int64_t checked = ParseCode(value, app_.EntryFormat == kHexFormat);
-    entry.Text = app_.EntryFormat == kHexFormat ? dac::HexText(static_cast<std::int32_t>(checked))
-                                                : std::to_string(checked);
-    // Exactly the update a power-down choice runs: read, clamp, normalise, compose, send.
-    const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
-    if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
+    const std::string box = SendCode(app_, checked, code);
     const FrameRecord record = Record(command.Dac, checked, command.Vref);
     if (output == Output::Csv) {
       Emit(out_, "standard output", CsvRow(record));
@@ -348,7 +361,7 @@ int Session::Set(const SetCommand& command) {
                                     ? fmt::format("  output {:.6f} V", *record.Volts)
                                     : fmt::format("  output: power-down, {}", ModeCaption(code));
       Emit(out_, "standard output",
-           fmt::format("{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", entry.Text,
+           fmt::format("{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", box,
                        static_cast<std::uint32_t>(record.Word), record.Value, record.Index, volts));
     }
     if (app_.LinkStatus != 0) return Refused(app_.LinkStatus, value);
@@ -379,15 +392,13 @@ int Session::Sweep(const SweepCommand& command) {
   Progress progress(perPass * command.Repeat, csv == out_ && IsTerminal(out_));
   const StopOnSignals stopOnSignals;
   const auto start = std::chrono::steady_clock::now();
-  dac::TextEntry entry("", app_.EntryFormat);
+  std::string box;
   std::int64_t sent = 0;
   bool refused = false;
   for (int pass = 0; pass < command.Repeat && !interrupted && !refused; ++pass) {
     for (std::int64_t i = 0; i < perPass && !interrupted && !refused; ++i) {
-      const auto value = static_cast<std::int32_t>(from + i * step);
-      entry.Text = hex ? dac::HexText(value) : dac::DecimalText(value);
-      const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, code);
-      if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
+      const std::int64_t value = from + i * step;
+      box = SendCode(app_, value, code);
       FrameRecord record = Record(command.Dac, value, command.Vref);
       record.Elapsed =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -400,7 +411,7 @@ int Session::Sweep(const SweepCommand& command) {
   progress.Finish();
   if (file && std::fclose(file.release()) != 0)
     throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
-  if (refused) return Refused(app_.LinkStatus, entry.Text);
+  if (refused) return Refused(app_.LinkStatus, box);
   if (interrupted) {
     fmt::print(stderr, "ktdac: interrupted: {} of {} frames sent\n", sent,
                perPass * command.Repeat);
@@ -412,9 +423,7 @@ int Session::Sweep(const SweepCommand& command) {
 int Session::Raw(const RawCommand& command) {
   const auto [bits, data] = RawFrameText(command);
   const dac::RawFrame frame = dac::ReadRawFrame(bits, data);
-  app_.FrameBits = frame.FrameBits;
-  app_.DacWord = frame.Word;
-  link::SendSpiWord(app_, app_.FrameBits, app_.DacWord);
+  SendRawFrame(app_, frame.FrameBits, frame.Word);
   const link::FrameRequest request = link::PackFrame(app_.FrameBits, app_.DacWord);
   Emit(out_, "standard output",
        fmt::format("bits {}  word 0x{:08X}  value 0x{:04X}  index 0x{:X}  status {}\n",
@@ -448,16 +457,12 @@ class UpdateBoard : public scpi::Board {
   std::int32_t Code() const override { return code_; }
   std::int32_t PowerDown() const override { return app_.PowerDownCode; }
   std::int16_t Send(std::int32_t code, std::int32_t powerDown) override {
-    dac::TextEntry entry(dac::HexText(code), app_.EntryFormat);
-    const dac::EntryOutcome outcome = dac::ChoosePowerDown(app_, entry, powerDown);
-    if (!outcome.Trapped.empty()) throw Error(outcome.Trapped);
+    SendCode(app_, code, powerDown);
     code_ = code;
     return app_.LinkStatus;
   }
   std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override {
-    app_.FrameBits = bits;
-    app_.DacWord = word;
-    link::SendSpiWord(app_, bits, word);
+    SendRawFrame(app_, bits, word);
     dac::SelectDevice(app_, cli::Device(device_));  // the next code goes out in the model's frame
     return app_.LinkStatus;
   }

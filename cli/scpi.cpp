@@ -111,23 +111,24 @@ struct Entry {
   Command Id;
   std::vector<Node> Header;
   bool Settable, Queryable;
+  std::size_t Parameters;  ///< the setting form's; a query takes none
 };
 
 const std::vector<Entry>& Commands() {
   static const std::vector<Entry> commands{
-      {Command::Identify, Pattern("*IDN"), false, true},
-      {Command::Reset, Pattern("*RST"), true, false},
-      {Command::Clear, Pattern("*CLS"), true, false},
-      {Command::OperationComplete, Pattern("*OPC"), true, true},
-      {Command::Error, Pattern("SYSTem:ERRor[:NEXT]"), false, true},
-      {Command::Version, Pattern("SYSTem:VERSion"), false, true},
-      {Command::Device, Pattern("[SOURce:]DAC:DEVice"), true, true},
-      {Command::Code, Pattern("[SOURce:]DAC:CODE"), true, true},
-      {Command::PowerDown, Pattern("[SOURce:]DAC:PDOWn"), true, true},
-      {Command::Reference, Pattern("[SOURce:]VOLTage:REFerence"), true, true},
-      {Command::Voltage, Pattern("[SOURce:]VOLTage"), true, true},
-      {Command::Raw, Pattern("[SOURce:]DAC:RAW"), true, false},
-      {Command::Status, Pattern("[SOURce:]DAC:STATus"), false, true},
+      {Command::Identify, Pattern("*IDN"), false, true, 0},
+      {Command::Reset, Pattern("*RST"), true, false, 0},
+      {Command::Clear, Pattern("*CLS"), true, false, 0},
+      {Command::OperationComplete, Pattern("*OPC"), true, true, 0},
+      {Command::Error, Pattern("SYSTem:ERRor[:NEXT]"), false, true, 0},
+      {Command::Version, Pattern("SYSTem:VERSion"), false, true, 0},
+      {Command::Device, Pattern("[SOURce:]DAC:DEVice"), true, true, 1},
+      {Command::Code, Pattern("[SOURce:]DAC:CODE"), true, true, 1},
+      {Command::PowerDown, Pattern("[SOURce:]DAC:PDOWn"), true, true, 1},
+      {Command::Reference, Pattern("[SOURce:]VOLTage:REFerence"), true, true, 1},
+      {Command::Voltage, Pattern("[SOURce:]VOLTage"), true, true, 1},
+      {Command::Raw, Pattern("[SOURce:]DAC:RAW"), true, false, 2},
+      {Command::Status, Pattern("[SOURce:]DAC:STATus"), false, true, 0},
   };
   return commands;
 }
@@ -319,12 +320,7 @@ bool Session::Run(const Unit& unit, std::vector<std::string>& answers) {
     Queue(-113, spelled + (unit.Query ? "?" : ""));
     return false;
   }
-  const std::size_t wanted = unit.Query                  ? 0
-                             : entry->Id == Command::Raw ? 2
-                             : (entry->Id == Command::Reset || entry->Id == Command::Clear ||
-                                entry->Id == Command::OperationComplete)
-                                 ? 0
-                                 : 1;
+  const std::size_t wanted = unit.Query ? 0 : entry->Parameters;
   for (const std::string& parameter : unit.Parameters) {
     if (parameter.empty()) {
       Queue(-102, "an empty parameter");

@@ -11,35 +11,9 @@
 #include <string>
 
 #include "cli/scpi.h"
+#include "tests/scpi_board.h"
 
 namespace {
-
-using kt::cli::scpi::Board;
-
-class QuietBoard : public Board {
- public:
-  std::vector<std::string> Devices() const override {
-    return {"KT300", "KT310", "KT311", "KT312", "KT313"};
-  }
-  std::string Device() const override { return device_; }
-  void SelectDevice(const std::string& label) override { device_ = label; }
-  int DataBits() const override { return device_ == "KT300" ? 14 : 16; }
-  std::int32_t Code() const override { return code_; }
-  std::int32_t PowerDown() const override { return mode_; }
-  std::int16_t Send(std::int32_t code, std::int32_t mode) override {
-    if (code < 0 || code >= (1 << DataBits()) || mode < 0 || mode > 3) std::abort();
-    code_ = code;
-    mode_ = mode;
-    return 0;
-  }
-  std::int16_t SendRaw(std::int16_t, std::int32_t) override { return 0; }
-  std::int16_t Status() const override { return 0; }
-  std::string Identity() const override { return "Corvane,KT31X-KT300 evaluation board,0,1"; }
-
- private:
-  std::string device_ = "KT310";
-  std::int32_t code_ = 0, mode_ = 0;
-};
 
 std::optional<double> ReferenceNumber(const std::string& text) {
   static const std::regex decimal(R"(^[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?$)");
@@ -88,10 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kt::cli::scpi::ParseNumber(text) != ReferenceNumber(text))
     std::abort();
 
-  QuietBoard board;
+  kt::test::RecordingBoard board;
   kt::cli::scpi::Session session(board);
   const std::string response = session.Execute(text);
   if (response.find('\n') != std::string::npos) std::abort();
+  // Whatever the text, only codes and modes the model has reach the board.
+  for (const auto& frame : board.frames) {
+    if (frame.code < 0 || frame.code >= (1 << frame.dataBits) || frame.mode < 0 || frame.mode > 3)
+      std::abort();
+  }
 
   // One unit, printable ASCII, no parameters: the header alone decides.
   static const std::regex plain(R"(^:?[*A-Za-z][A-Za-z0-9_:]*\??$)");

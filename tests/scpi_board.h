@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/scpi.h"
+
+namespace kt::test {
+
+/// @brief An SCPI board that records each frame, for the parser's tests and fuzzing (the
+/// server tests drive the real one). It refuses frames with the code 0xBAD.
+class RecordingBoard : public cli::scpi::Board {
+ public:
+  struct Frame {
+    std::int32_t code, mode;
+    int dataBits = 0;  ///< the model's when it was sent; not compared
+    bool operator==(const Frame& other) const { return code == other.code && mode == other.mode; }
+  };
+  std::vector<Frame> frames;
+  std::vector<std::pair<std::int16_t, std::int32_t>> raws;
+
+  std::vector<std::string> Devices() const override {
+    return {"KT300", "KT310", "KT311", "KT312", "KT313"};
+  }
+  std::string Device() const override { return device_; }
+  void SelectDevice(const std::string& label) override { device_ = label; }
+  int DataBits() const override { return device_ == "KT300" ? 14 : 16; }
+  std::int32_t Code() const override { return code_; }
+  std::int32_t PowerDown() const override { return mode_; }
+  std::int16_t Send(std::int32_t code, std::int32_t mode) override {
+    frames.push_back({code, mode, DataBits()});
+    code_ = code;
+    mode_ = mode;
+    status_ = code == 0xBAD ? -1 : 0;
+    return status_;
+  }
+  std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override {
+    raws.emplace_back(bits, word);
+    return status_ = 0;
+  }
+  std::int16_t Status() const override { return status_; }
+  std::string Identity() const override { return "Corvane,KT31X-KT300 evaluation board,0,1.0.4"; }
+
+ private:
+  std::string device_ = "KT310";
+  std::int32_t code_ = 0, mode_ = 0;
+  std::int16_t status_ = 0;
+};
+
+}  // namespace kt::test

@@ -14,6 +14,7 @@ packages=(
   libcli11-dev libfmt-dev               # ktdac's arguments and output
   libasio-dev                           # ktdac serve: SCPI over TCP
   python3-pyvisa python3-pyvisa-py      # ktdac serve's test client
+  xvfb xauth xdotool                    # the recorded board traces drive the real windows
 )
 
 # --sanitizers: also clang and its runtimes, for the sanitizer suite and the fuzz targets.

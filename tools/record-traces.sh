@@ -1,0 +1,267 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Records what the simulated board receives in a fixed set of runs: each window flow of both
+# programs (driven by keyboard on a virtual display), every ktdac command of both
+# generations, and one SCPI session of `ktdac serve`. One trace file a run; absolute paths
+# of the build and of the run's temporary folder are replaced by <bin> and <tmp>, so that two
+# builds of the same program give byte-identical files.
+#   tools/record-traces.sh BIN_DIR OUT_DIR          record into OUT_DIR
+#   tools/record-traces.sh --check BIN_DIR          record and compare with tests/data/traces
+# Needs Xvfb and xdotool for the windows (tools/install-deps.sh installs both).
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+check=false
+if [ "${1:-}" = --check ]; then
+  check=true
+  shift
+fi
+[ $# -ge 1 ] || { echo "usage: tools/record-traces.sh [--check] BIN_DIR [OUT_DIR]" >&2; exit 2; }
+bin=$(cd "$1" && pwd)
+tmp=$(mktemp -d)
+if $check; then
+  out=$tmp/out
+else
+  out=${2:?OUT_DIR is needed without --check}
+fi
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+xvfb=
+running=
+program=
+cleanup() {
+  [ -n "$program" ] && kill "$program" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# Every run starts from the same simulated board: no latency, no forced status.
+unset KT_SIM_BOARDS KT_SIM_LOAD_STATUS KT_SIM_SEND_STATUS KT_SIM_STATS
+export KT_SIM_LATENCY_US=0
+
+# The trace of one run, written to $out/NAME.jsonl with its paths made neutral.
+trace_file() { echo "$tmp/$1.raw"; }
+keep() {
+  local raw
+  raw=$(trace_file "$1")
+  touch "$raw"
+  sed -e "s|$bin|<bin>|g" -e "s|$tmp|<tmp>|g" "$raw" >"$out/$1.jsonl"
+}
+
+# ktdac NAME [ENV=VALUE...] -- ARGUMENTS: one ktdac run; its status is part of what is kept.
+ktdac() {
+  local name=$1 generation=$2
+  shift 2
+  local environment=()
+  while [ "$1" != -- ]; do
+    environment+=("$1")
+    shift
+  done
+  shift
+  local program=$bin/ktdac
+  [ "$generation" = 1 ] && program=$bin/ktdac-gen1
+  local status=0
+  env KT_SIM_TRACE="$(trace_file "$name")" "${environment[@]}" "$program" "$@" \
+    >/dev/null 2>&1 </dev/null || status=$?
+  keep "$name"
+  echo "{\"exit_status\":$status}" >>"$out/$name.jsonl"
+}
+
+cat >"$tmp/bench.txt" <<'EOF'
+# three settling points, a short ramp and a raw frame
+set --device KT310 0000 8000 FFFF
+wait 1ms
+sweep --device KT300 --from 0x3FF0 --to 0x3FFF --step 5 --power-down 1k
+raw --bits 8 --data A5
+EOF
+cp "$bin/SPI.hex" "$tmp/firmware.hex"
+printf 'not intel hex\n' >"$tmp/broken.hex"
+
+for g in 2 1; do
+  ktdac "ktdac-g$g-list" $g -- list
+  ktdac "ktdac-g$g-set" $g -- set --device KT310 --power-down tri-state 1234
+  ktdac "ktdac-g$g-set-vref" $g -- set --device KT300 --vref 2.5 0 1FFF 3FFF
+  ktdac "ktdac-g$g-set-dec" $g -- set --format dec --power-down 1kohm_to_gnd 4660 0x10
+  ktdac "ktdac-g$g-set-clamp" $g -- set --device KT300 --clamp 4000 FFFFFFFF
+  ktdac "ktdac-g$g-set-json" $g -- set --output json --device KT313 --power-down 100k FFFF 0
+  ktdac "ktdac-g$g-set-csv" $g -- set --output csv --vref 2.5 0 8000 FFFF
+  ktdac "ktdac-g$g-set-refused" $g -- set --device KT300 4000
+  ktdac "ktdac-g$g-sweep" $g -- sweep --device KT311 --from 0xFFF0 --to 0xFFFF --step 3 \
+    --repeat 2 --power-down tri-state --vref 5
+  ktdac "ktdac-g$g-sweep-dec" $g -- sweep --device KT300 --format dec --from 10 --to 0 --step 4
+  ktdac "ktdac-g$g-raw" $g -- raw --bits 24 --data FFFFFF
+  ktdac "ktdac-g$g-raw-odd" $g -- raw --bits 300 --data 50000
+  ktdac "ktdac-g$g-run" $g -- run "$tmp/bench.txt"
+  ktdac "ktdac-g$g-firmware" $g -- --firmware "$tmp/firmware.hex" set 1
+  ktdac "ktdac-g$g-firmware-broken" $g -- --firmware "$tmp/broken.hex" set 1
+  ktdac "ktdac-g$g-no-board" $g KT_SIM_BOARDS=0 -- set 1
+  ktdac "ktdac-g$g-send-status" $g KT_SIM_SEND_STATUS=-4 -- set 1 2
+  ktdac "ktdac-g$g-load-status" $g KT_SIM_LOAD_STATUS=7 -- set 1
+done
+ktdac "ktdac-g2-library" 2 -- --library "$bin/$(basename "$(ls "$bin"/*CVR_BOARDLINK*)")" set 5
+ktdac "ktdac-g1-to-g2" 1 -- --generation 2 set 6
+
+# One SCPI session over loopback, on a port the system picks.
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+KT_SIM_TRACE=$(trace_file scpi-session) "$bin/ktdac" serve --listen "127.0.0.1:$port" \
+  >/dev/null 2>&1 &
+program=$!
+/usr/bin/python3 - "$port" >"$tmp/scpi-replies.txt" <<'EOF'
+import socket, sys, time
+port = int(sys.argv[1])
+for _ in range(100):
+    try:
+        s = socket.create_connection(("127.0.0.1", port), timeout=10)
+        break
+    except OSError:
+        time.sleep(0.1)
+f = s.makefile("rwb", buffering=0)
+messages = [
+    "*IDN?", "*RST", "SOUR:DAC:DEV KT310;CODE #H1234;PDOW TST", "DAC:CODE?;STAT?",
+    "VOLT:REF 2.5;:VOLT 1.25", "dac:code max", "DAC:CODE MIN", "DAC:CODE 70000",
+    "DAC:PDOW R100K", "DAC:PDOW R1K", "DAC:DEV KT300", "DAC:CODE #B11111111111111",
+    "DAC:RAW 24,#HABCDEF", "DAC:RAW 16,4660", "DAC:CODE 1.5", "SYST:ERR?", "SYST:ERR?",
+    "SYST:ERR?", "*OPC?",
+]
+for message in messages:
+    f.write((message + "\n").encode())
+    if message.endswith("?"):
+        print(message, f.readline().decode().strip())
+s.close()
+EOF
+kill -TERM "$program"
+wait "$program" || true
+program=
+keep scpi-session
+cp "$tmp/scpi-replies.txt" "$out/scpi-session-replies.txt"
+
+# The windows: each program on a virtual display of its own, driven by keyboard.
+display=:$((200 + RANDOM % 300))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display QT_QPA_PLATFORM=xcb
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+
+window() {  # waits for a shown window of that title, other than $2, and prints its id
+  local id
+  for _ in $(seq 300); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return
+    fi
+    sleep 0.1
+  done
+  echo "record-traces: no window \"$1\" in $running:" >&2
+  cat "$tmp/$running.log" >&2
+  exit 1
+}
+focus() {  # without a window manager, focus follows a click: the blank bottom-left corner
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove $((X + 3)) $((Y + HEIGHT - 3)) click 1
+  sleep 0.3
+}
+keys() {
+  xdotool key --delay 40 "$@"
+  sleep 0.3
+}
+typed() {
+  xdotool type --delay 40 "$1"
+}
+start() {  # start NAME ENV... -- PROGRAM ARGS
+  local name=$1
+  shift
+  local environment=()
+  while [ "$1" != -- ]; do
+    environment+=("$1")
+    shift
+  done
+  shift
+  env KT_SIM_TRACE="$(trace_file "$name")" "${environment[@]}" "$@" >"$tmp/$name.log" 2>&1 &
+  program=$!
+  running=$name
+}
+finish() {  # waits for the program to end by itself, or ends it
+  local name=$1
+  for _ in $(seq 50); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+  kill "$program" 2>/dev/null || true
+  wait "$program" 2>/dev/null || true
+  program=
+  keep "$name"
+}
+
+for app in kt310v2 kt310; do
+  # The evaluation flow: KT310, OK, then every way the main window sends, and Exit.
+  start "$app-flow" -- "$bin/$app"
+  device=$(window "KT31X / KT300")
+  focus "$device"
+  keys Down Tab space
+  main=$(window "KT31X / KT300" "$device")
+  focus "$main"
+  keys Tab Tab ctrl+a
+  typed 1234
+  keys Return ctrl+a
+  typed zz
+  keys Return Return ctrl+a
+  typed 1FFFF
+  keys Return Tab space shift+Tab ctrl+a
+  typed 70000
+  keys Return ctrl+a
+  typed 12.5
+  keys Return shift+Tab shift+Tab Down Down Down Up Tab space Tab ctrl+a
+  typed 00001234
+  keys Return Tab space shift+Tab ctrl+a
+  typed abc
+  keys Return alt+f
+  keys x
+  finish "$app-flow"
+
+  # KT300 straight away, a power-down choice, then the window's close by Exit.
+  start "$app-kt300" -- "$bin/$app"
+  device=$(window "KT31X / KT300")
+  focus "$device"
+  keys Up Down Up Tab space
+  main=$(window "KT31X / KT300" "$device")
+  focus "$main"
+  keys Down Tab Tab ctrl+a
+  typed 4000
+  keys Return alt+f
+  keys x
+  finish "$app-kt300"
+
+  # A failed load: the warning, OK, a second try, then the window closed.
+  start "$app-load-fails" KT_SIM_LOAD_STATUS=-3 -- "$bin/$app"
+  device=$(window "KT31X / KT300")
+  focus "$device"
+  keys Tab space
+  sleep 0.5
+  keys Return
+  focus "$device"
+  keys space
+  sleep 0.5
+  keys Return
+  finish "$app-load-fails"
+
+  # The SPI test window: its own connection, then raw frames as typed.
+  start "$app-spi-test" -- "$bin/$app" --spi-test
+  spi=$(window "SPI Form")
+  focus "$spi"
+  keys Tab space shift+Tab ctrl+a
+  typed 1234
+  keys Tab Tab ctrl+a
+  typed 16
+  keys shift+Tab space
+  finish "$app-spi-test"
+done
+
+if $check; then
+  expected=$source_dir/tests/data/traces
+  if diff -r "$expected" "$out" >"$tmp/diff.txt"; then
+    echo "record-traces: $(ls "$out" | wc -l) traces identical to tests/data/traces"
+  else
+    cat "$tmp/diff.txt"
+    echo "record-traces: the traces differ from tests/data/traces" >&2
+    exit 1
+  fi
+fi

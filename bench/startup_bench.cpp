@@ -39,7 +39,7 @@ void BM_OkToFirstFrame(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     kt::ui::ResetForms();
-    kt::ui::Main();
+    kt::ui::Main(kt::link::ProgramBoard());
     QPushButton* ok = kt::ui::ExistingDeviceForm()->Command1;
     state.ResumeTiming();
     ok->click();

@@ -9,6 +9,6 @@
 
 int main(int argc, char** argv) {
   kt::ui::Application application(argc, argv, QStringLiteral("KT310(version2)"));
-  kt::ui::Main();
+  kt::ui::Main(kt::link::ProgramBoard());
   return QTest::qWaitForWindowExposed(kt::ui::ExistingDeviceForm()) ? 0 : 1;
 }

@@ -10,17 +10,20 @@
 #include "dac/device_table.h"
 #include "dac/entry_logic.h"
 #include "dac/readings.h"
-#include "link/board_link.h"
-#include "link/frame_request.h"
+#include "link/board.h"
 
 namespace {
+
+// The update's road to the board, as the main window's.
+void Send(const kt::Frame& frame) { kt::link::ProgramBoard().Send(frame); }
 
 kt::AppState& Connected() {
   static kt::AppState app = [] {
     kt::AppState state;
     kt::SetStartDefaults(state);
     kt::dac::SelectDevice(state, kt::dac::DeviceTable[1]);
-    if (!kt::link::ConnectionSucceeded(kt::link::ConnectAndLoadFirmware(state))) std::abort();
+    kt::link::Board& board = kt::link::ProgramBoard();
+    if (!board.ConnectionSucceeded(board.ConnectAndLoadFirmware())) std::abort();
     return state;
   }();
   return app;
@@ -33,7 +36,7 @@ void BM_Update(benchmark::State& state, const char* format, const char* typed) {
   kt::dac::TextEntry entry("", format);
   for (auto _ : state) {
     entry.Text = typed;
-    benchmark::DoNotOptimize(kt::dac::RunUpdate(app, entry));
+    benchmark::DoNotOptimize(kt::dac::RunUpdate(app, entry, Send));
   }
   state.SetItemsProcessed(state.iterations());
   state.SetLabel("frames/s = items_per_second");
@@ -43,8 +46,9 @@ BENCHMARK_CAPTURE(BM_Update, dec, "Dec", "4660")->UseRealTime();
 
 // The library call alone: SendSpiWord through the binding into the simulated board.
 void BM_SendSpiWord(benchmark::State& state) {
-  kt::AppState& app = Connected();
-  for (auto _ : state) kt::link::SendSpiWord(app, 24, 0x011234);
+  Connected();
+  kt::link::Board& board = kt::link::ProgramBoard();
+  for (auto _ : state) board.SendSpiWord(24, 0x011234);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SendSpiWord)->UseRealTime();
@@ -98,7 +102,7 @@ void BM_PeakMemory100kUpdates(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < 100'000; ++i) {
       entry.Text = kt::dac::HexText(i * 7919 % 0x1FFFF);
-      kt::dac::ChoosePowerDown(app, entry, i % 4);
+      kt::dac::ChoosePowerDown(app, entry, i % 4, Send);
       if (i == 9'999) after10k = PeakKilobytes();
     }
   }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // ktdac: the command-line companion. One program per board library generation (ktdac for
-// the second, ktdac-gen1 for the first), each linking one binding, as the windowed programs
-// do; --generation hands the run to the other one.
+// the second, ktdac-gen1 for the first), each linking its generation's board, as the windowed
+// programs do; --generation hands the run to the other one.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -11,16 +11,16 @@
 #include <iterator>
 #include <sstream>
 
-#include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/parsing.h"
+#include "cli/session.h"
 #include "core/error.h"
-#include "link/board_link.h"
+#include "link/board.h"
+#include "link/boardlink_binding.h"
 #include "platform/dynamic_library.h"
 #include "platform/process.h"
 #include "platform/program.h"
-#if KT_GENERATION == 2
-#include "link/boardlink_binding.h"
-#endif
+#include "platform/version.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ std::string ReadAll(const std::string& file) {
 
 struct ScriptCommand {
   int line;
-  Command command;
+  Checked command;
 };
 
 // Every line parsed and checked before the first one runs.
@@ -75,8 +75,7 @@ std::vector<ScriptCommand> ParseScript(const std::string& file) {
       AddCommands(parser, command, true);
       std::vector<std::string> words(line.words.rbegin(), line.words.rend());
       parser.parse(words);
-      Validate(*command);
-      commands.push_back({line.number, *command});
+      commands.push_back({line.number, Check(*command)});
     } catch (const CLI::ParseError& error) {
       throw UsageError{fmt::format("{}:{}: {}", file, line.number, error.what())};
     } catch (const UsageError& error) {
@@ -130,7 +129,10 @@ int main(int argc, char** argv) {
   kt::platform::RestrictLibrarySearch();
   const std::vector<std::string> arguments = kt::platform::ProgramArguments(argc, argv);
   CLI::App app{"ktdac: send codes to a KT300 or KT310..KT313 DAC on the evaluation board"};
+  kt::link::Board& board = kt::link::ProgramBoard();
+  const int generation = board.Generation();
   Common common;
+  common.Generation = generation;
   std::optional<Command> command;
   std::string script;
   app.add_option("--generation", common.Generation, "board library generation: 1 or 2")
@@ -139,9 +141,11 @@ int main(int argc, char** argv) {
   app.add_option("--library", common.Library,
                  "second generation: the board library's path, in place of the fixed one");
   app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex");
-  app.set_version_flag("--version", [] {
-    return fmt::format("ktdac {} ({} generation, board library {})", KT_VERSION_TEXT,
-                       KT_GENERATION == 2 ? "second" : "first", kt::link::BoardLibraryFile());
+  app.set_version_flag("--version", [&board] {
+    const kt::platform::FileVersion version = kt::platform::ProgramFileVersion();
+    return fmt::format("ktdac {}.{}.{}.{} ({} generation, board library {})", version.Major,
+                       version.Minor, version.Build, version.Revision,
+                       board.Generation() == 2 ? "second" : "first", board.LibraryFile());
   });
   AddCommands(app, command, false);
   app.add_subcommand("run", "run a script of commands, one a line (FILE, or - for standard input)")
@@ -161,7 +165,7 @@ int main(int argc, char** argv) {
     fmt::print(stderr, "ktdac: {}\n", Explain(app, arguments, error));
     return kUsageError;
   }
-  if (common.Generation != KT_GENERATION) {
+  if (common.Generation != generation) {
     // The other generation's program runs with the same arguments; its status is the run's.
     const int status = kt::platform::RunInstead(Sibling(common.Generation), arguments);
     if (status >= 0) return status;
@@ -171,19 +175,16 @@ int main(int argc, char** argv) {
 
   try {
     if (!common.Library.empty()) {
-#if KT_GENERATION == 2
+      if (generation != 2)
+        throw UsageError{
+            "--library replaces the second generation's fixed path; the first "
+            "generation finds BoardIO beside the program"};
       kt::link::BindBoardLinkTo(common.Library);
-#else
-      throw UsageError{
-          "--library replaces the second generation's fixed path; the first "
-          "generation finds BoardIO beside the program"};
-#endif
     }
     if (!common.Firmware.empty()) ExpectFile("--firmware", common.Firmware);
-    Session session(common, stdout);
+    Session session(board, common.Firmware, stdout);
     if (!script.empty()) return RunScript(session, script);
-    Validate(*command);
-    return session.Run(*command);
+    return session.Run(Check(*command));
   } catch (const UsageError& error) {
     fmt::print(stderr, "ktdac: {}\n", error.message);
     return kUsageError;

@@ -12,37 +12,16 @@
 
 namespace kt::cli {
 
-namespace {
-
-struct ModeName {
-  const char* name;
-  std::int32_t code;
-};
-
-constexpr ModeName kModes[] = {
-    {"normal", 0},         {"100k", 2},        {"tri-state", 1},    {"1k", 3},
-    {"100kohm_to_gnd", 2}, {"three_state", 1}, {"1kohm_to_gnd", 3},
-};
-
-}  // namespace
-
-std::int32_t PowerDownCode(const std::string& name) {
-  std::string lower = name;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const auto& mode : kModes)
-    if (lower == mode.name) return mode.code;
+const dac::PowerDownMode& PowerDown(const std::string& name) {
+  if (const dac::PowerDownMode* mode = dac::PowerDownByName(name)) return *mode;
   throw UsageError{"unknown power-down mode \"" + name + "\""};
-}
-
-std::string PowerDownName(std::int32_t code) {
-  for (const auto& mode : kModes)
-    if (mode.code == code) return mode.name;
-  return std::to_string(code);
 }
 
 std::vector<std::string> PowerDownNames() {
   std::vector<std::string> names;
-  for (const auto& mode : kModes) names.emplace_back(mode.name);
+  for (const auto& mode : dac::kPowerDownModes) names.emplace_back(mode.Name);
+  for (const auto& mode : dac::kPowerDownModes)
+    if (*mode.IioName) names.emplace_back(mode.IioName);
   return names;
 }
 

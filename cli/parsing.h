@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "dac/power_down.h"
+
 // What the command line and scripts say, read into plain values. Knows no generation.
 namespace kt::cli {
 
@@ -29,14 +31,11 @@ struct UsageError {
   std::string message;
 };
 
-/// The power-down code of a mode name: normal, 100k, tri-state, 1k, or the Linux IIO ABI's
-/// 100kohm_to_gnd, three_state, 1kohm_to_gnd. Raises UsageError for anything else.
-std::int32_t PowerDownCode(const std::string& name);
+/// The power-down mode of a name, in any case: normal, 100k, tri-state, 1k, or the Linux
+/// IIO ABI's 100kohm_to_gnd, three_state, 1kohm_to_gnd. Raises UsageError for anything else.
+const dac::PowerDownMode& PowerDown(const std::string& name);
 
-/// The first name of a power-down code, as the options take it: normal, 100k, tri-state, 1k.
-std::string PowerDownName(std::int32_t code);
-
-/// The names the option accepts, for help texts.
+/// The names the option accepts, for help texts: ktdac's own, then the IIO ABI's.
 std::vector<std::string> PowerDownNames();
 
 /// A duration such as 10ms, 2s, 500us or 1.5min. Raises UsageError.

@@ -3,8 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "core/app_state.h"
+#include "core/frame.h"
 
 namespace kt::dac {
 
@@ -29,5 +31,20 @@ inline void SelectDevice(AppState& app, const DeviceProfile& device) {
   app.FrameBits = device.FrameBits;
   app.DataBits = device.DataBits;
 }
+
+/// The model of that label, in any case ("kt310" is the KT310), or nullptr.
+const DeviceProfile* FindDevice(std::string_view label);
+
+/// The last code of a DAC of that resolution, 2^dataBits - 1: 0xFFFF for 16 bits, 0x3FFF
+/// for 14.
+constexpr std::int32_t LastCode(std::int16_t dataBits) { return (1 << dataBits) - 1; }
+constexpr std::int32_t LastCode(const DeviceProfile& device) { return LastCode(device.DataBits); }
+
+/// The frame of a code within 0..LastCode in a power-down mode, as an update composes it:
+/// the device's frame length, and the mode's code just above the data bits.
+Frame DeviceFrame(const DeviceProfile& device, std::int32_t powerDownCode, std::int32_t code);
+
+/// The ideal output of a code in normal operation: vref × code / 2^dataBits.
+double IdealVolts(std::int32_t code, std::int16_t dataBits, double vref);
 
 }  // namespace kt::dac

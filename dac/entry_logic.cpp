@@ -6,7 +6,6 @@
 #include "core/error.h"
 #include "core/startup.h"
 #include "dac/readings.h"
-#include "link/board_link.h"
 
 namespace kt::dac {
 
@@ -27,7 +26,7 @@ EntryOutcome Trapped(EntryView& view, Steps steps) {
   return outcome;
 }
 
-bool UpdateHex(AppState& app, EntryView& view, double max) {
+Frame UpdateHex(AppState& app, EntryView& view, double max) {
   if (view.EntryText().empty()) view.SetEntryText("0000");
   std::int32_t value = ReadEntry(true, view.EntryText());
   if (value > max) {
@@ -38,21 +37,19 @@ bool UpdateHex(AppState& app, EntryView& view, double max) {
     view.SetEntryText("0");
     value = 0;
   }
-  view.SetEntryText(ZeroFill4(HexText(value)));
+  view.SetEntryText(NormalisedText(value, true));
   app.DacWord = value;
   app.DacWord = ComposeFrameWord(app.DataBits, app.PowerDownCode, app.DacWord);
-  link::SendSpiWord(app, app.FrameBits, app.DacWord);
-  return true;
+  return {app.FrameBits, app.DacWord};
 }
 
-bool UpdateDec(AppState& app, EntryView& view, double max) {
+Frame UpdateDec(AppState& app, EntryView& view, double max) {
   app.DacWord = ReadEntry(false, view.EntryText());
   if (app.DacWord > max) app.DacWord = RoundToInt32(max);
   if (app.DacWord < 0) app.DacWord = 0;
-  view.SetEntryText(DecimalText(app.DacWord));
+  view.SetEntryText(NormalisedText(app.DacWord, false));
   app.DacWord = ComposeFrameWord(app.DataBits, app.PowerDownCode, app.DacWord);
-  link::SendSpiWord(app, app.FrameBits, app.DacWord);
-  return true;
+  return {app.FrameBits, app.DacWord};
 }
 
 }  // namespace
@@ -62,12 +59,29 @@ std::int32_t ComposeFrameWord(std::int16_t dataBits, std::int32_t powerDownCode,
   return RoundToInt32(std::ldexp(static_cast<double>(powerDownCode), dataBits) + value);
 }
 
-EntryOutcome RunUpdate(AppState& app, EntryView& view) {
+std::int32_t ClampCode(std::int32_t value, std::int16_t dataBits) {
+  const double max = std::ldexp(1.0, dataBits) - 1.0;
+  if (value > max) return RoundToInt32(max);
+  return value < 0 ? 0 : value;
+}
+
+std::string NormalisedText(std::int32_t value, bool hexadecimal) {
+  return hexadecimal ? ZeroFill4(HexText(value)) : DecimalText(value);
+}
+
+std::optional<Frame> UpdateFrame(AppState& app, EntryView& view) {
+  const double max = std::ldexp(1.0, app.DataBits) - 1.0;
+  if (app.EntryFormat == kHexFormat) return UpdateHex(app, view, max);
+  if (app.EntryFormat == kDecFormat) return UpdateDec(app, view, max);
+  return std::nullopt;
+}
+
+EntryOutcome RunUpdate(AppState& app, EntryView& view, const FrameSender& send) {
   return Trapped(view, [&] {
-    const double max = std::ldexp(1.0, app.DataBits) - 1.0;
-    if (app.EntryFormat == kHexFormat) return UpdateHex(app, view, max);
-    if (app.EntryFormat == kDecFormat) return UpdateDec(app, view, max);
-    return false;
+    const std::optional<Frame> frame = UpdateFrame(app, view);
+    if (!frame) return false;
+    send(*frame);
+    return true;
   });
 }
 
@@ -93,10 +107,11 @@ EntryOutcome ToggleFormat(AppState& app, EntryView& view) {
   return {};
 }
 
-EntryOutcome ChoosePowerDown(AppState& app, EntryView& view, std::int32_t powerDownCode) {
+EntryOutcome ChoosePowerDown(AppState& app, EntryView& view, std::int32_t powerDownCode,
+                             const FrameSender& send) {
   app.PowerDownCode = powerDownCode;
   app.DacWord = 0;
-  return RunUpdate(app, view);
+  return RunUpdate(app, view, send);
 }
 
 }  // namespace kt::dac

@@ -12,8 +12,7 @@
 #include "dac/device_table.h"
 #include "dac/entry_logic.h"
 #include "dac/power_down.h"
-#include "link/board_link.h"
-#include "link/frame_request.h"
+#include "link/board.h"
 
 namespace {
 
@@ -35,15 +34,15 @@ int main() {
   kt::AppState app;
   kt::SetStartDefaults(app);
   kt::dac::TextEntry entry;
+  kt::link::Board& board = kt::link::ProgramBoard();
   try {
-    std::printf("Board library: %s\n", kt::link::BoardLibraryFile().c_str());
+    std::printf("Board library: %s\n", board.LibraryFile().c_str());
     kt::dac::SelectDevice(app, kt::dac::DeviceTable[1]);
-    const std::int16_t status = kt::link::ConnectAndLoadFirmware(app);
-    std::printf("Firmware %s: status %d, %s\n", app.FirmwarePath.c_str(), status,
-                kt::link::ConnectionSucceeded(status)
-                    ? "connected"
-                    : "Communication Failure - Check USB connections");
-    if (!kt::link::ConnectionSucceeded(status)) return 1;
+    const std::int16_t status = board.ConnectAndLoadFirmware();
+    std::printf("Firmware %s: status %d, %s\n", board.FirmwarePath.c_str(), status,
+                board.ConnectionSucceeded(status) ? "connected"
+                                                  : "Communication Failure - Check USB connections");
+    if (!board.ConnectionSucceeded(status)) return 1;
 
     for (const Step& step : kSteps) {
       for (const auto& device : kt::dac::DeviceTable)
@@ -51,18 +50,20 @@ int main() {
       if (step.ToggleFirst) kt::dac::ToggleFormat(app, entry);
       entry.Text = step.Typed;
       const auto& mode = kt::dac::kPowerDownModes[static_cast<std::size_t>(step.PowerDownOption)];
-      const auto outcome = kt::dac::ChoosePowerDown(app, entry, mode.Code);
+      kt::link::SentFrame sent;
+      const auto outcome = kt::dac::ChoosePowerDown(
+          app, entry, mode.Code, [&](const kt::Frame& frame) { sent = board.Send(frame); });
       std::printf("%-5s %s %-8s %-16s -> ", step.Device, app.EntryFormat.c_str(), step.Typed,
                   mode.Caption);
       if (!outcome.Sent) {
         std::printf("box emptied, nothing sent (%s)\n", outcome.Trapped.c_str());
         continue;
       }
-      const auto request = kt::link::PackFrame(app.FrameBits, app.DacWord);
+      const kt::link::FrameRequest& request = sent.Request;
       std::printf("box \"%s\", word 0x%06X, request 0x%02X value 0x%04X index 0x%04X, status %d\n",
                   entry.Text.c_str(), static_cast<unsigned>(app.DacWord),
                   kt::link::kSpiFrameRequest, static_cast<unsigned>(request.value),
-                  static_cast<unsigned>(request.index), app.LinkStatus);
+                  static_cast<unsigned>(request.index), sent.Status);
     }
   } catch (const kt::Error& error) {
     std::fprintf(stderr, "error: %s\n", error.what());

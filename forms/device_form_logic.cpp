@@ -4,7 +4,6 @@
 #include "core/error.h"
 #include "dac/device_table.h"
 #include "forms/program.h"
-#include "link/board_link.h"
 
 namespace kt::forms {
 
@@ -21,13 +20,13 @@ void DeviceFormLogic::Command1_Click() {
   std::int16_t status = 0;
   try {
     const Busy busy(desktop_);
-    status = link::ConnectAndLoadFirmware(app_);
+    status = board_.ConnectAndLoadFirmware();
   } catch (const Error& error) {
     view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
     return;
   }
-  if (!link::ConnectionSucceeded(status)) {
-    view_.MsgBox(link::ConnectionFailureMessage(app_), kExclamation, "Error");
+  if (!board_.ConnectionSucceeded(status)) {
+    view_.MsgBox(board_.ConnectionFailureMessage(), kExclamation, "Error");
     return;
   }
   view_.Close();

@@ -5,6 +5,7 @@
 
 #include "core/app_state.h"
 #include "forms/desktop.h"
+#include "link/board.h"
 
 namespace kt::forms {
 
@@ -21,8 +22,8 @@ class DeviceView : public FormView {
 /// loads the firmware, then either warns and stays or hands over to the main window.
 class DeviceFormLogic {
  public:
-  DeviceFormLogic(AppState& app, Desktop& desktop, DeviceView& view)
-      : app_(app), desktop_(desktop), view_(view) {}
+  DeviceFormLogic(AppState& app, link::Board& board, Desktop& desktop, DeviceView& view)
+      : app_(app), board_(board), desktop_(desktop), view_(view) {}
 
   void Form_Load();
   /// Option1_Click..Option5_Click: the row of the device table.
@@ -33,6 +34,7 @@ class DeviceFormLogic {
 
  private:
   AppState& app_;
+  link::Board& board_;
   Desktop& desktop_;
   DeviceView& view_;
 };

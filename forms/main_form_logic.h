@@ -7,6 +7,7 @@
 #include "core/app_state.h"
 #include "dac/entry_logic.h"
 #include "forms/desktop.h"
+#include "link/board.h"
 
 namespace kt::forms {
 
@@ -23,8 +24,8 @@ class MainView : public FormView, public dac::EntryView {
 /// format switch, About, and the program's end by Exit or by closing the window.
 class MainFormLogic {
  public:
-  MainFormLogic(AppState& app, Desktop& desktop, MainView& view)
-      : app_(app), desktop_(desktop), view_(view) {}
+  MainFormLogic(AppState& app, link::Board& board, Desktop& desktop, MainView& view)
+      : app_(app), board_(board), desktop_(desktop), view_(view) {}
 
   void Form_Load();
   /// Option1_Click..Option4_Click: the power-down mode of that option.
@@ -38,7 +39,11 @@ class MainFormLogic {
   void Form_Unload(int& cancel);
 
  private:
+  /// The update's road to the board: SendSpiWord.
+  void Send(const Frame& frame) { board_.Send(frame); }
+
   AppState& app_;
+  link::Board& board_;
   Desktop& desktop_;
   MainView& view_;
 };

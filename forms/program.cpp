@@ -2,7 +2,7 @@
 #include "forms/program.h"
 
 #include "core/startup.h"
-#include "link/board_link.h"
+#include "link/board.h"
 #include "platform/version.h"
 
 namespace kt::forms {
@@ -46,12 +46,12 @@ std::string UsageText(const std::string& program) {
          "  --help      print this text, then end\n";
 }
 
-std::string VersionLine(const std::string& title) {
+std::string VersionLine(const std::string& title, const link::Board& board) {
   const platform::FileVersion version = platform::ProgramFileVersion();
   return title + " " + std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
          std::to_string(version.Build) + "." + std::to_string(version.Revision) +
-         (KT_GENERATION == 2 ? ", second" : ", first") + "-generation board library " +
-         link::BoardLibraryFile() + "\n";
+         (board.Generation() == 2 ? ", second" : ", first") + "-generation board library " +
+         board.LibraryFile() + "\n";
 }
 
 void EndProgram(Desktop& desktop, int status) {

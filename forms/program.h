@@ -8,6 +8,7 @@
 #include "core/app_state.h"
 #include "core/error.h"
 #include "forms/desktop.h"
+#include "link/board.h"
 
 // Start-up, the program's arguments, and the end of the program, the same for both front
 // ends.
@@ -35,7 +36,7 @@ inline constexpr int kUsageStatus = 2;
 std::string UsageText(const std::string& program);
 
 /// The program's name, its file version, and the board library it binds, in one line.
-std::string VersionLine(const std::string& title);
+std::string VersionLine(const std::string& title, const link::Board& board);
 
 /// Ends the program at once with `status`: no further window event runs, no other window's
 /// close handling either. A second call while ending does nothing.

@@ -5,7 +5,6 @@
 #include "dac/raw_frame.h"
 #include "forms/design.h"
 #include "forms/program.h"
-#include "link/board_link.h"
 
 namespace kt::forms {
 
@@ -18,7 +17,7 @@ void SpiFormLogic::Form_Load() {
   SetLamp(design::kRed);
   try {
     const Busy busy(desktop_);
-    if (link::ConnectionSucceeded(link::ConnectSpiTest(app_))) SetLamp(design::kGreen);
+    if (board_.ConnectionSucceeded(board_.ConnectSpiTest())) SetLamp(design::kGreen);
   } catch (const Error& error) {
     view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
   }
@@ -32,7 +31,7 @@ void SpiFormLogic::Command1_Click() {
     app_.FrameBits = frame.FrameBits;
     app_.DacWord = frame.Word;
     const Busy busy(desktop_);
-    link::SendSpiWord(app_, app_.FrameBits, app_.DacWord);
+    board_.SendSpiWord(app_.FrameBits, app_.DacWord);
   } catch (const Error& error) {
     view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
   }

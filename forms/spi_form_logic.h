@@ -5,6 +5,7 @@
 
 #include "core/app_state.h"
 #include "forms/desktop.h"
+#include "link/board.h"
 
 namespace kt::forms {
 
@@ -21,8 +22,8 @@ class SpiView : public FormView {
 /// frames, and end the program when the window closes.
 class SpiFormLogic {
  public:
-  SpiFormLogic(AppState& app, Desktop& desktop, SpiView& view)
-      : app_(app), desktop_(desktop), view_(view) {}
+  SpiFormLogic(AppState& app, link::Board& board, Desktop& desktop, SpiView& view)
+      : app_(app), board_(board), desktop_(desktop), view_(view) {}
 
   /// Lamp red, connect and load the firmware, green on success. A run-time error on the way
   /// is shown in a box titled "Error"; the lamp stays red.
@@ -38,6 +39,7 @@ class SpiFormLogic {
   void SetLamp(unsigned colour);
 
   AppState& app_;
+  link::Board& board_;
   Desktop& desktop_;
   SpiView& view_;
   unsigned lamp_ = 0;

@@ -4,10 +4,11 @@
 // from the rules of the entry box alone: what the box must hold afterwards, whether the update
 // traps, and the frame word that must reach the board.
 //
-// The board is in-process, for speed: SendSpiWord below packs the frame as the link does and
-// hands it to the simulated board's own request decoder and DAC model. The library call
-// itself, through the real binding, is covered by the tests and the sweep; here every input
-// runs the update thousands of times a second, with no file and no environment read.
+// The board is in-process, for speed: the update hands its frame to Send below, which packs it
+// as the link does and hands it to the simulated board's own request decoder and DAC model.
+// The library call itself, through the real binding, is covered by the tests and the sweep;
+// here every input runs the update thousands of times a second, with no file and no
+// environment read.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -21,7 +22,6 @@
 #include "core/startup.h"
 #include "dac/device_table.h"
 #include "dac/entry_logic.h"
-#include "link/board_link.h"
 #include "link/frame_request.h"
 #include "sim/dac_model.h"
 
@@ -144,15 +144,18 @@ Expected Update(const std::string& text, bool hexadecimal, std::int32_t max) {
 
 }  // namespace
 
+namespace {
+
 // The in-process board (see the top of this file).
-void kt::link::SendSpiWord(AppState& app, std::int16_t frameBits, std::int32_t word) {
-  const FrameRequest request = PackFrame(frameBits, word);
-  const auto frame = sim::DecodeRequest(request.value, request.index);
-  static sim::DacModel dac;
+void Send(const kt::Frame& sent) {
+  const kt::link::FrameRequest request = kt::link::PackFrame(sent.Bits, sent.Word);
+  const auto frame = kt::sim::DecodeRequest(request.value, request.index);
+  static kt::sim::DacModel dac;
   if (!frame || !dac.Apply(*frame)) std::abort();  // the update sends only frames it takes
   frames.push_back({frame->Bits, frame->Word});
-  app.LinkStatus = 0;
 }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kt::AppState app;
@@ -206,9 +209,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kt::dac::EntryOutcome outcome;
     if (op == 1) {
       code = next() % 4;
-      outcome = kt::dac::ChoosePowerDown(app, view, code);
+      outcome = kt::dac::ChoosePowerDown(app, view, code, Send);
     } else {
-      outcome = kt::dac::RunUpdate(app, view);
+      outcome = kt::dac::RunUpdate(app, view, Send);
     }
     KT_CHECK(app.PowerDownCode == code);
     const Expected expected = Update(before, hexadecimal, max);

@@ -10,8 +10,8 @@
 #include <regex>
 #include <string>
 
-#include "cli/scpi.h"
-#include "tests/scpi_board.h"
+#include "remote/session.h"
+#include "fakes/scpi_board.h"
 
 namespace {
 
@@ -59,11 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 256) return -1;
   const std::string text(reinterpret_cast<const char*>(data), size);
   if (text.find('\0') == std::string::npos &&
-      kt::cli::scpi::ParseNumber(text) != ReferenceNumber(text))
+      kt::remote::ParseNumber(text) != ReferenceNumber(text))
     std::abort();
 
   kt::test::RecordingBoard board;
-  kt::cli::scpi::Session session(board);
+  kt::remote::Session session(board);
   const std::string response = session.Execute(text);
   if (response.find('\n') != std::string::npos) std::abort();
   // Whatever the text, only codes and modes the model has reach the board.

@@ -17,7 +17,7 @@ namespace kt::ui {
 
 namespace design = forms::design::device;
 
-DeviceForm::DeviceForm(AppState& app) : logic_(app, Windows(), *this) {
+DeviceForm::DeviceForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
   setObjectName(QStringLiteral("DeviceForm"));
   setWindowTitle(QString::fromLatin1(design::kCaption));
   setWindowIcon(ProgramIcon());

@@ -16,6 +16,7 @@ namespace kt::ui {
 namespace {
 
 AppState state;
+link::Board* board = nullptr;
 QPointer<DeviceForm> deviceForm;
 QPointer<MainForm> mainForm;
 QPointer<SPIForm> spiForm;
@@ -67,9 +68,17 @@ AppState& App() { return state; }
 
 forms::Desktop& Windows() { return desktop; }
 
-void Main() { forms::Main(state, desktop); }
+link::Board& TheBoard() { return *board; }
 
-void MainSpiTest() { forms::MainSpiTest(state, desktop); }
+void Main(link::Board& driven) {
+  board = &driven;
+  forms::Main(state, desktop);
+}
+
+void MainSpiTest(link::Board& driven) {
+  board = &driven;
+  forms::MainSpiTest(state, desktop);
+}
 
 DeviceForm& ShowDeviceForm() { return Show(deviceForm, true); }
 MainForm& ShowMainForm() { return Show(mainForm, true); }
@@ -98,6 +107,7 @@ void ResetForms() {
   delete mainForm.data();
   delete deviceForm.data();
   state = AppState{};
+  if (board) board->Reset();
   forms::ResetProgramEnd();
 }
 

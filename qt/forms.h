@@ -3,6 +3,7 @@
 
 #include "core/app_state.h"
 #include "forms/desktop.h"
+#include "link/board.h"
 #include "forms/program.h"
 
 namespace kt::ui {
@@ -21,11 +22,15 @@ AppState& App();
 /// The program's windows, as the form logic reaches them.
 forms::Desktop& Windows();
 
-/// Start-up: the defaults, then the device window, shown modeless.
-void Main();
+/// The board the windows drive, as Main or MainSpiTest was given it.
+link::Board& TheBoard();
 
-/// The diagnostic start: the defaults, then the SPI test window in place of the device window.
-void MainSpiTest();
+/// Start-up: the defaults, then the device window, shown modeless, over `board`.
+void Main(link::Board& board);
+
+/// The diagnostic start: the defaults, then the SPI test window in place of the device
+/// window.
+void MainSpiTest(link::Board& board);
 
 /// Each window exists at most once: these create it the first time (which runs its load)
 /// and show it; later calls show the same instance.

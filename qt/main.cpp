@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "forms/program.h"
+#include "link/board.h"
 #include "qt/application.h"
 #include "qt/forms.h"
 
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (early.Version) {
-    std::fputs(kt::forms::VersionLine(KT_APPLICATION_TITLE).c_str(), stdout);
+    std::fputs(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()).c_str(), stdout);
     return 0;
   }
   if (!HasDisplay(argc, argv)) {
@@ -58,9 +59,9 @@ int main(int argc, char** argv) {
     return kt::forms::kUsageStatus;
   }
   if (start.SpiTest) {
-    kt::ui::MainSpiTest();
+    kt::ui::MainSpiTest(kt::link::ProgramBoard());
   } else {
-    kt::ui::Main();
+    kt::ui::Main(kt::link::ProgramBoard());
   }
   return kt::ui::Application::exec();
 }

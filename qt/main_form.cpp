@@ -21,7 +21,7 @@ namespace kt::ui {
 
 namespace design = forms::design::main;
 
-MainForm::MainForm(AppState& app) : logic_(app, Windows(), *this) {
+MainForm::MainForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QString::fromLatin1(design::kCaption));
   setWindowIcon(ProgramIcon());

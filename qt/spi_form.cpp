@@ -18,7 +18,7 @@ namespace kt::ui {
 
 namespace design = forms::design::spi;
 
-SPIForm::SPIForm(AppState& app) : logic_(app, Windows(), *this) {
+SPIForm::SPIForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
   setObjectName(QStringLiteral("SPIForm"));
   setWindowTitle(QString::fromLatin1(design::kCaption));
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |

@@ -3,8 +3,7 @@
 // name beside the program.
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
-#include "link/board_link.h"
+#include "link/boardio_board.h"
 #include "link/boardio_binding.h"
 #include "tests/test_support.h"
 
@@ -12,19 +11,18 @@ namespace kt::link {
 namespace {
 
 TEST(InitLink, LoadsTheProgramFoldersFirmwareFromTheLibraryBesideTheProgram) {
-  AppState app;
-  SetStartDefaults(app);
+  BoardIoBoard board;
   test::Trace trace;
-  const std::int16_t status = ConnectAndLoadFirmware(app);
+  const std::int16_t status = board.ConnectAndLoadFirmware();
 
   EXPECT_EQ(BoardIo().Library().File(), platform::LibraryFileName("BoardIO"));
-  EXPECT_TRUE(ConnectionSucceeded(status));
+  EXPECT_TRUE(board.ConnectionSucceeded(status));
   const std::string firmware = test::BesideProgram("SPI.hex");
-  EXPECT_EQ(app.FirmwarePath, firmware);
+  EXPECT_EQ(board.FirmwarePath, firmware);
   ASSERT_EQ(trace.Entries(), std::vector<std::string>{"InitLink"});
   EXPECT_EQ(trace.Records()[0]["path"], firmware);
 
-  SendSpiWord(app, 16, 0xD234);
+  board.SendSpiWord(16, 0xD234);
   const auto frames = trace.Frames();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0]["entry"], "LinkControl");
@@ -37,18 +35,18 @@ TEST(InitLink, LoadsTheProgramFoldersFirmwareFromTheLibraryBesideTheProgram) {
 TEST(InitLink, ZeroOrGreaterIsSuccess) {
   for (const std::int16_t forced : {0, 1, 32767, -1, -32768}) {
     test::ScopedEnv load("KT_SIM_LOAD_STATUS", std::to_string(forced));
-    AppState app;
-    EXPECT_EQ(ConnectAndLoadFirmware(app), forced);
-    EXPECT_EQ(app.LinkStatus, forced);
-    EXPECT_EQ(ConnectionSucceeded(app.LinkStatus), forced >= 0) << forced;
+    BoardIoBoard board;
+    EXPECT_EQ(board.ConnectAndLoadFirmware(), forced);
+    EXPECT_EQ(board.LinkStatus, forced);
+    EXPECT_EQ(board.ConnectionSucceeded(board.LinkStatus), forced >= 0) << forced;
   }
 }
 
 TEST(InitLink, FailsWithoutABoardOrWithBadFirmware) {
   {
     test::ScopedEnv noBoard("KT_SIM_BOARDS", "0");
-    AppState app;
-    EXPECT_FALSE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
+    BoardIoBoard board;
+    EXPECT_FALSE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   }
   std::string missing = test::BesideProgram("no-such-firmware.hex");
   std::string corrupt = test::WriteTempFile("corrupt.hex", ":10000000\n");

@@ -2,8 +2,7 @@
 // Second generation: search, connect and firmware download against the simulated board.
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
-#include "link/board_link.h"
+#include "link/boardlink_board.h"
 #include "link/boardlink_binding.h"
 #include "platform/program.h"
 #include "tests/test_support.h"
@@ -12,28 +11,27 @@ namespace kt::link {
 namespace {
 
 TEST(ConnectBoard, SearchesConnectsAndDownloadsTheProgramFoldersFirmware) {
-  AppState app;
-  SetStartDefaults(app);
+  BoardLinkBoard board;
   test::Trace trace;
-  const std::int16_t status = ConnectAndLoadFirmware(app);
+  const std::int16_t status = board.ConnectAndLoadFirmware();
 
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(app.LinkStatus, 0);
-  EXPECT_TRUE(ConnectionSucceeded(status));
+  EXPECT_EQ(board.LinkStatus, 0);
+  EXPECT_TRUE(board.ConnectionSucceeded(status));
   const std::string firmware = test::BesideProgram("SPI.hex");
-  EXPECT_EQ(app.FirmwarePath, firmware);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(app.PathBuffer.data())), firmware);
-  EXPECT_NE(app.BoardHandle, 0u);
+  EXPECT_EQ(board.FirmwarePath, firmware);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(board.PathBuffer.data())), firmware);
+  EXPECT_NE(board.BoardHandle, 0u);
 
   const auto records = trace.Records();
   ASSERT_EQ(trace.Entries(), (std::vector<std::string>{"Scan_Bus", "Open_Link", "Load_Code"}));
   EXPECT_EQ(records[0]["vendor"], kBoardVendorId);
   EXPECT_EQ(records[0]["product"], 0xB201);
   EXPECT_EQ(records[1]["board"], 1);
-  EXPECT_EQ(records[2]["handle"], app.BoardHandle);
+  EXPECT_EQ(records[2]["handle"], board.BoardHandle);
   EXPECT_EQ(records[2]["path"], firmware);
 
-  SendSpiWord(app, 24, 0x011234);
+  board.SendSpiWord(24, 0x011234);
   const auto frames = trace.Frames();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0]["value"], 0x1234);
@@ -44,12 +42,12 @@ TEST(ConnectBoard, SearchesConnectsAndDownloadsTheProgramFoldersFirmware) {
 
 TEST(ConnectBoard, WithoutABoardStillOpensBoardZeroAndReportsTheDownload) {
   test::ScopedEnv noBoard("KT_SIM_BOARDS", "0");
-  AppState app;
+  BoardLinkBoard board;
   test::Trace trace;
-  const std::int16_t status = ConnectAndLoadFirmware(app);
+  const std::int16_t status = board.ConnectAndLoadFirmware();
 
-  EXPECT_FALSE(ConnectionSucceeded(status));
-  EXPECT_EQ(app.BoardHandle, 0u) << "no handle without a board";
+  EXPECT_FALSE(board.ConnectionSucceeded(status));
+  EXPECT_EQ(board.BoardHandle, 0u) << "no handle without a board";
   ASSERT_EQ(trace.Entries(), (std::vector<std::string>{"Scan_Bus", "Open_Link", "Load_Code"}));
   EXPECT_EQ(trace.Records()[1]["board"], 0);
 }
@@ -57,25 +55,25 @@ TEST(ConnectBoard, WithoutABoardStillOpensBoardZeroAndReportsTheDownload) {
 TEST(ConnectBoard, OnlyStatusZeroIsSuccess) {
   for (const std::int16_t forced : {0, 1, -1, 32767, -32768}) {
     test::ScopedEnv load("KT_SIM_LOAD_STATUS", std::to_string(forced));
-    AppState app;
-    EXPECT_EQ(ConnectAndLoadFirmware(app), forced);
-    EXPECT_EQ(app.LinkStatus, forced);
-    EXPECT_EQ(ConnectionSucceeded(app.LinkStatus), forced == 0) << forced;
+    BoardLinkBoard board;
+    EXPECT_EQ(board.ConnectAndLoadFirmware(), forced);
+    EXPECT_EQ(board.LinkStatus, forced);
+    EXPECT_EQ(board.ConnectionSucceeded(board.LinkStatus), forced == 0) << forced;
   }
 }
 
 TEST(ConnectBoard, RepeatedConnectionsRebuildPathAndKeepOrRenewTheHandle) {
-  AppState app;
+  BoardLinkBoard board;
   for (int attempt = 0; attempt < 3; ++attempt) {
     test::ScopedEnv load("KT_SIM_LOAD_STATUS", "-1");
-    app.PathBuffer.fill(0x55);
-    EXPECT_EQ(ConnectAndLoadFirmware(app), -1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(app.PathBuffer.data())), app.FirmwarePath);
+    board.PathBuffer.fill(0x55);
+    EXPECT_EQ(board.ConnectAndLoadFirmware(), -1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(board.PathBuffer.data())), board.FirmwarePath);
   }
-  const std::uint32_t handle = app.BoardHandle;
+  const std::uint32_t handle = board.BoardHandle;
   test::ScopedEnv noBoard("KT_SIM_BOARDS", "0");
-  ConnectAndLoadFirmware(app);
-  EXPECT_EQ(app.BoardHandle, handle) << "Open_Link wrote nothing, so the old handle stays";
+  board.ConnectAndLoadFirmware();
+  EXPECT_EQ(board.BoardHandle, handle) << "Open_Link wrote nothing, so the old handle stays";
 }
 
 TEST(BoardLinkLibrary, ReportsMissingAndCorruptFirmwareFiles) {

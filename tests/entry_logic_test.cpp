@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The update and the format switch, through this generation's real binding and the
-// simulated board: what the box shows afterwards and what reached the board.
+// The update and the format switch, through the real binding of the program's board and
+// the simulated board: what the box shows afterwards and what reached the board.
 #include "dac/entry_logic.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 
 #include "core/startup.h"
 #include "dac/device_table.h"
-#include "link/board_link.h"
+#include "link/board.h"
 #include "tests/test_support.h"
 
 namespace kt::dac {
@@ -34,7 +34,8 @@ AppState Connected(const std::string& device) {
   AppState app;
   SetStartDefaults(app);
   SelectDevice(app, Device(device));
-  EXPECT_TRUE(link::ConnectionSucceeded(link::ConnectAndLoadFirmware(app)));
+  link::Board& board = link::ProgramBoard();
+  EXPECT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   return app;
 }
 
@@ -95,7 +96,7 @@ TEST_P(Update, NormalisesTheBoxAndSendsOneFrame) {
   TextEntry box(row.entry, row.format);
   test::Trace trace;
 
-  const EntryOutcome outcome = RunUpdate(app, box);
+  const EntryOutcome outcome = RunUpdate(app, box, test::ToBoard());
 
   EXPECT_EQ(box.Text, row.box);
   const auto frames = trace.Frames();
@@ -129,13 +130,13 @@ TEST(UpdateSequence, EmptiedBoxSendsZeroNextAndPowerDownResendsTheBox) {
   AppState app = Connected("KT310");
   TextEntry box("zz", "Hex");
   test::Trace trace;
-  RunUpdate(app, box);
+  RunUpdate(app, box, test::ToBoard());
   EXPECT_EQ(box.Text, "");
-  ChoosePowerDown(app, box, 1);  // the empty box reads as 0000
+  ChoosePowerDown(app, box, 1, test::ToBoard());  // the empty box reads as 0000
   EXPECT_EQ(box.Text, "0000");
   box.Text = "1234";
-  ChoosePowerDown(app, box, 3);
-  ChoosePowerDown(app, box, 0);
+  ChoosePowerDown(app, box, 3, test::ToBoard());
+  ChoosePowerDown(app, box, 0, test::ToBoard());
   const auto frames = trace.Frames();
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0]["word"], 0x10000);
@@ -149,7 +150,7 @@ TEST(UpdateSequence, UnknownFormatDoesNothing) {
   app.EntryFormat = "hex";  // compared case-sensitively
   TextEntry box("12", "hex");
   test::Trace trace;
-  const EntryOutcome outcome = RunUpdate(app, box);
+  const EntryOutcome outcome = RunUpdate(app, box, test::ToBoard());
   EXPECT_FALSE(outcome.Sent);
   EXPECT_EQ(box.Text, "12");
   EXPECT_TRUE(trace.Frames().empty());

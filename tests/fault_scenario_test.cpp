@@ -47,7 +47,7 @@ std::vector<std::string> Split(const std::string& list) {
 TEST(Fault, UserSeesItsHandlingTheBoardSeesNothingElseAndTheProgramStaysUsable) {
   test::Trace trace;
   test::MessageBoxAnswerer answerer;
-  Main();
+  Main(link::ProgramBoard());
   DeviceForm& device = *ExistingDeviceForm();
   QTest::mouseClick(device.Option2, Qt::LeftButton, {}, QPoint(8, device.Option2->height() / 2));
   QTest::mouseClick(device.Command1, Qt::LeftButton);
@@ -100,7 +100,7 @@ TEST(Fault, UserSeesItsHandlingTheBoardSeesNothingElseAndTheProgramStaysUsable) 
     EXPECT_EQ(frames[1]["value"], 0x1234);
     EXPECT_EQ(frames[1]["index"], 0x1800);
   }
-  EXPECT_EQ(std::to_string(App().LinkStatus), Expected("KT_EXPECT_STATUS"));
+  EXPECT_EQ(std::to_string(TheBoard().LinkStatus), Expected("KT_EXPECT_STATUS"));
   EXPECT_TRUE(answerer.Seen().empty()) << "no frame status is ever shown";
 }
 

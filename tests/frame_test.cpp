@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// One frame, packed and sent through this generation's binding to the simulated board.
+// One frame, packed and sent through the binding of the program's board to the simulated board.
 #include <gtest/gtest.h>
 
 #include "core/startup.h"
-#include "link/board_link.h"
+#include "link/board.h"
 #include "link/frame_request.h"
 #include "tests/test_support.h"
 
@@ -38,13 +38,14 @@ static_assert(PackFrame(24, 0x011234) == FrameRequest{0x1234, 0x1801});
 static_assert(PackFrame(-1, 0xAB0000) == FrameRequest{0, -85});
 
 TEST(SendSpiWord, PacksEveryRowIntoRequest0xDD) {
-  AppState app;
-  SetStartDefaults(app);
-  ASSERT_TRUE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
+  Board& board = ProgramBoard();
+  ASSERT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   test::Trace trace;
   for (const auto& row : kFrameRows) {
     EXPECT_EQ(PackFrame(row.frameBits, row.word), (FrameRequest{row.value, row.index}));
-    SendSpiWord(app, row.frameBits, row.word);
+    const SentFrame sent = board.Send({row.frameBits, row.word});
+    EXPECT_EQ(sent.Request, (FrameRequest{row.value, row.index})) << "what went out is reported";
+    EXPECT_EQ(sent.Status, board.LinkStatus);
   }
   const auto frames = trace.Frames();
   ASSERT_EQ(frames.size(), std::size(kFrameRows));
@@ -64,38 +65,35 @@ TEST(SendSpiWord, PacksEveryRowIntoRequest0xDD) {
 TEST(SendSpiWord, TraceLinesKeepTheDocumentedKeyOrder) {
   // The line the README quotes, so that grep finds it: KT310, "Tri - State", 1234.
   test::Trace trace;
-  AppState app;
-  SetStartDefaults(app);
-  ASSERT_TRUE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
-  SendSpiWord(app, 24, 0x011234);
+  Board& board = ProgramBoard();
+  ASSERT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
+  board.SendSpiWord(24, 0x011234);
   const auto lines = trace.Lines();
   ASSERT_FALSE(lines.empty());
-  const std::string entry = KT_GENERATION == 2 ? "Control_Transfer" : "LinkControl";
+  const std::string entry = board.Generation() == 2 ? "Control_Transfer" : "LinkControl";
   EXPECT_EQ(lines.back(), R"({"entry":")" + entry +
                               R"(","request":221,"value":4660,"index":6145,"frame_bits":24,)"
                               R"("word":70196,"code":4660,"power_down":1,"status":0})");
 }
 
 TEST(SendSpiWord, StoresEveryStatusUnexamined) {
-  AppState app;
-  SetStartDefaults(app);
-  ASSERT_TRUE(ConnectionSucceeded(ConnectAndLoadFirmware(app)));
+  Board& board = ProgramBoard();
+  ASSERT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   for (std::int16_t status : {-7, 5, 0, -32768}) {
     test::ScopedEnv forced("KT_SIM_SEND_STATUS", std::to_string(status));
-    SendSpiWord(app, 24, 0x1234);
-    EXPECT_EQ(app.LinkStatus, status);
+    board.SendSpiWord(24, 0x1234);
+    EXPECT_EQ(board.LinkStatus, status);
   }
 }
 
 TEST(SendSpiWord, BeforeAnyConnectionStillCallsTheLibrary) {
-  AppState app;
-  SetStartDefaults(app);
+  Board& board = ProgramBoard();
   test::Trace trace;
-  SendSpiWord(app, 24, 0x1234);
+  board.SendSpiWord(24, 0x1234);
   const auto frames = trace.Frames();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0]["value"], 0x1234);
-  EXPECT_LT(app.LinkStatus, 0) << "the board has no firmware yet";
+  EXPECT_LT(board.LinkStatus, 0) << "the board has no firmware yet";
 }
 
 }  // namespace

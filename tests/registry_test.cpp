@@ -9,7 +9,7 @@
 
 #include "core/error.h"
 #include "platform/process.h"
-#include "tests/fake_registry.h"
+#include "fakes/fake_registry.h"
 #include "tests/test_support.h"
 
 namespace kt::platform {

@@ -2,7 +2,7 @@
 // The SCPI parser and command set, message by message, over a recording board: short and
 // long forms, optional nodes, compound messages and the path rule, each number form, each
 // error code. (The board here only records: the server tests drive the real one.)
-#include "cli/scpi.h"
+#include "remote/session.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/scpi_board.h"
+#include "fakes/scpi_board.h"
 
-namespace kt::cli::scpi {
+namespace kt::remote {
 namespace {
 
 using test::RecordingBoard;
@@ -173,4 +173,4 @@ TEST(Scpi, VoltagesRawFramesAndTheQueueLimit) {
 }
 
 }  // namespace
-}  // namespace kt::cli::scpi
+}  // namespace kt::remote

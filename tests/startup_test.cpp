@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "dac/device_table.h"
+#include "link/board.h"
 #include "platform/version.h"
+#include "tests/test_support.h"
 
 namespace kt {
 namespace {
@@ -17,9 +19,10 @@ TEST(Startup, DefaultsThenTheDeviceChoiceSetsFrameAndDataBitsAsAPair) {
   EXPECT_EQ(app.DataBits, 16);
   EXPECT_EQ(app.PowerDownCode, 0);
   EXPECT_EQ(app.DacWord, 0);
-  EXPECT_EQ(app.LinkStatus, 0);
-  EXPECT_TRUE(app.FirmwarePath.empty());
-  EXPECT_EQ(app.PathBuffer, PathBufferBytes{});
+  const link::Board& board = link::ProgramBoard();
+  EXPECT_EQ(board.LinkStatus, 0);
+  EXPECT_TRUE(board.FirmwarePath.empty());
+  EXPECT_EQ(board.PathBuffer, link::PathBufferBytes{});
 
   const std::pair<const char*, std::pair<int, int>> choices[] = {
       {"KT300", {16, 14}}, {"KT312", {24, 16}}, {"KT300", {16, 14}},
@@ -36,7 +39,7 @@ TEST(Startup, ProgramFileVersionIsTheGenerationsOwn) {
   const platform::FileVersion version = platform::ProgramFileVersion();
   EXPECT_EQ(std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
                 std::to_string(version.Build) + "." + std::to_string(version.Revision),
-            KT_EXPECTED_FILE_VERSION);
+            test::ExpectedFileVersion());
 }
 
 }  // namespace

@@ -8,9 +8,28 @@
 #include <fstream>
 #include <random>
 
+#include "link/board.h"
 #include "platform/program.h"
 
 namespace kt::test {
+
+dac::FrameSender ToBoard() {
+  return [](const Frame& frame) { link::ProgramBoard().Send(frame); };
+}
+
+int Generation() { return link::ProgramBoard().Generation(); }
+
+const char* FailingLoad() {
+  return Generation() == 2 ? "1" /* any status but 0 fails */ : "-1" /* a negative one */;
+}
+
+const char* VersionText() { return Generation() == 2 ? "Version 1.0.4" : "Version 1.0.0"; }
+
+const char* ApplicationTitle() { return Generation() == 2 ? "KT310(version2)" : "KT310"; }
+
+std::string ExpectedFileVersion() {
+  return Generation() == 2 ? KT_FILE_VERSION_G2 : KT_FILE_VERSION_G1;
+}
 
 namespace {
 

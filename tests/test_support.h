@@ -2,21 +2,25 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+
+#include "dac/entry_logic.h"
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kt::test {
 
-// What the windows' tests of each generation expect: a load status the generation counts as
-// failure, and the About window's version text.
-#if KT_GENERATION == 2
-inline constexpr const char* kFailingLoad = "1";  // any status but 0 fails
-inline constexpr const char* kVersionText = "Version 1.0.4";
-#else
-inline constexpr const char* kFailingLoad = "-1";  // a negative status fails
-inline constexpr const char* kVersionText = "Version 1.0.0";
-#endif
+// What the tests of each generation expect, for the board the test program was linked with
+// (link::ProgramBoard()): its generation, a load status that generation counts as failure,
+// the About window's version text, the program's title and its file version.
+int Generation();
+const char* FailingLoad();
+const char* VersionText();
+const char* ApplicationTitle();
+std::string ExpectedFileVersion();
+
+/// The update's frames to the program's board, as the main window sends them.
+dac::FrameSender ToBoard();
 
 /// @brief Sets an environment variable for the life of the object, then restores it.
 class ScopedEnv {

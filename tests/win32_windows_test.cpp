@@ -14,9 +14,9 @@
 #include "core/error.h"
 #include "forms/design.h"
 #include "forms/program.h"
-#include "link/board_link.h"
+#include "link/board.h"
 #include "platform/program.h"
-#include "tests/fake_registry.h"
+#include "fakes/fake_registry.h"
 #include "tests/test_support.h"
 #include "win32/about_form.h"
 #include "win32/device_form.h"
@@ -28,8 +28,6 @@
 namespace kt::win32 {
 namespace {
 
-using test::kFailingLoad;
-using test::kVersionText;
 
 // Whether the program's loop has been told to end (WM_QUIT) since the test began.
 bool ended = false;
@@ -123,7 +121,7 @@ class Win32Windows : public ::testing::Test {
   void SetUp() override {
     ResetForms();
     ended = false;
-    Main();
+    Main(link::ProgramBoard());
     Pump();
   }
   void TearDown() override { ResetForms(); }
@@ -204,7 +202,7 @@ TEST_F(Win32Windows, SuccessfulOkOpensTheMainWindowAfterExactlyOneFrame) {
 
 TEST_F(Win32Windows, FailedOkWarnsAndStaysOpenEveryTime) {
   {
-    test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+    test::ScopedEnv failing("KT_SIM_LOAD_STATUS", test::FailingLoad());
     Answerer answerer;
     for (int i = 0; i < 3; ++i) Click(Device().Command1);
     ASSERT_EQ(answerer.Boxes().size(), 3u);
@@ -223,7 +221,7 @@ TEST_F(Win32Windows, FailedOkWarnsAndStaysOpenEveryTime) {
 
 TEST_F(Win32Windows, AMissingLibraryIsShownAlikeByOkAndTheSpiTestWindowAndTheWindowsStay) {
   // The board library moved away for this test alone (the window tests run one at a time).
-  std::filesystem::path library = link::BoardLibraryFile();
+  std::filesystem::path library = link::ProgramBoard().LibraryFile();
   if (!library.is_absolute()) library = std::filesystem::path(platform::ProgramFolder()) / library;
   if (!library.has_extension()) library += ".dll";  // a bare name, as LoadLibrary takes it
   const std::filesystem::path away = library.string() + ".away";
@@ -323,7 +321,7 @@ TEST_F(Win32Windows, TabFollowsTheDesignsOrderAndAboutStaysSingle) {
   Menu(main.Handle(), MainForm::kMnuAbout);
   frmAbout* about = ExistingAbout();
   ASSERT_NE(about, nullptr);
-  EXPECT_EQ(Text(about->lblVersion), kVersionText);
+  EXPECT_EQ(Text(about->lblVersion), test::VersionText());
   Menu(main.Handle(), MainForm::kMnuAbout);
   EXPECT_EQ(ExistingAbout(), about) << "the same window, not a second one";
   // About's own order: OK, the picture box, System Info; Enter on the picture is OK's.
@@ -423,7 +421,7 @@ TEST_F(Win32Windows, ExitAndClosingEndTheProgramAlsoWithAboutOpen) {
   for (const auto& end : ways) {
     ResetForms();
     ended = false;
-    Main();
+    Main(link::ProgramBoard());
     MainForm& main = Connect(1);
     Menu(main.Handle(), MainForm::kMnuAbout);
     end(main);
@@ -445,7 +443,7 @@ TEST_F(Win32Windows, ClosingTheDeviceWindowEndsTheProgramQuietly) {
 
 TEST_F(Win32Windows, SpiTestWindowLightsItsLampAndWritesRawFrames) {
   ResetForms();
-  MainSpiTest();
+  MainSpiTest(link::ProgramBoard());
   SPIForm& spi = *ExistingSpiForm();
   EXPECT_EQ(spi.LampColour(), forms::design::kGreen);
   EXPECT_EQ(GetFocus(), spi.Text1);
@@ -469,7 +467,7 @@ TEST_F(Win32Windows, SpiTestWindowLightsItsLampAndWritesRawFrames) {
   EXPECT_TRUE(forms::ProgramEnding());
 
   ResetForms();
-  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", test::FailingLoad());
   EXPECT_EQ(ShowSpiForm().LampColour(), forms::design::kRed);
 }
 
@@ -478,6 +476,6 @@ TEST_F(Win32Windows, SpiTestWindowLightsItsLampAndWritesRawFrames) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  kt::win32::SetApplicationTitle(KT_APPLICATION_TITLE);
+  kt::win32::SetApplicationTitle(kt::test::ApplicationTitle());
   return RUN_ALL_TESTS();
 }

@@ -7,14 +7,11 @@
 #include <cstdlib>
 
 #include "qt/application.h"
-
-#ifndef KT_APPLICATION_TITLE
-#error "KT_APPLICATION_TITLE must name the program under test"
-#endif
+#include "tests/test_support.h"
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   ::testing::InitGoogleTest(&argc, argv);
-  kt::ui::Application application(argc, argv, QStringLiteral(KT_APPLICATION_TITLE));
+  kt::ui::Application application(argc, argv, QString::fromUtf8(kt::test::ApplicationTitle()));
   return RUN_ALL_TESTS();
 }

@@ -22,15 +22,13 @@
 #include "qt/look.h"
 #include "qt/main_form.h"
 #include "qt/spi_form.h"
-#include "tests/fake_registry.h"
+#include "fakes/fake_registry.h"
 #include "tests/test_support.h"
 #include "tests/window_support.h"
 
 namespace kt::ui {
 namespace {
 
-using test::kFailingLoad;
-using test::kVersionText;
 
 // Clicks an option button on its indicator, where a user clicks it.
 void Click(QRadioButton* option) {
@@ -41,7 +39,7 @@ class Windows : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetForms();
-    Main();
+    Main(link::ProgramBoard());
   }
   void TearDown() override { ResetForms(); }
 
@@ -104,7 +102,7 @@ TEST_F(Windows, SuccessfulOkOpensTheMainWindowAfterExactlyOneFrame) {
 }
 
 TEST_F(Windows, FailedOkWarnsAndStaysOpenEveryTime) {
-  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", test::FailingLoad());
   test::MessageBoxAnswerer answerer;
   for (int i = 0; i < 3; ++i) QTest::mouseClick(Device().Command1, Qt::LeftButton);
   ASSERT_EQ(answerer.Seen().size(), 3u);
@@ -116,21 +114,19 @@ TEST_F(Windows, FailedOkWarnsAndStaysOpenEveryTime) {
   EXPECT_TRUE(Device().isVisible());
   EXPECT_EQ(ExistingMainForm(), nullptr);
   EXPECT_TRUE(trace_.Frames().empty());
-#if KT_GENERATION == 2
-  EXPECT_EQ(trace_.Entries().size(), 9u) << "three searches, connects and downloads";
-#else
-  EXPECT_EQ(trace_.Entries().size(), 3u) << "three loads";
-#endif
+  if (test::Generation() == 2)
+    EXPECT_EQ(trace_.Entries().size(), 9u) << "three searches, connects and downloads";
+  else
+    EXPECT_EQ(trace_.Entries().size(), 3u) << "three loads";
 }
 
-#if KT_GENERATION == 1
 TEST_F(Windows, FirstGenerationTakesAPositiveLoadStatusAsSuccess) {
+  if (test::Generation() != 1) GTEST_SKIP() << "the second generation takes only 0";
   test::ScopedEnv positive("KT_SIM_LOAD_STATUS", "1");
   Connect(&DeviceForm::Option1);
-  EXPECT_EQ(App().LinkStatus, 0) << "the first frame's status";
+  EXPECT_EQ(TheBoard().LinkStatus, 0) << "the first frame's status";
   EXPECT_EQ(trace_.Frames().size(), 1u);
 }
-#endif
 
 TEST_F(Windows, PowerDownOptionsSendTheirCodesAboveTheBoxValue) {
   MainForm& main = Connect(&DeviceForm::Option2);
@@ -184,7 +180,7 @@ TEST_F(Windows, AboutIsOneInstanceWhileOpenAndFreshAfterClosing) {
   main.MnuAbout->trigger();
   frmAbout* first = ExistingAbout();
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->lblVersion->text(), kVersionText);
+  EXPECT_EQ(first->lblVersion->text(), test::VersionText());
   EXPECT_EQ(first->focusWidget(), first->cmdOK);
   first->lblVersion->setText("not reloaded");
   main.MnuAbout->trigger();
@@ -196,7 +192,7 @@ TEST_F(Windows, AboutIsOneInstanceWhileOpenAndFreshAfterClosing) {
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(ExistingAbout(), nullptr);
   main.MnuAbout->trigger();
-  EXPECT_EQ(ExistingAbout()->lblVersion->text(), kVersionText);
+  EXPECT_EQ(ExistingAbout()->lblVersion->text(), test::VersionText());
 }
 
 TEST_F(Windows, AboutTakesTabAndEnterAsDesignedAndReadsNumbersTrimmed) {
@@ -265,7 +261,7 @@ TEST_F(Windows, ADarkDesktopThemeChangesNoColourOfTheWindows) {
     QApplication::setPalette(dark, kind);
   ApplyDesignLook();  // as the program does once its application exists
   ResetForms();
-  Main();
+  Main(link::ProgramBoard());
   MainForm& main = Connect(&DeviceForm::Option1);
   EXPECT_EQ(main.Option1->palette().color(QPalette::Base), QColor(Qt::white)) << "the disc";
   EXPECT_EQ(main.Option1->palette().color(QPalette::WindowText), QColor(Qt::white));
@@ -288,7 +284,7 @@ TEST_F(Windows, TheEntryBoxHoldsAnyLength) {
 TEST_F(Windows, ExitAndClosingTheMainWindowEndTheProgramWithAboutOpen) {
   for (bool byMenu : {true, false}) {
     ResetForms();
-    Main();
+    Main(link::ProgramBoard());
     MainForm& main = Connect(&DeviceForm::Option1);
     main.MnuAbout->trigger();
     if (byMenu) {
@@ -313,7 +309,7 @@ TEST_F(Windows, OnlyClosingTheLastWindowWithoutOkEndsTheLoop) {
   EXPECT_TRUE(ExistingMainForm()->isVisible());
 
   ResetForms();
-  Main();
+  Main(link::ProgramBoard());
   const std::size_t calls = trace_.Records().size();
   QTimer::singleShot(0, [this] { Device().close(); });
   QTimer::singleShot(3000, [] { QCoreApplication::exit(42); });
@@ -352,7 +348,7 @@ TEST_F(Windows, SpiTestWindowConnectsLightsItsLampAndWritesRawFrames) {
 }
 
 TEST_F(Windows, SpiTestLampStaysRedWhenTheLoadFails) {
-  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", kFailingLoad);
+  test::ScopedEnv failing("KT_SIM_LOAD_STATUS", test::FailingLoad());
   EXPECT_EQ(ShowSpiForm().LampColour(), 255u);
 }
 

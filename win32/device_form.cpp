@@ -16,7 +16,7 @@ constexpr int kOptionId = 101;  // Option1..Option5: 101..105
 constexpr int kCommand1Id = 110;
 }  // namespace
 
-DeviceForm::DeviceForm(AppState& app) : logic_(app, Windows(), *this) {
+DeviceForm::DeviceForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
   Create(L"KT310.DeviceForm", design::kCaption, WS_OVERLAPPEDWINDOW, 0, design::kClient, nullptr,
          BlueBrush());
   HFONT font = SansSerif(design::kPoints);

@@ -16,6 +16,7 @@ namespace kt::win32 {
 namespace {
 
 AppState state;
+link::Board* board = nullptr;
 std::unique_ptr<DeviceForm> deviceForm;
 std::unique_ptr<MainForm> mainForm;
 std::unique_ptr<SPIForm> spiForm;
@@ -117,9 +118,17 @@ AppState& App() { return state; }
 
 forms::Desktop& Windows() { return desktop; }
 
-void Main() { forms::Main(state, desktop); }
+link::Board& TheBoard() { return *board; }
 
-void MainSpiTest() { forms::MainSpiTest(state, desktop); }
+void Main(link::Board& driven) {
+  board = &driven;
+  forms::Main(state, desktop);
+}
+
+void MainSpiTest(link::Board& driven) {
+  board = &driven;
+  forms::MainSpiTest(state, desktop);
+}
 
 DeviceForm& ShowDeviceForm() { return Show(deviceForm, true); }
 MainForm& ShowMainForm() { return Show(mainForm, true); }
@@ -191,6 +200,7 @@ void ResetForms() {
   while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
   state = AppState{};
+  if (board) board->Reset();
   forms::ResetProgramEnd();
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "forms/program.h"
+#include "link/board.h"
 #include "platform/dynamic_library.h"
 #include "platform/program.h"
 #include "win32/forms.h"
@@ -49,7 +50,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 0;
   }
   if (start.Version) {
-    Report(kt::forms::VersionLine(KT_APPLICATION_TITLE), STD_OUTPUT_HANDLE);
+    Report(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()), STD_OUTPUT_HANDLE);
     return 0;
   }
   if (start.Usage) {
@@ -58,9 +59,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   try {
     if (start.SpiTest) {
-      kt::win32::MainSpiTest();
+      kt::win32::MainSpiTest(kt::link::ProgramBoard());
     } else {
-      kt::win32::Main();
+      kt::win32::Main(kt::link::ProgramBoard());
     }
   } catch (const std::exception& error) {
     kt::forms::EndOnUntrappedError(kt::win32::Windows(), error);

@@ -31,7 +31,7 @@ HMENU MakeMenu(HMENU& file) {
 }
 }  // namespace
 
-MainForm::MainForm(AppState& app) : logic_(app, Windows(), *this) {
+MainForm::MainForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
   Create(L"KT310.MainForm", design::kCaption, kStyle, 0, design::kClient, MakeMenu(MnuFile),
          BlueBrush());
   HFONT frameFont = SansSerif(design::kFramePoints);

@@ -17,7 +17,7 @@ constexpr int kText1Id = 103;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 }  // namespace
 
-SPIForm::SPIForm(AppState& app) : logic_(app, Windows(), *this) {
+SPIForm::SPIForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
   Create(L"KT310.SPIForm", design::kCaption, kStyle, 0, design::kClient, nullptr, BlueBrush());
   HFONT font = SansSerif(design::kPoints);
   // Created in the design's tab order: the data, SPI Write, the frame length.

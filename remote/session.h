@@ -8,10 +8,11 @@
 #include <string_view>
 #include <vector>
 
-// SCPI (SCPI-1999, IEEE 488.2) program messages for `ktdac serve`: the parser and the
-// command set, over a board it drives through an interface. Knows no generation and no
-// network.
-namespace kt::cli::scpi {
+#include "remote/message.h"
+
+// SCPI remote control for `ktdac serve`: a session per connection, running program messages
+// against a board it drives through an interface. Knows no generation and no network.
+namespace kt::remote {
 
 /// @brief One entry of the error queue: a standard SCPI code and its text.
 struct QueuedError {
@@ -19,25 +20,17 @@ struct QueuedError {
   std::string Text;  ///< the standard text, then ";" and detail when there is any
 };
 
-/// The standard text of a code ("Data out of range" for -222).
-std::string StandardText(int code);
-
-/// A numeric parameter in any IEEE 488.2 form: decimal (sign, digits, full stop, exponent)
-/// or non-decimal #H, #Q, #B. Nothing when the text is not a number.
-std::optional<double> ParseNumber(std::string_view text);
-
 /// @brief What the commands drive: one board, shared by every connection. Each call runs
 /// to completion. A frame call returns the board library's status (0: taken).
 class Board {
  public:
   virtual ~Board() = default;
-  /// The models, by label ("KT300", ...), and the one selected.
-  virtual std::vector<std::string> Devices() const = 0;
+  /// The model selected, by label ("KT300", ...).
   virtual std::string Device() const = 0;
   virtual void SelectDevice(const std::string& label) = 0;
   virtual int DataBits() const = 0;
   /// The code and power-down mode (0..3) last sent; sending either sends one frame through
-  /// the windows' update.
+  /// the windows' update rules.
   virtual std::int32_t Code() const = 0;
   virtual std::int32_t PowerDown() const = 0;
   virtual std::int16_t Send(std::int32_t code, std::int32_t powerDown) = 0;
@@ -67,9 +60,53 @@ class Session {
   /// Errors a connection keeps before the queue overflows.
   static constexpr std::size_t kQueueSize = 16;
 
+  /// @brief One unit being run: what its handler reads, and where its answer goes.
+  struct Call {
+    const Unit& Typed;
+    std::string Spelled;  ///< the header as resolved, for an error's detail
+    std::vector<std::string>& Answers;
+    [[nodiscard]] bool Query() const { return Typed.Query; }
+    /// The first parameter, or the header when there is none.
+    [[nodiscard]] const std::string& Value() const {
+      return Typed.Parameters.empty() ? Spelled : Typed.Parameters.front();
+    }
+  };
+  using Handler = void (Session::*)(const Call& call);
+
+  /// @brief One row of the command table: the header, its forms, the setting form's
+  /// parameter count (a query takes none), and the handler that runs it.
+  struct Command {
+    std::vector<Node> Header;
+    bool Settable, Queryable;
+    std::size_t Parameters;
+    Handler Run;
+  };
+  /// Every command, IEEE 488.2's common ones first.
+  static const std::vector<Command>& Commands();
+
  private:
-  struct Unit;
   bool Run(const Unit& unit, std::vector<std::string>& answers);
+
+  // The handlers, one per command (commands.cpp).
+  void Identify(const Call& call);
+  void Reset(const Call& call);
+  void Clear(const Call& call);
+  void OperationComplete(const Call& call);
+  void NextError(const Call& call);
+  void Version(const Call& call);
+  void DeviceCommand(const Call& call);
+  void CodeCommand(const Call& call);
+  void PowerDownCommand(const Call& call);
+  void Reference(const Call& call);
+  void Voltage(const Call& call);
+  void Raw(const Call& call);
+  void Status(const Call& call);
+
+  /// A number that must be whole and within [low, high]; queues the error when it is not.
+  bool Whole(const std::string& text, double low, double high, const char* what,
+             std::int64_t& out);
+  /// Sends a code in a mode, queuing -300 when the board refuses the frame.
+  void Send(std::int32_t code, std::int32_t mode);
 
   Board& board_;
   std::deque<QueuedError> errors_;
@@ -77,4 +114,4 @@ class Session {
   std::optional<double> vref_;
 };
 
-}  // namespace kt::cli::scpi
+}  // namespace kt::remote

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/server.h"
+#include "remote/server.h"
 
 #include <fmt/format.h>
 
@@ -8,10 +8,9 @@
 #include <csignal>
 #include <memory>
 
-#include "cli/parsing.h"
 #include "core/error.h"
 
-namespace kt::cli {
+namespace kt::remote {
 
 namespace {
 
@@ -22,7 +21,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
  public:
   // The count outlives the server: a connection may end after it, when the stopped
   // context lets go of its handlers.
-  Connection(tcp::socket socket, scpi::Board& board, std::shared_ptr<std::size_t> clients)
+  Connection(tcp::socket socket, Board& board, std::shared_ptr<std::size_t> clients)
       : socket_(std::move(socket)),
         buffer_(kMaxLine),
         session_(board),
@@ -93,14 +92,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
   tcp::socket socket_;
   asio::streambuf buffer_;
   std::array<char, 1024> drain_{};
-  scpi::Session session_;
+  Session session_;
   std::shared_ptr<std::size_t> clients_;
 };
 
 // @brief The listening socket: takes clients up to the bound, tells the one past it.
 class Server {
  public:
-  Server(asio::io_context& io, const tcp::endpoint& endpoint, scpi::Board& board)
+  Server(asio::io_context& io, const tcp::endpoint& endpoint, Board& board)
       : acceptor_(io), board_(board) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
@@ -131,7 +130,7 @@ class Server {
 
  private:
   tcp::acceptor acceptor_;
-  scpi::Board& board_;
+  Board& board_;
   std::shared_ptr<std::size_t> clients_ = std::make_shared<std::size_t>(0);
 };
 
@@ -140,7 +139,7 @@ class Server {
 Listen ParseListen(const std::string& text) {
   const std::size_t colon = text.rfind(':');
   if (colon == std::string::npos)
-    throw UsageError{"--listen " + text + " is not ADDRESS:PORT (say 127.0.0.1:5025)"};
+    throw Error{"--listen " + text + " is not ADDRESS:PORT (say 127.0.0.1:5025)"};
   Listen listen;
   std::string address = text.substr(0, colon);
   if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
@@ -152,16 +151,16 @@ Listen ParseListen(const std::string& text) {
                       port.find_first_not_of("0123456789") == std::string::npos;
   if (digits) number = std::stoul(port);
   if (!digits || number > 65535)
-    throw UsageError{"--listen " + text + ": the port must be 0..65535"};
+    throw Error{"--listen " + text + ": the port must be 0..65535"};
   listen.Port = static_cast<unsigned short>(number);
   std::error_code error;
   asio::ip::make_address(listen.Address, error);
   if (error)
-    throw UsageError{"--listen " + text + ": \"" + listen.Address + "\" is not an IP address"};
+    throw Error{"--listen " + text + ": \"" + listen.Address + "\" is not an IP address"};
   return listen;
 }
 
-int Serve(const Listen& listen, scpi::Board& board, std::FILE* log) {
+int Serve(const Listen& listen, Board& board, std::FILE* log) {
   asio::io_context io;
   const tcp::endpoint endpoint(asio::ip::make_address(listen.Address), listen.Port);
   std::unique_ptr<Server> server;
@@ -193,7 +192,7 @@ int Serve(const Listen& listen, scpi::Board& board, std::FILE* log) {
   server->Accept();
   io.run();
   fmt::print(log, "ktdac: stopped serving (signal {})\n", stoppedBy);
-  return kSuccess;
+  return 0;
 }
 
-}  // namespace kt::cli
+}  // namespace kt::remote

@@ -6,13 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "cli/scpi.h"
+#include "remote/session.h"
 
 namespace kt::test {
 
 /// @brief An SCPI board that records each frame, for the parser's tests and fuzzing (the
 /// server tests drive the real one). It refuses frames with the code 0xBAD.
-class RecordingBoard : public cli::scpi::Board {
+class RecordingBoard : public remote::Board {
  public:
   struct Frame {
     std::int32_t code, mode;
@@ -22,9 +22,6 @@ class RecordingBoard : public cli::scpi::Board {
   std::vector<Frame> frames;
   std::vector<std::pair<std::int16_t, std::int32_t>> raws;
 
-  std::vector<std::string> Devices() const override {
-    return {"KT300", "KT310", "KT311", "KT312", "KT313"};
-  }
   std::string Device() const override { return device_; }
   void SelectDevice(const std::string& label) override { device_ = label; }
   int DataBits() const override { return device_ == "KT300" ? 14 : 16; }

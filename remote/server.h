@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/scpi.h"
+#include "remote/session.h"
 
-namespace kt::cli {
+namespace kt::remote {
 
 /// @brief Where and how `ktdac serve` listens.
 struct Listen {
@@ -14,7 +14,8 @@ struct Listen {
   unsigned short Port = 5025;  ///< 0: any free port, announced
 };
 
-/// Reads "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" (loopback). Raises UsageError.
+/// Reads "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" (loopback). Raises kt::Error saying what
+/// is wrong with the text.
 Listen ParseListen(const std::string& text);
 
 /// Clients served at once; one more is told so and let go.
@@ -26,6 +27,6 @@ inline constexpr std::size_t kMaxLine = 4096;
 /// completion before the next (there is one board), answered by a line when it holds a
 /// query. Announces the address on `log`. Returns 0 when stopped by a signal; raises
 /// kt::Error when it cannot listen.
-int Serve(const Listen& listen, scpi::Board& board, std::FILE* log);
+int Serve(const Listen& listen, Board& board, std::FILE* log);
 
-}  // namespace kt::cli
+}  // namespace kt::remote

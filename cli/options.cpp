@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+#include "cli/options.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+#include "cli/parsing.h"
+#include "core/error.h"
+#include "dac/readings.h"
+
+namespace kt::cli {
+
+namespace {
+
+const dac::DeviceProfile& Device(const std::string& label) {
+  if (const dac::DeviceProfile* device = dac::FindDevice(label)) return *device;
+  throw UsageError{"unknown device \"" + label + "\""};
+}
+
+std::int32_t Max(const Target& target) { return dac::LastCode(Device(target.Device)); }
+
+bool Hexadecimal(const Target& target) { return target.Format == "hex"; }
+
+// The raw frame's two texts, checked strictly: the length a whole decimal number, the data
+// one to eight hexadecimal digits (0x in front allowed). Raises UsageError.
+std::pair<std::string, std::string> RawFrameText(const RawCommand& raw) {
+  const bool bits =
+      !raw.Bits.empty() &&
+      raw.Bits.find_first_not_of("0123456789", raw.Bits[0] == '-' ? 1 : 0) == std::string::npos &&
+      raw.Bits != "-";
+  if (!bits) throw UsageError{"--bits " + raw.Bits + " is not a whole number"};
+  std::string data = raw.Data;
+  if (data.size() > 2 && data[0] == '0' && (data[1] == 'x' || data[1] == 'X')) data.erase(0, 2);
+  if (data.empty() || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    throw UsageError{"--data " + raw.Data + " is not hexadecimal digits"};
+  try {
+    dac::ReadRawFrame(raw.Bits, data);
+  } catch (const Error& error) {
+    throw UsageError{error.what()};
+  }
+  return {raw.Bits, data};
+}
+
+Dac CheckTarget(const Target& target) {
+  const dac::DeviceProfile& device = Device(target.Device);
+  const dac::PowerDownMode& mode = PowerDown(target.PowerDown);
+  if (target.Format != "hex" && target.Format != "dec")
+    throw UsageError{"--format is hex or dec, not \"" + target.Format + "\""};
+  return {&device, &mode, Hexadecimal(target)};
+}
+
+void AddOutput(CLI::App& command, std::string& output) {
+  command.add_option("--output", output, "how to print: text, csv or json (one object a line)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"text", "csv", "json"}, CLI::ignore_case));
+}
+
+// A reference voltage must be a real, positive number of volts.
+void ValidateVref(const std::optional<double>& vref) {
+  if (vref && !(std::isfinite(*vref) && *vref > 0))
+    throw UsageError{fmt::format("--vref {} is not a positive voltage", *vref)};
+}
+
+void AddTarget(CLI::App& command, Target& target) {
+  std::vector<std::string> devices;
+  for (const auto& device : dac::DeviceTable) devices.emplace_back(device.Label);
+  command.add_option("--device", target.Device, "KT300, KT310, KT311, KT312 or KT313 (any case)")
+      ->capture_default_str()
+      ->check(CLI::IsMember(devices, CLI::ignore_case));
+  std::string modes;
+  for (const auto& name : PowerDownNames()) modes += (modes.empty() ? "" : ", ") + name;
+  command.add_option("--power-down", target.PowerDown, "the mode: " + modes)
+      ->capture_default_str()
+      ->check(CLI::IsMember(PowerDownNames(), CLI::ignore_case));
+  command.add_option("--format", target.Format, "how values are read: hex or dec")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"hex", "dec"}));
+}
+
+}  // namespace
+
+void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
+  app.require_subcommand(1, 1);
+  auto list = std::make_shared<ListCommand>();
+  CLI::App* listCommand =
+      app.add_subcommand("list", "the five models with their frame and data widths");
+  AddOutput(*listCommand, list->Output);
+  listCommand->final_callback([&command, list] { command = *list; });
+
+  auto set = std::make_shared<SetCommand>();
+  CLI::App* setCommand = app.add_subcommand("set", "send one frame per value");
+  AddTarget(*setCommand, set->Dac);
+  setCommand->add_option("--vref", set->Vref, "reference voltage: print each ideal output");
+  setCommand
+      ->add_option("values", set->Values,
+                   "codes: whole numbers in the format (0x for hexadecimal in either)")
+      ->required();
+  setCommand->add_flag("--clamp", set->Clamp,
+                       "take codes beyond the device's range and clamp them, as the window does");
+  AddOutput(*setCommand, set->Output);
+  setCommand->final_callback([&command, set] { command = *set; });
+
+  auto sweep = std::make_shared<SweepCommand>();
+  CLI::App* sweepCommand = app.add_subcommand("sweep", "send the codes from one to another");
+  AddTarget(*sweepCommand, sweep->Dac);
+  sweepCommand->add_option("--from", sweep->First, "first code")->required();
+  sweepCommand->add_option("--to", sweep->Last, "last code")->required();
+  sweepCommand->add_option("--step", sweep->Step, "code step")->capture_default_str();
+  sweepCommand->add_option("--dwell", sweep->Dwell, "wait after each frame (10ms, 1s)")
+      ->capture_default_str();
+  sweepCommand->add_option("--repeat", sweep->Repeat, "sweeps in a row")->capture_default_str();
+  sweepCommand->add_option("--csv", sweep->Csv, "write the rows here, not to standard output");
+  sweepCommand->add_option("--vref", sweep->Vref, "reference voltage: add each ideal output");
+  sweepCommand->final_callback([&command, sweep] { command = *sweep; });
+
+  auto raw = std::make_shared<RawCommand>();
+  CLI::App* rawCommand = app.add_subcommand("raw", "one raw frame, as the SPI test window sends");
+  rawCommand->add_option("--bits", raw->Bits, "bits in the frame")->required();
+  rawCommand->add_option("--data", raw->Data, "frame data, hexadecimal")->required();
+  rawCommand->final_callback([&command, raw] { command = *raw; });
+
+  if (!script) {
+    auto serve = std::make_shared<ServeCommand>();
+    CLI::App* serveCommand =
+        app.add_subcommand("serve", "serve SCPI commands over TCP (port 5025), for lab automation");
+    serveCommand->add_option("--device", serve->Device, "the model at the start (any case)")
+        ->capture_default_str();
+    serveCommand
+        ->add_option("--listen", serve->Listen,
+                     "ADDRESS:PORT to listen on; another address than loopback opens the board "
+                     "to the network")
+        ->capture_default_str();
+    serveCommand->final_callback([&command, serve] { command = *serve; });
+  }
+
+  if (script) {
+    auto wait = std::make_shared<WaitCommand>();
+    CLI::App* waitCommand = app.add_subcommand("wait", "pause the script");
+    waitCommand->add_option("duration", wait->Duration, "how long (10ms, 2s)")->required();
+    waitCommand->final_callback([&command, wait] { command = *wait; });
+  }
+}
+
+Checked Check(const Command& command) {
+  if (const auto* list = std::get_if<ListCommand>(&command)) return Listing{ParseOutput(list->Output)};
+  if (const auto* set = std::get_if<SetCommand>(&command)) {
+    Setting checked{CheckTarget(set->Dac), set->Vref, Output::Text, {}};
+    ValidateVref(set->Vref);
+    checked.Form = ParseOutput(set->Output);
+    // Strictly: a typo must not reach the board. Whole numbers in the format (0x always
+    // hexadecimal), within the device's range unless clamping was asked for.
+    for (const auto& value : set->Values) {
+      const std::int64_t code = ParseCode(value, checked.Target.Hexadecimal);
+      if (code > Max(set->Dac) && !set->Clamp)
+        throw UsageError{
+            fmt::format("value {} is beyond the {}'s last code 0x{:X} (--clamp takes it)", value,
+                        set->Dac.Device, Max(set->Dac))};
+      checked.Codes.push_back({value, code});
+    }
+    return checked;
+  }
+  if (const auto* sweep = std::get_if<SweepCommand>(&command)) {
+    const Dac target = CheckTarget(sweep->Dac);
+    ValidateVref(sweep->Vref);
+    const bool hex = target.Hexadecimal;
+    for (const auto& [name, text] : {std::pair{"--from", sweep->First}, {"--to", sweep->Last}}) {
+      if (ParseCode(text, hex) > Max(sweep->Dac))
+        throw UsageError{fmt::format("{} {} is beyond the {}'s last code 0x{:X}", name, text,
+                                     sweep->Dac.Device, Max(sweep->Dac))};
+    }
+    const std::int64_t step = ParseCode(sweep->Step, hex);
+    if (step == 0) throw UsageError{"--step must not be 0"};
+    const auto dwell = ParseDuration(sweep->Dwell);
+    if (sweep->Repeat < 1) throw UsageError{"--repeat must be 1 or more"};
+    const std::int64_t from = ParseCode(sweep->First, hex);
+    const std::int64_t to = ParseCode(sweep->Last, hex);
+    return Sweeping{target, from,        to,          std::abs(step) * (from <= to ? 1 : -1),
+                    dwell,  sweep->Csv, sweep->Repeat, sweep->Vref};
+  }
+  if (const auto* raw = std::get_if<RawCommand>(&command)) {
+    const auto [bits, data] = RawFrameText(*raw);
+    return RawSending{dac::ReadRawFrame(bits, data), raw->Data};
+  }
+  if (const auto* wait = std::get_if<WaitCommand>(&command))
+    return Waiting{ParseDuration(wait->Duration)};
+  const auto& serve = std::get<ServeCommand>(command);
+  const dac::DeviceProfile& device = Device(serve.Device);
+  try {
+    return Serving{&device, remote::ParseListen(serve.Listen)};
+  } catch (const Error& error) {
+    throw UsageError{error.what()};
+  }
+}
+
+}  // namespace kt::cli

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+#include "cli/remote_board.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "core/error.h"
+#include "platform/version.h"
+
+namespace kt::cli {
+
+RemoteBoard::RemoteBoard(Session& session, const dac::DeviceProfile& device)
+    : session_(session), device_(&device) {}
+
+void RemoteBoard::SelectDevice(const std::string& label) {
+  const dac::DeviceProfile* device = dac::FindDevice(label);
+  if (!device) throw Error("unknown device \"" + label + "\"");
+  device_ = device;
+  code_ = std::min(code_, dac::LastCode(*device_));
+}
+
+std::int16_t RemoteBoard::Send(std::int32_t code, std::int32_t powerDown) {
+  const dac::PowerDownMode* mode = dac::PowerDownByCode(powerDown);
+  if (!mode) throw Error(fmt::format("no power-down mode has the code {}", powerDown));
+  const Session::Sent sent = session_.SendCode({device_, mode, true}, code);
+  code_ = code;
+  powerDown_ = powerDown;
+  return sent.Result.Status;
+}
+
+std::int16_t RemoteBoard::SendRaw(std::int16_t bits, std::int32_t word) {
+  return session_.Board().SendSpiWord(bits, word).Status;
+}
+
+std::string RemoteBoard::Identity() const {
+  const platform::FileVersion version = platform::ProgramFileVersion();
+  return fmt::format("Corvane,KT31X-KT300 evaluation board,0,{}.{}.{}.{}", version.Major,
+                     version.Minor, version.Build, version.Revision);
+}
+
+}  // namespace kt::cli

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/session.h"
+#include "dac/device_table.h"
+#include "remote/session.h"
+
+namespace kt::cli {
+
+/// @brief The board as `ktdac serve`'s SCPI commands drive it: codes by the same rules as
+/// the window's update and the other commands, raw frames as the SPI test window writes
+/// them, all through the session's board.
+class RemoteBoard : public remote::Board {
+ public:
+  RemoteBoard(Session& session, const dac::DeviceProfile& device);
+
+  std::string Device() const override { return device_->Label; }
+  void SelectDevice(const std::string& label) override;
+  int DataBits() const override { return device_->DataBits; }
+  std::int32_t Code() const override { return code_; }
+  std::int32_t PowerDown() const override { return powerDown_; }
+  std::int16_t Send(std::int32_t code, std::int32_t powerDown) override;
+  std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override;
+  std::int16_t Status() const override { return session_.Board().LinkStatus; }
+  std::string Identity() const override;
+
+ private:
+  Session& session_;
+  const dac::DeviceProfile* device_;
+  std::int32_t code_ = 0;
+  std::int32_t powerDown_ = 0;
+};
+
+}  // namespace kt::cli

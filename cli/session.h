@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "cli/options.h"
+#include "link/board.h"
+
+namespace kt::cli {
+
+/// @brief One run of ktdac against one board: connects once, at the first command that
+/// needs the board, then sends as the checked commands say, each frame computed by the
+/// same rules as the windows' and sent through the board's one road.
+class Session {
+ public:
+  /// `firmware`: the firmware file to load, or empty for the program folder's SPI.hex.
+  Session(link::Board& board, std::string firmware, std::FILE* out);
+
+  /// Runs a checked command. Returns an exit status: a connection or firmware failure is 1,
+  /// a refused frame 5, an interrupted sweep 128 + the signal. Raises kt::Error for a
+  /// missing library, entry or bad path, or a code the window's reading cannot take.
+  int Run(const Checked& command);
+
+  /// @brief A code as it went out: the text the window's box would show, the frame and
+  /// what the board made of it.
+  struct Sent {
+    std::string Box;  ///< the text the entry box would show
+    kt::Frame Frame;  ///< the frame computed for the code
+    link::SentFrame Result;
+  };
+
+  /// Sends a code as the window's update does: read as the entry format reads it (so a
+  /// hexadecimal code from 0x80000000 is negative), clamped to the device's range, composed
+  /// with the mode and sent.
+  Sent SendCode(const Dac& target, std::int64_t code);
+
+  [[nodiscard]] link::Board& Board() { return board_; }
+
+ private:
+  int Connect();
+  int List(const Listing& command);
+  int Set(const Setting& command);
+  int Sweep(const Sweeping& command);
+  int Raw(const RawSending& command);
+  int Serve(const Serving& command);
+
+  link::Board& board_;
+  std::string firmware_;
+  std::FILE* out_;
+  bool connected_ = false;
+};
+
+/// The record of a code sent, for the CSV and JSON lines.
+FrameRecord Record(const Dac& target, std::int64_t code, const Session::Sent& sent,
+                   std::optional<double> vref);
+
+}  // namespace kt::cli

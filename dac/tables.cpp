@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "dac/device_table.h"
+#include "dac/entry_logic.h"
+#include "dac/power_down.h"
+
+namespace kt::dac {
+
+namespace {
+
+bool SameLetters(std::string_view typed, std::string_view known) {
+  return typed.size() == known.size() &&
+         std::equal(typed.begin(), typed.end(), known.begin(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) ==
+                  std::toupper(static_cast<unsigned char>(b));
+         });
+}
+
+}  // namespace
+
+const DeviceProfile* FindDevice(std::string_view label) {
+  for (const auto& device : DeviceTable)
+    if (SameLetters(label, device.Label)) return &device;
+  return nullptr;
+}
+
+Frame DeviceFrame(const DeviceProfile& device, std::int32_t powerDownCode, std::int32_t code) {
+  return {device.FrameBits, ComposeFrameWord(device.DataBits, powerDownCode, code)};
+}
+
+double IdealVolts(std::int32_t code, std::int16_t dataBits, double vref) {
+  return vref * code / std::ldexp(1.0, dataBits);
+}
+
+const PowerDownMode* PowerDownByCode(std::int32_t code) {
+  for (const auto& mode : kPowerDownModes)
+    if (mode.Code == code) return &mode;
+  return nullptr;
+}
+
+const PowerDownMode* PowerDownByName(std::string_view name) {
+  for (const auto& mode : kPowerDownModes)
+    if (SameLetters(name, mode.Name) || (*mode.IioName && SameLetters(name, mode.IioName)))
+      return &mode;
+  return nullptr;
+}
+
+}  // namespace kt::dac

@@ -1,0 +1,8 @@
+// SPDX-License-Identifier: MIT
+// The board of a program built for the first-generation library: the one place that chooses it.
+#include "link/boardio_board.h"
+
+kt::link::Board& kt::link::ProgramBoard() {
+  static BoardIoBoard board;
+  return board;
+}

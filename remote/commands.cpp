@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+// The command table and one handler per command.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "dac/device_table.h"
+#include "dac/power_down.h"
+#include "remote/session.h"
+
+namespace kt::remote {
+
+namespace {
+
+// The power-down modes as character data, in the order of their codes 0..3.
+const std::vector<Node>& Modes() {
+  static const std::vector<Node> modes = [] {
+    std::vector<Node> nodes(dac::kPowerDownModes.size());
+    for (const auto& mode : dac::kPowerDownModes)
+      nodes.at(static_cast<std::size_t>(mode.Code)) = Pattern(mode.Scpi).front();
+    return nodes;
+  }();
+  return modes;
+}
+
+}  // namespace
+
+const std::vector<Session::Command>& Session::Commands() {
+  static const std::vector<Command> commands{
+      {Pattern("*IDN"), false, true, 0, &Session::Identify},
+      {Pattern("*RST"), true, false, 0, &Session::Reset},
+      {Pattern("*CLS"), true, false, 0, &Session::Clear},
+      {Pattern("*OPC"), true, true, 0, &Session::OperationComplete},
+      {Pattern("SYSTem:ERRor[:NEXT]"), false, true, 0, &Session::NextError},
+      {Pattern("SYSTem:VERSion"), false, true, 0, &Session::Version},
+      {Pattern("[SOURce:]DAC:DEVice"), true, true, 1, &Session::DeviceCommand},
+      {Pattern("[SOURce:]DAC:CODE"), true, true, 1, &Session::CodeCommand},
+      {Pattern("[SOURce:]DAC:PDOWn"), true, true, 1, &Session::PowerDownCommand},
+      {Pattern("[SOURce:]VOLTage:REFerence"), true, true, 1, &Session::Reference},
+      {Pattern("[SOURce:]VOLTage"), true, true, 1, &Session::Voltage},
+      {Pattern("[SOURce:]DAC:RAW"), true, false, 2, &Session::Raw},
+      {Pattern("[SOURce:]DAC:STATus"), false, true, 0, &Session::Status},
+  };
+  return commands;
+}
+
+bool Session::Whole(const std::string& text, double low, double high, const char* what,
+                    std::int64_t& out) {
+  const Number number = ReadNumber(text);
+  if (number.Error) {
+    Queue(number.Error, fmt::format("{} {}", what, text));
+    return false;
+  }
+  if (number.Value != std::floor(number.Value)) {
+    Queue(-224, fmt::format("{} {} is not a whole number", what, text));
+    return false;
+  }
+  if (number.Value < low || number.Value > high) {
+    Queue(-222, fmt::format("{} {} is outside {}..{}", what, text, FormatNumber(low),
+                            FormatNumber(high)));
+    return false;
+  }
+  out = static_cast<std::int64_t>(number.Value);
+  return true;
+}
+
+void Session::Send(std::int32_t code, std::int32_t mode) {
+  if (const std::int16_t status = board_.Send(code, mode); status != 0)
+    Queue(-300, fmt::format("the board refused the frame, status {}", status));
+}
+
+void Session::Identify(const Call& call) { call.Answers.push_back(board_.Identity()); }
+
+void Session::Reset(const Call&) { Send(0, 0); }  // as the main window opens: 0, "Normal"
+
+void Session::Clear(const Call&) { errors_.clear(); }
+
+void Session::OperationComplete(const Call& call) {
+  if (call.Query()) call.Answers.push_back("1");  // every command has completed by now
+}
+
+void Session::NextError(const Call& call) {
+  if (errors_.empty()) {
+    call.Answers.push_back("0,\"No error\"");
+    return;
+  }
+  call.Answers.push_back(fmt::format("{},\"{}\"", errors_.front().Code, errors_.front().Text));
+  errors_.pop_front();
+}
+
+void Session::Version(const Call& call) { call.Answers.push_back("1999.0"); }
+
+void Session::DeviceCommand(const Call& call) {
+  if (call.Query()) {
+    call.Answers.push_back(board_.Device());
+    return;
+  }
+  const dac::DeviceProfile* device = dac::FindDevice(call.Value());
+  if (!device) {
+    Queue(-224, "device " + call.Value());
+    return;
+  }
+  board_.SelectDevice(device->Label);
+}
+
+void Session::CodeCommand(const Call& call) {
+  if (call.Query()) {
+    call.Answers.push_back(std::to_string(board_.Code()));
+    return;
+  }
+  const double max = dac::LastCode(static_cast<std::int16_t>(board_.DataBits()));
+  std::int64_t code = 0;
+  const std::string upper = Upper(call.Value());
+  if (upper == "MIN" || upper == "MINIMUM") {
+    code = 0;
+  } else if (upper == "MAX" || upper == "MAXIMUM") {
+    code = static_cast<std::int64_t>(max);
+  } else if (!Whole(call.Value(), 0, max, "code", code)) {
+    return;
+  }
+  Send(static_cast<std::int32_t>(code), board_.PowerDown());
+}
+
+void Session::PowerDownCommand(const Call& call) {
+  const auto& modes = Modes();
+  if (call.Query()) {
+    call.Answers.push_back(modes.at(static_cast<std::size_t>(board_.PowerDown())).Short);
+    return;
+  }
+  const std::string upper = Upper(call.Value());
+  const auto mode = std::find_if(modes.begin(), modes.end(),
+                                 [&](const Node& node) { return Matches(upper, node); });
+  if (mode == modes.end()) {
+    Queue(ReadNumber(call.Value()).Error == -104 ? -224 : -104, "power-down mode " + call.Value());
+    return;
+  }
+  Send(board_.Code(), static_cast<std::int32_t>(mode - modes.begin()));
+}
+
+void Session::Reference(const Call& call) {
+  if (call.Query()) {
+    if (!vref_) {
+      Queue(-221, "no reference voltage set");
+      return;
+    }
+    call.Answers.push_back(FormatNumber(*vref_));
+    return;
+  }
+  const Number number = ReadNumber(call.Value());
+  if (number.Error) {
+    Queue(number.Error, "reference " + call.Value());
+  } else if (!(number.Value > 0 && number.Value <= 1000)) {
+    Queue(-222, "reference " + call.Value() + " V is outside 0..1000 V");
+  } else {
+    vref_ = number.Value;
+  }
+}
+
+void Session::Voltage(const Call& call) {
+  if (!vref_) {
+    Queue(-221, "set VOLTage:REFerence first");
+    return;
+  }
+  const auto dataBits = static_cast<std::int16_t>(board_.DataBits());
+  if (call.Query()) {
+    call.Answers.push_back(FormatNumber(dac::IdealVolts(board_.Code(), dataBits, *vref_)));
+    return;
+  }
+  const Number number = ReadNumber(call.Value());
+  if (number.Error) {
+    Queue(number.Error, "voltage " + call.Value());
+    return;
+  }
+  const double max = dac::LastCode(dataBits);
+  const double code = std::nearbyint(number.Value / dac::IdealVolts(1, dataBits, *vref_));
+  if (!(code >= 0 && code <= max)) {
+    Queue(-222, fmt::format("{} V is outside 0..{} V", call.Value(),
+                            FormatNumber(dac::IdealVolts(static_cast<std::int32_t>(max),
+                                                         dataBits, *vref_))));
+    return;
+  }
+  Send(static_cast<std::int32_t>(code), board_.PowerDown());
+}
+
+void Session::Raw(const Call& call) {
+  std::int64_t bits = 0;
+  std::int64_t data = 0;
+  if (!Whole(call.Typed.Parameters[0], -32768, 32767, "frame length", bits) ||
+      !Whole(call.Typed.Parameters[1], 0, 4294967295.0, "frame data", data))
+    return;
+  const std::int16_t status = board_.SendRaw(
+      static_cast<std::int16_t>(bits), static_cast<std::int32_t>(static_cast<std::uint32_t>(data)));
+  if (status != 0) Queue(-300, fmt::format("the board refused the frame, status {}", status));
+}
+
+void Session::Status(const Call& call) { call.Answers.push_back(std::to_string(board_.Status())); }
+
+}  // namespace kt::remote

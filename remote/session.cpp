@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+#include "remote/session.h"
+
+namespace kt::remote {
+
+void Session::Queue(int code, const std::string& detail) {
+  std::string text = StandardText(code);
+  if (!detail.empty()) text += ";" + detail;
+  if (errors_.size() >= kQueueSize) {
+    errors_.back() = {-350, StandardText(-350)};
+    return;
+  }
+  errors_.push_back({code, text});
+}
+
+std::string Session::Execute(std::string_view message) {
+  path_.clear();  // every program message starts at the root
+  const Message split = SplitMessage(message);
+  if (split.Error) {
+    Queue(split.Error, split.Detail);
+    return {};
+  }
+  std::vector<std::string> answers;
+  for (Unit unit : split.Units) {
+    if (!unit.WellFormed) {
+      Queue(-102, "header \"" + unit.Header + "\"");
+      break;  // a command error ends the message
+    }
+    if (!unit.Common && !unit.Root)
+      unit.Nodes.insert(unit.Nodes.begin(), path_.begin(), path_.end());
+    if (!Run(unit, answers)) break;
+    if (!unit.Common) path_.assign(unit.Nodes.begin(), unit.Nodes.end() - 1);
+  }
+  std::string response;
+  for (const std::string& answer : answers) response += (response.empty() ? "" : ";") + answer;
+  return response;
+}
+
+// Runs one unit. False for a command error, which ends the message; an execution error is
+// queued and the message goes on.
+bool Session::Run(const Unit& unit, std::vector<std::string>& answers) {
+  const Command* command = nullptr;
+  for (const Command& known : Commands())
+    if (Spells(unit.Nodes, known.Header)) command = &known;
+  std::string spelled;
+  for (const std::string& node : unit.Nodes) spelled += (spelled.empty() ? "" : ":") + node;
+  if (!command || (unit.Query ? !command->Queryable : !command->Settable)) {
+    Queue(-113, spelled + (unit.Query ? "?" : ""));
+    return false;
+  }
+  const std::size_t wanted = unit.Query ? 0 : command->Parameters;
+  for (const std::string& parameter : unit.Parameters) {
+    if (parameter.empty()) {
+      Queue(-102, "an empty parameter");
+      return false;
+    }
+  }
+  if (unit.Parameters.size() > wanted) {
+    Queue(-108, spelled);
+    return false;
+  }
+  if (unit.Parameters.size() < wanted) {
+    Queue(-109, spelled);
+    return false;
+  }
+  (this->*command->Run)(Call{unit, spelled, answers});
+  return true;
+}
+
+}  // namespace kt::remote

@@ -7,8 +7,10 @@ set(kt_faults ${PROJECT_BINARY_DIR}/faults)
 # take turns putting a library there.
 set(kt_fault_boardlink ${kt_faults}/g2-library/libCVR_BOARDLINK.so)
 
+add_library(kt_fault_scenario OBJECT fault_scenario_test.cpp)
+target_link_libraries(kt_fault_scenario PRIVATE kt_window_test_support)
 foreach(gen 1 2)
-  kt_window_test_program(kt_fault_scenario_g${gen} ${gen} fault_scenario_test.cpp)
+  kt_window_test_program(kt_fault_scenario_g${gen} ${gen} kt_fault_scenario)
 endforeach()
 # Linked before the binding's own path, which is then left out.
 target_sources(kt_fault_scenario_g2 PRIVATE ${PROJECT_SOURCE_DIR}/link/boardlink_path.cpp)

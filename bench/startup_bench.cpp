@@ -8,8 +8,8 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "qt/device_form.h"
 #include "qt/application.h"
+#include "qt/device_form.h"
 #include "qt/forms.h"
 
 extern char** environ;

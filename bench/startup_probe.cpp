@@ -3,8 +3,8 @@
 // start-up benchmark times this process from its start to its end.
 #include <QTest>
 
-#include "qt/device_form.h"
 #include "qt/application.h"
+#include "qt/device_form.h"
 #include "qt/forms.h"
 
 int main(int argc, char** argv) {

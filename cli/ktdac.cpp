@@ -26,16 +26,10 @@ namespace {
 
 using namespace kt::cli;
 
-#ifdef _WIN32
-constexpr const char* kExecutableSuffix = ".exe";
-#else
-constexpr const char* kExecutableSuffix = "";
-#endif
-
 // The program of the other generation, beside this one.
 std::string Sibling(int generation) {
   return kt::platform::ProgramFolder() + kt::platform::kFolderSeparator +
-         (generation == 1 ? "ktdac-gen1" : "ktdac") + kExecutableSuffix;
+         (generation == 1 ? "ktdac-gen1" : "ktdac") + kt::platform::kExecutableSuffix;
 }
 
 // Refuses, before anything is sent, a path that names no plain file (a directory, say).

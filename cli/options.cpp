@@ -146,7 +146,8 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
 }
 
 Checked Check(const Command& command) {
-  if (const auto* list = std::get_if<ListCommand>(&command)) return Listing{ParseOutput(list->Output)};
+  if (const auto* list = std::get_if<ListCommand>(&command))
+    return Listing{ParseOutput(list->Output)};
   if (const auto* set = std::get_if<SetCommand>(&command)) {
     Setting checked{CheckTarget(set->Dac), set->Vref, Output::Text, {}};
     ValidateVref(set->Vref);
@@ -178,8 +179,9 @@ Checked Check(const Command& command) {
     if (sweep->Repeat < 1) throw UsageError{"--repeat must be 1 or more"};
     const std::int64_t from = ParseCode(sweep->First, hex);
     const std::int64_t to = ParseCode(sweep->Last, hex);
-    return Sweeping{target, from,        to,          std::abs(step) * (from <= to ? 1 : -1),
-                    dwell,  sweep->Csv, sweep->Repeat, sweep->Vref};
+    return Sweeping{
+        target,     from,          to,         std::abs(step) * (from <= to ? 1 : -1), dwell,
+        sweep->Csv, sweep->Repeat, sweep->Vref};
   }
   if (const auto* raw = std::get_if<RawCommand>(&command)) {
     const auto [bits, data] = RawFrameText(*raw);

@@ -7,17 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#define KT_ISATTY _isatty
-#define KT_FILENO _fileno
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#define KT_ISATTY isatty
-#define KT_FILENO fileno
-#endif
+#include "platform/terminal.h"
 
 namespace kt::cli {
 
@@ -26,14 +16,7 @@ namespace {
 // The width of the terminal standard error shows in, asked again at each redraw so that a
 // resized window is followed; COLUMNS, then 80, when the terminal does not say.
 int TerminalWidth() {
-#ifdef _WIN32
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
-    return info.srWindow.Right - info.srWindow.Left + 1;
-#else
-  winsize size{};
-  if (ioctl(KT_FILENO(stderr), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-#endif
+  if (const int columns = platform::StandardErrorColumns(); columns > 0) return columns;
   if (const char* columns = std::getenv("COLUMNS")) {
     const int width = std::atoi(columns);
     if (width > 0) return width;
@@ -74,7 +57,7 @@ std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, 
   return line;
 }
 
-bool IsTerminal(std::FILE* file) { return KT_ISATTY(KT_FILENO(file)) != 0; }
+bool IsTerminal(std::FILE* file) { return platform::IsTerminal(file); }
 
 Progress::Progress(std::int64_t total, bool rowsOnTerminal)
     : total_(total),

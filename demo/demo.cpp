@@ -40,8 +40,9 @@ int main() {
     kt::dac::SelectDevice(app, kt::dac::DeviceTable[1]);
     const std::int16_t status = board.ConnectAndLoadFirmware();
     std::printf("Firmware %s: status %d, %s\n", board.FirmwarePath.c_str(), status,
-                board.ConnectionSucceeded(status) ? "connected"
-                                                  : "Communication Failure - Check USB connections");
+                board.ConnectionSucceeded(status)
+                    ? "connected"
+                    : "Communication Failure - Check USB connections");
     if (!board.ConnectionSucceeded(status)) return 1;
 
     for (const Step& step : kSteps) {

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "core/error.h"
+#include "fakes/fake_registry.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "fakes/fake_registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 6) return -1;

@@ -10,8 +10,8 @@
 #include <regex>
 #include <string>
 
-#include "remote/session.h"
 #include "fakes/scpi_board.h"
+#include "remote/session.h"
 
 namespace {
 

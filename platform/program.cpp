@@ -39,6 +39,7 @@ std::string FolderOf(const std::string& file, const std::string& separators) {
 #ifdef _WIN32
 
 const char kFolderSeparator = '\\';
+const char* const kExecutableSuffix = ".exe";
 
 std::string ProgramFolder() {
   std::vector<wchar_t> buffer(MAX_PATH);
@@ -113,6 +114,7 @@ std::string ToSingleByte(const std::string& utf8) {
 #else
 
 const char kFolderSeparator = '/';
+const char* const kExecutableSuffix = "";
 
 std::string ProgramFolder() {
   std::vector<char> buffer(PATH_MAX);

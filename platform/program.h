@@ -11,6 +11,9 @@ namespace kt::platform {
 /// The separator put between a folder and a file name: "\" on Windows, "/" elsewhere.
 extern const char kFolderSeparator;
 
+/// What ends a program's file name: ".exe" on Windows, nothing elsewhere.
+extern const char* const kExecutableSuffix;
+
 /// The folder that holds the running program, as the process reports it, in UTF-8 and
 /// without a trailing separator (except at a drive or file-system root).
 std::string ProgramFolder();

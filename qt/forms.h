@@ -3,8 +3,8 @@
 
 #include "core/app_state.h"
 #include "forms/desktop.h"
-#include "link/board.h"
 #include "forms/program.h"
+#include "link/board.h"
 
 namespace kt::ui {
 

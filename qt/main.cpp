@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (early.Version) {
-    std::fputs(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()).c_str(), stdout);
+    std::fputs(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()).c_str(),
+               stdout);
     return 0;
   }
   if (!HasDisplay(argc, argv)) {

@@ -176,8 +176,8 @@ void Session::Voltage(const Call& call) {
   const double code = std::nearbyint(number.Value / dac::IdealVolts(1, dataBits, *vref_));
   if (!(code >= 0 && code <= max)) {
     Queue(-222, fmt::format("{} V is outside 0..{} V", call.Value(),
-                            FormatNumber(dac::IdealVolts(static_cast<std::int32_t>(max),
-                                                         dataBits, *vref_))));
+                            FormatNumber(dac::IdealVolts(static_cast<std::int32_t>(max), dataBits,
+                                                         *vref_))));
     return;
   }
   Send(static_cast<std::int32_t>(code), board_.PowerDown());

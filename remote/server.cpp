@@ -150,13 +150,11 @@ Listen ParseListen(const std::string& text) {
   const bool digits = !port.empty() && port.size() <= 5 &&
                       port.find_first_not_of("0123456789") == std::string::npos;
   if (digits) number = std::stoul(port);
-  if (!digits || number > 65535)
-    throw Error{"--listen " + text + ": the port must be 0..65535"};
+  if (!digits || number > 65535) throw Error{"--listen " + text + ": the port must be 0..65535"};
   listen.Port = static_cast<unsigned short>(number);
   std::error_code error;
   asio::ip::make_address(listen.Address, error);
-  if (error)
-    throw Error{"--listen " + text + ": \"" + listen.Address + "\" is not an IP address"};
+  if (error) throw Error{"--listen " + text + ": \"" + listen.Address + "\" is not an IP address"};
   return listen;
 }
 

@@ -103,8 +103,7 @@ class Session {
   void Status(const Call& call);
 
   /// A number that must be whole and within [low, high]; queues the error when it is not.
-  bool Whole(const std::string& text, double low, double high, const char* what,
-             std::int64_t& out);
+  bool Whole(const std::string& text, double low, double high, const char* what, std::int64_t& out);
   /// Sends a code in a mode, queuing -300 when the board refuses the frame.
   void Send(std::int32_t code, std::int32_t mode);
 

@@ -3,8 +3,8 @@
 // name beside the program.
 #include <gtest/gtest.h>
 
-#include "link/boardio_board.h"
 #include "link/boardio_binding.h"
+#include "link/boardio_board.h"
 #include "tests/test_support.h"
 
 namespace kt::link {

@@ -2,8 +2,8 @@
 // Second generation: search, connect and firmware download against the simulated board.
 #include <gtest/gtest.h>
 
-#include "link/boardlink_board.h"
 #include "link/boardlink_binding.h"
+#include "link/boardlink_board.h"
 #include "platform/program.h"
 #include "tests/test_support.h"
 
@@ -68,7 +68,8 @@ TEST(ConnectBoard, RepeatedConnectionsRebuildPathAndKeepOrRenewTheHandle) {
     test::ScopedEnv load("KT_SIM_LOAD_STATUS", "-1");
     board.PathBuffer.fill(0x55);
     EXPECT_EQ(board.ConnectAndLoadFirmware(), -1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(board.PathBuffer.data())), board.FirmwarePath);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(board.PathBuffer.data())),
+              board.FirmwarePath);
   }
   const std::uint32_t handle = board.BoardHandle;
   test::ScopedEnv noBoard("KT_SIM_BOARDS", "0");

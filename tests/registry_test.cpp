@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "core/error.h"
-#include "platform/process.h"
 #include "fakes/fake_registry.h"
+#include "platform/process.h"
 #include "tests/test_support.h"
 
 namespace kt::platform {

@@ -2,8 +2,6 @@
 // The SCPI parser and command set, message by message, over a recording board: short and
 // long forms, optional nodes, compound messages and the path rule, each number form, each
 // error code. (The board here only records: the server tests drive the real one.)
-#include "remote/session.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "fakes/scpi_board.h"
+#include "remote/session.h"
 
 namespace kt::remote {
 namespace {

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
-
-#include "dac/entry_logic.h"
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "dac/entry_logic.h"
 
 namespace kt::test {
 

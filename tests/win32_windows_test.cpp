@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "core/error.h"
+#include "fakes/fake_registry.h"
 #include "forms/design.h"
 #include "forms/program.h"
 #include "link/board.h"
 #include "platform/program.h"
-#include "fakes/fake_registry.h"
 #include "tests/test_support.h"
 #include "win32/about_form.h"
 #include "win32/device_form.h"
@@ -27,7 +27,6 @@
 
 namespace kt::win32 {
 namespace {
-
 
 // Whether the program's loop has been told to end (WM_QUIT) since the test began.
 bool ended = false;

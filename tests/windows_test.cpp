@@ -16,19 +16,18 @@
 #include <filesystem>
 #include <functional>
 
+#include "fakes/fake_registry.h"
 #include "qt/about_form.h"
 #include "qt/device_form.h"
 #include "qt/forms.h"
 #include "qt/look.h"
 #include "qt/main_form.h"
 #include "qt/spi_form.h"
-#include "fakes/fake_registry.h"
 #include "tests/test_support.h"
 #include "tests/window_support.h"
 
 namespace kt::ui {
 namespace {
-
 
 // Clicks an option button on its indicator, where a user clicks it.
 void Click(QRadioButton* option) {

@@ -50,7 +50,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 0;
   }
   if (start.Version) {
-    Report(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()), STD_OUTPUT_HANDLE);
+    Report(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()),
+           STD_OUTPUT_HANDLE);
     return 0;
   }
   if (start.Usage) {

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "core/error.h"
-#include "link/board_link.h"
+#include "link/board.h"
 #include "link/boardio_binding.h"
 #include "link/boardlink_binding.h"
 #include "platform/dynamic_library.h"

@@ -157,10 +157,23 @@ window() {  # waits for a shown window of that title, other than $2, and prints 
   cat "$tmp/$running.log" >&2
   exit 1
 }
+gone() {  # waits until no shown window has that title
+  for _ in $(seq 300); do
+    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  echo "record-traces: the window \"$1\" stays in $running" >&2
+  exit 1
+}
 focus() {  # without a window manager, focus follows a click: the blank bottom-left corner
   eval "$(xdotool getwindowgeometry --shell "$1")"
   xdotool mousemove $((X + 3)) $((Y + HEIGHT - 3)) click 1
   sleep 0.3
+}
+answer() {  # presses OK in a message box and waits for it to close
+  focus "$1"
+  keys Return
+  gone Error
 }
 keys() {
   xdotool key --delay 40 "$@"
@@ -235,12 +248,10 @@ for app in kt310v2 kt310; do
   device=$(window "KT31X / KT300")
   focus "$device"
   keys Tab space
-  sleep 0.5
-  keys Return
+  answer "$(window Error)"
   focus "$device"
   keys space
-  sleep 0.5
-  keys Return
+  answer "$(window Error)"
   finish "$app-load-fails"
 
   # The SPI test window: its own connection, then raw frames as typed.

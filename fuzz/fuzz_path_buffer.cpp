@@ -10,9 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return -1;
-  kt::PathBufferBytes buffer;
+  kt::link::PathBufferBytes buffer;
   buffer.fill(data[0]);  // what an earlier path may have left there
-  const kt::PathBufferBytes before = buffer;
+  const kt::link::PathBufferBytes before = buffer;
   const std::string path(reinterpret_cast<const char*>(data + 1), size - 1);
   const bool fits = path.size() <= 512 && path.find('\0') == std::string::npos;
   try {

@@ -43,10 +43,8 @@ Frame UpdateHex(AppState& app, EntryView& view, double max) {
   return {app.FrameBits, app.DacWord};
 }
 
-Frame UpdateDec(AppState& app, EntryView& view, double max) {
-  app.DacWord = ReadEntry(false, view.EntryText());
-  if (app.DacWord > max) app.DacWord = RoundToInt32(max);
-  if (app.DacWord < 0) app.DacWord = 0;
+Frame UpdateDec(AppState& app, EntryView& view) {
+  app.DacWord = ClampCode(ReadEntry(false, view.EntryText()), app.DataBits);
   view.SetEntryText(NormalisedText(app.DacWord, false));
   app.DacWord = ComposeFrameWord(app.DataBits, app.PowerDownCode, app.DacWord);
   return {app.FrameBits, app.DacWord};
@@ -72,7 +70,7 @@ std::string NormalisedText(std::int32_t value, bool hexadecimal) {
 std::optional<Frame> UpdateFrame(AppState& app, EntryView& view) {
   const double max = std::ldexp(1.0, app.DataBits) - 1.0;
   if (app.EntryFormat == kHexFormat) return UpdateHex(app, view, max);
-  if (app.EntryFormat == kDecFormat) return UpdateDec(app, view, max);
+  if (app.EntryFormat == kDecFormat) return UpdateDec(app, view);
   return std::nullopt;
 }
 

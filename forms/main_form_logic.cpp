@@ -13,19 +13,18 @@ void MainFormLogic::Form_Load() {
 
 void MainFormLogic::Option_Click(std::size_t option) {
   const Busy busy(desktop_);
-  dac::ChoosePowerDown(app_, view_, dac::kPowerDownModes.at(option).Code,
-                       [this](const Frame& frame) { Send(frame); });
+  dac::ChoosePowerDown(app_, view_, dac::kPowerDownModes.at(option).Code, send_);
 }
 
 void MainFormLogic::Command2_Click() {
   const Busy busy(desktop_);
-  dac::RunUpdate(app_, view_, [this](const Frame& frame) { Send(frame); });
+  dac::RunUpdate(app_, view_, send_);
 }
 
 void MainFormLogic::Text1_KeyPress(std::int16_t& keyAscii) {
   if (keyAscii != 13) return;
   const Busy busy(desktop_);
-  dac::RunUpdate(app_, view_, [this](const Frame& frame) { Send(frame); });
+  dac::RunUpdate(app_, view_, send_);
 }
 
 void MainFormLogic::Command1_Click() { dac::ToggleFormat(app_, view_); }

@@ -39,13 +39,12 @@ class MainFormLogic {
   void Form_Unload(int& cancel);
 
  private:
-  /// The update's road to the board: SendSpiWord.
-  void Send(const Frame& frame) { board_.Send(frame); }
-
   AppState& app_;
   link::Board& board_;
   Desktop& desktop_;
   MainView& view_;
+  /// The update's road to the board: SendSpiWord.
+  const dac::FrameSender send_ = [this](const Frame& frame) { board_.Send(frame); };
 };
 
 }  // namespace kt::forms

@@ -28,6 +28,7 @@ out=$(cd "$out" && pwd)
 
 xvfb=
 running=
+source "$source_dir/tools/x11-helpers.sh"
 program=
 cleanup() {
   [ -n "$program" ] && kill "$program" 2>/dev/null || true
@@ -49,21 +50,13 @@ keep() {
   sed -e "s|$bin|<bin>|g" -e "s|$tmp|<tmp>|g" "$raw" >"$out/$1.jsonl"
 }
 
-# ktdac NAME [ENV=VALUE...] -- ARGUMENTS: one ktdac run; its status is part of what is kept.
+# ktdac NAME [VAR=VALUE...] PROGRAM ARGUMENTS: one ktdac run; its status is part of what is
+# kept.
 ktdac() {
-  local name=$1 generation=$2
-  shift 2
-  local environment=()
-  while [ "$1" != -- ]; do
-    environment+=("$1")
-    shift
-  done
+  local name=$1
   shift
-  local program=$bin/ktdac
-  [ "$generation" = 1 ] && program=$bin/ktdac-gen1
   local status=0
-  env KT_SIM_TRACE="$(trace_file "$name")" "${environment[@]}" "$program" "$@" \
-    >/dev/null 2>&1 </dev/null || status=$?
+  env KT_SIM_TRACE="$(trace_file "$name")" "$@" >/dev/null 2>&1 </dev/null || status=$?
   keep "$name"
   echo "{\"exit_status\":$status}" >>"$out/$name.jsonl"
 }
@@ -79,28 +72,30 @@ cp "$bin/SPI.hex" "$tmp/firmware.hex"
 printf 'not intel hex\n' >"$tmp/broken.hex"
 
 for g in 2 1; do
-  ktdac "ktdac-g$g-list" $g -- list
-  ktdac "ktdac-g$g-set" $g -- set --device KT310 --power-down tri-state 1234
-  ktdac "ktdac-g$g-set-vref" $g -- set --device KT300 --vref 2.5 0 1FFF 3FFF
-  ktdac "ktdac-g$g-set-dec" $g -- set --format dec --power-down 1kohm_to_gnd 4660 0x10
-  ktdac "ktdac-g$g-set-clamp" $g -- set --device KT300 --clamp 4000 FFFFFFFF
-  ktdac "ktdac-g$g-set-json" $g -- set --output json --device KT313 --power-down 100k FFFF 0
-  ktdac "ktdac-g$g-set-csv" $g -- set --output csv --vref 2.5 0 8000 FFFF
-  ktdac "ktdac-g$g-set-refused" $g -- set --device KT300 4000
-  ktdac "ktdac-g$g-sweep" $g -- sweep --device KT311 --from 0xFFF0 --to 0xFFFF --step 3 \
+  ktdac_program=$bin/ktdac
+  [ $g = 1 ] && ktdac_program=$bin/ktdac-gen1
+  ktdac "ktdac-g$g-list" "$ktdac_program" list
+  ktdac "ktdac-g$g-set" "$ktdac_program" set --device KT310 --power-down tri-state 1234
+  ktdac "ktdac-g$g-set-vref" "$ktdac_program" set --device KT300 --vref 2.5 0 1FFF 3FFF
+  ktdac "ktdac-g$g-set-dec" "$ktdac_program" set --format dec --power-down 1kohm_to_gnd 4660 0x10
+  ktdac "ktdac-g$g-set-clamp" "$ktdac_program" set --device KT300 --clamp 4000 FFFFFFFF
+  ktdac "ktdac-g$g-set-json" "$ktdac_program" set --output json --device KT313 --power-down 100k FFFF 0
+  ktdac "ktdac-g$g-set-csv" "$ktdac_program" set --output csv --vref 2.5 0 8000 FFFF
+  ktdac "ktdac-g$g-set-refused" "$ktdac_program" set --device KT300 4000
+  ktdac "ktdac-g$g-sweep" "$ktdac_program" sweep --device KT311 --from 0xFFF0 --to 0xFFFF --step 3 \
     --repeat 2 --power-down tri-state --vref 5
-  ktdac "ktdac-g$g-sweep-dec" $g -- sweep --device KT300 --format dec --from 10 --to 0 --step 4
-  ktdac "ktdac-g$g-raw" $g -- raw --bits 24 --data FFFFFF
-  ktdac "ktdac-g$g-raw-odd" $g -- raw --bits 300 --data 50000
-  ktdac "ktdac-g$g-run" $g -- run "$tmp/bench.txt"
-  ktdac "ktdac-g$g-firmware" $g -- --firmware "$tmp/firmware.hex" set 1
-  ktdac "ktdac-g$g-firmware-broken" $g -- --firmware "$tmp/broken.hex" set 1
-  ktdac "ktdac-g$g-no-board" $g KT_SIM_BOARDS=0 -- set 1
-  ktdac "ktdac-g$g-send-status" $g KT_SIM_SEND_STATUS=-4 -- set 1 2
-  ktdac "ktdac-g$g-load-status" $g KT_SIM_LOAD_STATUS=7 -- set 1
+  ktdac "ktdac-g$g-sweep-dec" "$ktdac_program" sweep --device KT300 --format dec --from 10 --to 0 --step 4
+  ktdac "ktdac-g$g-raw" "$ktdac_program" raw --bits 24 --data FFFFFF
+  ktdac "ktdac-g$g-raw-odd" "$ktdac_program" raw --bits 300 --data 50000
+  ktdac "ktdac-g$g-run" "$ktdac_program" run "$tmp/bench.txt"
+  ktdac "ktdac-g$g-firmware" "$ktdac_program" --firmware "$tmp/firmware.hex" set 1
+  ktdac "ktdac-g$g-firmware-broken" "$ktdac_program" --firmware "$tmp/broken.hex" set 1
+  ktdac "ktdac-g$g-no-board" KT_SIM_BOARDS=0 "$ktdac_program" set 1
+  ktdac "ktdac-g$g-send-status" KT_SIM_SEND_STATUS=-4 "$ktdac_program" set 1 2
+  ktdac "ktdac-g$g-load-status" KT_SIM_LOAD_STATUS=7 "$ktdac_program" set 1
 done
-ktdac "ktdac-g2-library" 2 -- --library "$bin/$(basename "$(ls "$bin"/*CVR_BOARDLINK*)")" set 5
-ktdac "ktdac-g1-to-g2" 1 -- --generation 2 set 6
+ktdac "ktdac-g2-library" "$bin/ktdac" --library "$(ls "$bin"/*CVR_BOARDLINK*)" set 5
+ktdac "ktdac-g1-to-g2" "$bin/ktdac-gen1" --generation 2 set 6
 
 # One SCPI session over loopback, on a port the system picks.
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -137,39 +132,10 @@ keep scpi-session
 cp "$tmp/scpi-replies.txt" "$out/scpi-session-replies.txt"
 
 # The windows: each program on a virtual display of its own, driven by keyboard.
-display=:$((200 + RANDOM % 300))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display QT_QPA_PLATFORM=xcb
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+start_display
+export QT_QPA_PLATFORM=xcb
 
-window() {  # waits for a shown window of that title, other than $2, and prints its id
-  local id
-  for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -1 || true)
-    if [ -n "$id" ]; then
-      echo "$id"
-      return
-    fi
-    sleep 0.1
-  done
-  echo "record-traces: no window \"$1\" in $running:" >&2
-  cat "$tmp/$running.log" >&2
-  exit 1
-}
-gone() {  # waits until no shown window has that title
-  for _ in $(seq 300); do
-    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  echo "record-traces: the window \"$1\" stays in $running" >&2
-  exit 1
-}
-focus() {  # without a window manager, focus follows a click: the blank bottom-left corner
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove $((X + 3)) $((Y + HEIGHT - 3)) click 1
-  sleep 0.3
-}
+missing_window() { cat "$tmp/$running.log" >&2; }
 answer() {  # presses OK in a message box and waits for it to close
   focus "$1"
   keys Return
@@ -182,16 +148,10 @@ keys() {
 typed() {
   xdotool type --delay 40 "$1"
 }
-start() {  # start NAME ENV... -- PROGRAM ARGS
+start() {  # start NAME [VAR=VALUE...] PROGRAM ARGUMENTS
   local name=$1
   shift
-  local environment=()
-  while [ "$1" != -- ]; do
-    environment+=("$1")
-    shift
-  done
-  shift
-  env KT_SIM_TRACE="$(trace_file "$name")" "${environment[@]}" "$@" >"$tmp/$name.log" 2>&1 &
+  env KT_SIM_TRACE="$(trace_file "$name")" "$@" >"$tmp/$name.log" 2>&1 &
   program=$!
   running=$name
 }
@@ -206,7 +166,7 @@ finish() {  # waits for the program to end by itself, or ends it
 
 for app in kt310v2 kt310; do
   # The evaluation flow: KT310, OK, then every way the main window sends, and Exit.
-  start "$app-flow" -- "$bin/$app"
+  start "$app-flow" "$bin/$app"
   device=$(window "KT31X / KT300")
   focus "$device"
   keys Down Tab space
@@ -231,7 +191,7 @@ for app in kt310v2 kt310; do
   finish "$app-flow"
 
   # KT300 straight away, a power-down choice, then the window's close by Exit.
-  start "$app-kt300" -- "$bin/$app"
+  start "$app-kt300" "$bin/$app"
   device=$(window "KT31X / KT300")
   focus "$device"
   keys Up Down Up Tab space
@@ -244,7 +204,7 @@ for app in kt310v2 kt310; do
   finish "$app-kt300"
 
   # A failed load: the warning, OK, a second try, then the window closed.
-  start "$app-load-fails" KT_SIM_LOAD_STATUS=-3 -- "$bin/$app"
+  start "$app-load-fails" KT_SIM_LOAD_STATUS=-3 "$bin/$app"
   device=$(window "KT31X / KT300")
   focus "$device"
   keys Tab space
@@ -255,7 +215,7 @@ for app in kt310v2 kt310; do
   finish "$app-load-fails"
 
   # The SPI test window: its own connection, then raw frames as typed.
-  start "$app-spi-test" -- "$bin/$app" --spi-test
+  start "$app-spi-test" "$bin/$app" --spi-test
   spi=$(window "SPI Form")
   focus "$spi"
   keys Tab space shift+Tab ctrl+a

@@ -12,41 +12,16 @@ cd "$(dirname "$0")/.."
 out=docs/screenshots
 mkdir -p "$out"
 
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
-xvfb=$!
+source tools/x11-helpers.sh
+xvfb=
 program=
 cleanup() {
   [ -n "$program" ] && kill "$program" 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
-export DISPLAY=$display
+start_display
 sleep 1
-
-# Waits for a shown window of that exact title, other than window $2 when given, and prints
-# its id.
-window() {
-  local id
-  for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -1 || true)
-    if [ -n "$id" ]; then
-      echo "$id"
-      return
-    fi
-    sleep 0.1
-  done
-  echo "take-screenshots: no window \"$1\"" >&2
-  exit 1
-}
-
-# Gives a window the keyboard (without a window manager, focus follows a click) by clicking
-# its blank bottom-left corner (the top holds the menu bar).
-focus() {
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove $((X + 3)) $((Y + HEIGHT - 3)) click 1
-  sleep 0.3
-}
 
 shot() {
   sleep 0.5

@@ -1,0 +1,50 @@
+# SPDX-License-Identifier: MIT
+# Driving windows on a virtual display without a window manager, for the scripts that do it
+# (tools/record-traces.sh, tools/take-screenshots.sh): source this file, then call
+# start_display. Needs Xvfb and xdotool. A script may define missing_window NAME to say more
+# when a window does not come.
+
+# Starts Xvfb on a free display of its own and exports DISPLAY; its pid is in $xvfb.
+start_display() {
+  local number
+  number=$((200 + RANDOM % 300))
+  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  export DISPLAY=":$number"
+  for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && return; sleep 0.1; done
+}
+
+# Waits for a shown window of that exact title, other than window $2 when given, and prints
+# its id.
+window() {
+  local id
+  for _ in $(seq 300); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return
+    fi
+    sleep 0.1
+  done
+  echo "$(basename "$0"): no window \"$1\"" >&2
+  if declare -F missing_window >/dev/null; then missing_window "$1"; fi
+  exit 1
+}
+
+# Waits until no shown window has that title.
+gone() {
+  for _ in $(seq 300); do
+    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  echo "$(basename "$0"): the window \"$1\" stays" >&2
+  exit 1
+}
+
+# Gives a window the keyboard (without a window manager, focus follows a click) by clicking
+# its blank bottom-left corner (the top holds the menu bar).
+focus() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove $((X + 3)) $((Y + HEIGHT - 3)) click 1
+  sleep 0.3
+}

@@ -10,7 +10,7 @@
 
 #include "qt/application.h"
 #include "qt/device_form.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 
 #include "qt/application.h"
 #include "qt/device_form.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 
 int main(int argc, char** argv) {
   kt::ui::Application application(argc, argv, QStringLiteral("KT310(version2)"));

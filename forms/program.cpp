@@ -8,17 +8,25 @@
 namespace kt::forms {
 
 namespace {
+AppState appState;
+link::Board* drivenBoard = nullptr;
 bool ending = false;
 int exitStatus = 0;
 }  // namespace
 
-void Main(AppState& app, Desktop& desktop) {
-  SetStartDefaults(app);
+AppState& App() { return appState; }
+
+link::Board& TheBoard() { return *drivenBoard; }
+
+void Main(link::Board& board, Desktop& desktop) {
+  drivenBoard = &board;
+  SetStartDefaults(appState);
   desktop.ShowDeviceForm();
 }
 
-void MainSpiTest(AppState& app, Desktop& desktop) {
-  SetStartDefaults(app);
+void MainSpiTest(link::Board& board, Desktop& desktop) {
+  drivenBoard = &board;
+  SetStartDefaults(appState);
   desktop.ShowSpiForm();
 }
 
@@ -65,9 +73,19 @@ bool ProgramEnding() { return ending; }
 
 int ProgramExitStatus() { return exitStatus; }
 
-void ResetProgramEnd() {
+void ResetProgram() {
+  appState = AppState{};
+  if (drivenBoard) drivenBoard->Reset();
   ending = false;
   exitStatus = 0;
+}
+
+std::optional<Answer> AnswerArguments(const Start& start, const std::string& program,
+                                      const std::string& title, const link::Board& board) {
+  if (start.Help) return Answer{0, UsageText(program), false};
+  if (start.Version) return Answer{0, VersionLine(title, board), false};
+  if (start.Usage) return Answer{kUsageStatus, UsageText(program), true};
+  return std::nullopt;
 }
 
 std::string TrappedErrorText(const Error& error) {

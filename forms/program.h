@@ -2,6 +2,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,17 @@
 // ends.
 namespace kt::forms {
 
-/// Start-up: the defaults, then the device window, shown modeless.
-void Main(AppState& app, Desktop& desktop);
+/// The program's one AppState, zero-filled until Main sets the defaults.
+AppState& App();
+
+/// The board the windows drive, as Main or MainSpiTest was given it.
+link::Board& TheBoard();
+
+/// Start-up over `board`: the defaults, then the device window, shown modeless.
+void Main(link::Board& board, Desktop& desktop);
 
 /// The diagnostic start: the defaults, then the SPI test window in place of the device window.
-void MainSpiTest(AppState& app, Desktop& desktop);
+void MainSpiTest(link::Board& board, Desktop& desktop);
 
 /// @brief What the program was asked to do by its arguments (argv[0] not included).
 struct Start {
@@ -38,6 +45,19 @@ std::string UsageText(const std::string& program);
 /// The program's name, its file version, and the board library it binds, in one line.
 std::string VersionLine(const std::string& title, const link::Board& board);
 
+/// @brief What the arguments alone answer, without a window: a text and where it goes.
+struct Answer {
+  int Status;
+  std::string Text;
+  bool ToError;  ///< standard error, not standard output
+};
+
+/// --help: the usage to standard output (status 0); --version: the version line to standard
+/// output (status 0); anything else unknown: the usage to standard error (kUsageStatus).
+/// Nothing when the windows are to open. `program` is the name the usage shows (argv[0]).
+std::optional<Answer> AnswerArguments(const Start& start, const std::string& program,
+                                      const std::string& title, const link::Board& board);
+
 /// Ends the program at once with `status`: no further window event runs, no other window's
 /// close handling either. A second call while ending does nothing.
 void EndProgram(Desktop& desktop, int status = 0);
@@ -46,8 +66,9 @@ void EndProgram(Desktop& desktop, int status = 0);
 bool ProgramEnding();
 int ProgramExitStatus();
 
-/// Lets a test that drove a program to its end start afresh.
-void ResetProgramEnd();
+/// Zero-fills App(), takes the board back to before any connection and drops a pending end,
+/// so that a test that drove the program starts afresh, as the program does.
+void ResetProgram();
 
 /// The text of the box that shows a trapped run-time error: for the board library, what the
 /// user can do about it as well.

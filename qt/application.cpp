@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "forms/program.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 #include "qt/look.h"
 
 namespace kt::ui {

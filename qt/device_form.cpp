@@ -9,7 +9,7 @@
 #include "dac/device_table.h"
 #include "forms/design.h"
 #include "qt/controls.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 #include "qt/look.h"
 #include "qt/message_box.h"
 

@@ -10,7 +10,7 @@
 #include "forms/program.h"
 #include "link/board.h"
 #include "qt/application.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 
 #ifndef KT_APPLICATION_TITLE
 #error "KT_APPLICATION_TITLE must name the program"
@@ -34,16 +34,16 @@ bool HasDisplay(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help and --version need no window, so they are answered before Qt starts.
-  const kt::forms::Start early = kt::forms::ReadArguments({argv + 1, argv + argc});
-  if (early.Help) {
-    std::fputs(kt::forms::UsageText(argv[0]).c_str(), stdout);
-    return 0;
-  }
-  if (early.Version) {
-    std::fputs(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()).c_str(),
-               stdout);
-    return 0;
+  // --help and --version need no window, so they are answered before Qt starts; an unknown
+  // argument only once Qt has taken its own options out.
+  kt::link::Board& board = kt::link::ProgramBoard();
+  const auto answer = [&](const kt::forms::Start& start) {
+    return kt::forms::AnswerArguments(start, argv[0], KT_APPLICATION_TITLE, board);
+  };
+  if (const auto early = answer(kt::forms::ReadArguments({argv + 1, argv + argc}));
+      early && !early->ToError) {
+    std::fputs(early->Text.c_str(), stdout);
+    return early->Status;
   }
   if (!HasDisplay(argc, argv)) {
     std::fprintf(stderr,
@@ -55,14 +55,14 @@ int main(int argc, char** argv) {
   // Qt takes its own options (-platform and the like) out of the arguments first.
   kt::ui::Application application(argc, argv, QStringLiteral(KT_APPLICATION_TITLE));
   const kt::forms::Start start = kt::forms::ReadArguments({argv + 1, argv + argc});
-  if (start.Usage) {
-    std::fputs(kt::forms::UsageText(argv[0]).c_str(), stderr);
-    return kt::forms::kUsageStatus;
+  if (const auto usage = answer(start)) {
+    std::fputs(usage->Text.c_str(), usage->ToError ? stderr : stdout);
+    return usage->Status;
   }
   if (start.SpiTest) {
-    kt::ui::MainSpiTest(kt::link::ProgramBoard());
+    kt::ui::MainSpiTest(board);
   } else {
-    kt::ui::Main(kt::link::ProgramBoard());
+    kt::ui::Main(board);
   }
   return kt::ui::Application::exec();
 }

@@ -13,7 +13,7 @@
 #include "dac/power_down.h"
 #include "forms/design.h"
 #include "qt/controls.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 #include "qt/look.h"
 #include "qt/message_box.h"
 

@@ -10,7 +10,7 @@
 
 #include "forms/design.h"
 #include "qt/controls.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 #include "qt/look.h"
 #include "qt/message_box.h"
 

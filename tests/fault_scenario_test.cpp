@@ -19,7 +19,7 @@
 #include <cstdlib>
 
 #include "qt/device_form.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 #include "qt/main_form.h"
 #include "qt/spi_form.h"
 #include "tests/test_support.h"

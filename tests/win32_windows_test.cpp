@@ -20,7 +20,7 @@
 #include "tests/test_support.h"
 #include "win32/about_form.h"
 #include "win32/device_form.h"
-#include "win32/forms.h"
+#include "win32/desktop.h"
 #include "win32/look.h"
 #include "win32/main_form.h"
 #include "win32/spi_form.h"

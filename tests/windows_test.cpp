@@ -19,7 +19,7 @@
 #include "fakes/fake_registry.h"
 #include "qt/about_form.h"
 #include "qt/device_form.h"
-#include "qt/forms.h"
+#include "qt/desktop.h"
 #include "qt/look.h"
 #include "qt/main_form.h"
 #include "qt/spi_form.h"

@@ -7,7 +7,7 @@
 
 #include "forms/design.h"
 #include "win32/controls.h"
-#include "win32/forms.h"
+#include "win32/desktop.h"
 #include "win32/look.h"
 
 namespace kt::win32 {

@@ -4,7 +4,7 @@
 #include "dac/device_table.h"
 #include "forms/design.h"
 #include "win32/controls.h"
-#include "win32/forms.h"
+#include "win32/desktop.h"
 #include "win32/look.h"
 
 namespace kt::win32 {

@@ -13,7 +13,7 @@
 #include "link/board.h"
 #include "platform/dynamic_library.h"
 #include "platform/program.h"
-#include "win32/forms.h"
+#include "win32/desktop.h"
 #include "win32/look.h"
 
 #ifndef KT_APPLICATION_TITLE
@@ -45,18 +45,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const kt::forms::Start start =
       kt::forms::ReadArguments({arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end()});
   const std::string program = arguments.empty() ? "kt310" : arguments[0];
-  if (start.Help) {
-    Report(kt::forms::UsageText(program), STD_OUTPUT_HANDLE);
-    return 0;
-  }
-  if (start.Version) {
-    Report(kt::forms::VersionLine(KT_APPLICATION_TITLE, kt::link::ProgramBoard()),
-           STD_OUTPUT_HANDLE);
-    return 0;
-  }
-  if (start.Usage) {
-    Report(kt::forms::UsageText(program), STD_ERROR_HANDLE);
-    return kt::forms::kUsageStatus;
+  if (const auto answer = kt::forms::AnswerArguments(start, program, KT_APPLICATION_TITLE,
+                                                     kt::link::ProgramBoard())) {
+    Report(answer->Text, answer->ToError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    return answer->Status;
   }
   try {
     if (start.SpiTest) {

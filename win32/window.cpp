@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "forms/program.h"
-#include "win32/forms.h"
+#include "win32/desktop.h"
 #include "win32/look.h"
 
 namespace kt::win32 {

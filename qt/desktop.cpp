@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "qt/forms.h"
+#include "qt/desktop.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -15,8 +15,6 @@ namespace kt::ui {
 
 namespace {
 
-AppState state;
-link::Board* board = nullptr;
 QPointer<DeviceForm> deviceForm;
 QPointer<MainForm> mainForm;
 QPointer<SPIForm> spiForm;
@@ -25,7 +23,7 @@ QPointer<frmAbout> aboutForm;
 template <typename Form>
 Form& Show(QPointer<Form>& instance, bool centred) {
   if (!instance) {
-    instance = new Form(state);
+    instance = new Form(App());
     if (centred) CentreOnScreen(*instance);
   }
   instance->show();
@@ -64,21 +62,11 @@ QtDesktop desktop;
 
 }  // namespace
 
-AppState& App() { return state; }
-
 forms::Desktop& Windows() { return desktop; }
 
-link::Board& TheBoard() { return *board; }
+void Main(link::Board& board) { forms::Main(board, desktop); }
 
-void Main(link::Board& driven) {
-  board = &driven;
-  forms::Main(state, desktop);
-}
-
-void MainSpiTest(link::Board& driven) {
-  board = &driven;
-  forms::MainSpiTest(state, desktop);
-}
+void MainSpiTest(link::Board& board) { forms::MainSpiTest(board, desktop); }
 
 DeviceForm& ShowDeviceForm() { return Show(deviceForm, true); }
 MainForm& ShowMainForm() { return Show(mainForm, true); }
@@ -106,9 +94,7 @@ void ResetForms() {
   delete spiForm.data();
   delete mainForm.data();
   delete deviceForm.data();
-  state = AppState{};
-  if (board) board->Reset();
-  forms::ResetProgramEnd();
+  forms::ResetProgram();
 }
 
 }  // namespace kt::ui

@@ -16,14 +16,11 @@ class frmAbout;
 using forms::ProgramEnding;
 using forms::ProgramExitStatus;
 
-/// The program's one AppState, zero-filled until Main sets the defaults.
-AppState& App();
+using forms::App;
+using forms::TheBoard;
 
 /// The program's windows, as the form logic reaches them.
 forms::Desktop& Windows();
-
-/// The board the windows drive, as Main or MainSpiTest was given it.
-link::Board& TheBoard();
 
 /// Start-up: the defaults, then the device window, shown modeless, over `board`.
 void Main(link::Board& board);

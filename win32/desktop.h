@@ -5,6 +5,7 @@
 
 #include "core/app_state.h"
 #include "forms/desktop.h"
+#include "forms/program.h"
 #include "link/board.h"
 
 namespace kt::win32 {
@@ -15,14 +16,11 @@ class SPIForm;
 class frmAbout;
 class Window;
 
-/// The program's one AppState, zero-filled until Main sets the defaults.
-AppState& App();
+using forms::App;
+using forms::TheBoard;
 
 /// The program's windows, as the form logic reaches them.
 forms::Desktop& Windows();
-
-/// The board the windows drive, as Main or MainSpiTest was given it.
-link::Board& TheBoard();
 
 /// Start-up: the defaults, then the device window, shown modeless, over `board`.
 void Main(link::Board& board);

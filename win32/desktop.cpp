@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "win32/forms.h"
+#include "win32/desktop.h"
 
 #include <memory>
 #include <vector>
@@ -15,8 +15,6 @@ namespace kt::win32 {
 
 namespace {
 
-AppState state;
-link::Board* board = nullptr;
 std::unique_ptr<DeviceForm> deviceForm;
 std::unique_ptr<MainForm> mainForm;
 std::unique_ptr<SPIForm> spiForm;
@@ -34,7 +32,7 @@ Form* Existing(const std::unique_ptr<Form>& form) {
 template <typename Form>
 Form& Show(std::unique_ptr<Form>& form, bool centred) {
   if (!Existing(form)) {
-    form = std::make_unique<Form>(state);
+    form = std::make_unique<Form>(App());
     if (centred) CentreOnScreen(form->Handle());
   }
   ShowWindow(form->Handle(), SW_SHOW);
@@ -114,21 +112,11 @@ void Handle(MSG& message) {
 
 }  // namespace
 
-AppState& App() { return state; }
-
 forms::Desktop& Windows() { return desktop; }
 
-link::Board& TheBoard() { return *board; }
+void Main(link::Board& board) { forms::Main(board, desktop); }
 
-void Main(link::Board& driven) {
-  board = &driven;
-  forms::Main(state, desktop);
-}
-
-void MainSpiTest(link::Board& driven) {
-  board = &driven;
-  forms::MainSpiTest(state, desktop);
-}
+void MainSpiTest(link::Board& board) { forms::MainSpiTest(board, desktop); }
 
 DeviceForm& ShowDeviceForm() { return Show(deviceForm, true); }
 MainForm& ShowMainForm() { return Show(mainForm, true); }
@@ -199,9 +187,7 @@ void ResetForms() {
   MSG message{};
   while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
-  state = AppState{};
-  if (board) board->Reset();
-  forms::ResetProgramEnd();
+  forms::ResetProgram();
 }
 
 }  // namespace kt::win32

@@ -21,13 +21,11 @@ const dac::DeviceProfile& Device(const std::string& label) {
   throw UsageError{"unknown device \"" + label + "\""};
 }
 
-std::int32_t Max(const Target& target) { return dac::LastCode(Device(target.Device)); }
-
 bool Hexadecimal(const Target& target) { return target.Format == "hex"; }
 
-// The raw frame's two texts, checked strictly: the length a whole decimal number, the data
+// The raw frame, its two texts checked strictly: the length a whole decimal number, the data
 // one to eight hexadecimal digits (0x in front allowed). Raises UsageError.
-std::pair<std::string, std::string> RawFrameText(const RawCommand& raw) {
+dac::RawFrame CheckRawFrame(const RawCommand& raw) {
   const bool bits =
       !raw.Bits.empty() &&
       raw.Bits.find_first_not_of("0123456789", raw.Bits[0] == '-' ? 1 : 0) == std::string::npos &&
@@ -38,11 +36,10 @@ std::pair<std::string, std::string> RawFrameText(const RawCommand& raw) {
   if (data.empty() || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
     throw UsageError{"--data " + raw.Data + " is not hexadecimal digits"};
   try {
-    dac::ReadRawFrame(raw.Bits, data);
+    return dac::ReadRawFrame(raw.Bits, data);
   } catch (const Error& error) {
     throw UsageError{error.what()};
   }
-  return {raw.Bits, data};
 }
 
 Dac CheckTarget(const Target& target) {
@@ -154,12 +151,13 @@ Checked Check(const Command& command) {
     checked.Form = ParseOutput(set->Output);
     // Strictly: a typo must not reach the board. Whole numbers in the format (0x always
     // hexadecimal), within the device's range unless clamping was asked for.
+    const std::int32_t last = dac::LastCode(*checked.Target.Device);
     for (const auto& value : set->Values) {
       const std::int64_t code = ParseCode(value, checked.Target.Hexadecimal);
-      if (code > Max(set->Dac) && !set->Clamp)
+      if (code > last && !set->Clamp)
         throw UsageError{
             fmt::format("value {} is beyond the {}'s last code 0x{:X} (--clamp takes it)", value,
-                        set->Dac.Device, Max(set->Dac))};
+                        set->Dac.Device, last)};
       checked.Codes.push_back({value, code});
     }
     return checked;
@@ -168,24 +166,26 @@ Checked Check(const Command& command) {
     const Dac target = CheckTarget(sweep->Dac);
     ValidateVref(sweep->Vref);
     const bool hex = target.Hexadecimal;
-    for (const auto& [name, text] : {std::pair{"--from", sweep->First}, {"--to", sweep->Last}}) {
-      if (ParseCode(text, hex) > Max(sweep->Dac))
+    const std::int32_t last = dac::LastCode(*target.Device);
+    const auto bound = [&](const char* name, const std::string& text) {
+      const std::int64_t code = ParseCode(text, hex);
+      if (code > last)
         throw UsageError{fmt::format("{} {} is beyond the {}'s last code 0x{:X}", name, text,
-                                     sweep->Dac.Device, Max(sweep->Dac))};
-    }
+                                     sweep->Dac.Device, last)};
+      return code;
+    };
+    const std::int64_t from = bound("--from", sweep->First);
+    const std::int64_t to = bound("--to", sweep->Last);
     const std::int64_t step = ParseCode(sweep->Step, hex);
     if (step == 0) throw UsageError{"--step must not be 0"};
     const auto dwell = ParseDuration(sweep->Dwell);
     if (sweep->Repeat < 1) throw UsageError{"--repeat must be 1 or more"};
-    const std::int64_t from = ParseCode(sweep->First, hex);
-    const std::int64_t to = ParseCode(sweep->Last, hex);
     return Sweeping{
         target,     from,          to,         std::abs(step) * (from <= to ? 1 : -1), dwell,
         sweep->Csv, sweep->Repeat, sweep->Vref};
   }
   if (const auto* raw = std::get_if<RawCommand>(&command)) {
-    const auto [bits, data] = RawFrameText(*raw);
-    return RawSending{dac::ReadRawFrame(bits, data), raw->Data};
+    return RawSending{CheckRawFrame(*raw), raw->Data};
   }
   if (const auto* wait = std::get_if<WaitCommand>(&command))
     return Waiting{ParseDuration(wait->Duration)};

@@ -75,8 +75,7 @@ std::int32_t EntryValue(std::int64_t code, bool hexadecimal) {
   return dac::RoundToInt32(static_cast<double>(code));
 }
 
-}  // namespace
-
+// The record of a code sent, for the CSV and JSON lines.
 FrameRecord Record(const Dac& target, std::int64_t code, const Session::Sent& sent,
                    std::optional<double> vref) {
   FrameRecord record;
@@ -93,6 +92,8 @@ FrameRecord Record(const Dac& target, std::int64_t code, const Session::Sent& se
                                    target.Device->DataBits, *vref);
   return record;
 }
+
+}  // namespace
 
 Session::Session(link::Board& board, std::string firmware, std::FILE* out)
     : board_(board), firmware_(std::move(firmware)), out_(out) {}

@@ -53,8 +53,4 @@ class Session {
   bool connected_ = false;
 };
 
-/// The record of a code sent, for the CSV and JSON lines.
-FrameRecord Record(const Dac& target, std::int64_t code, const Session::Sent& sent,
-                   std::optional<double> vref);
-
 }  // namespace kt::cli

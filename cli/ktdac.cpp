@@ -136,9 +136,8 @@ int main(int argc, char** argv) {
                  "second generation: the board library's path, in place of the fixed one");
   app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex");
   app.set_version_flag("--version", [&board] {
-    const kt::platform::FileVersion version = kt::platform::ProgramFileVersion();
-    return fmt::format("ktdac {}.{}.{}.{} ({} generation, board library {})", version.Major,
-                       version.Minor, version.Build, version.Revision,
+    return fmt::format("ktdac {} ({} generation, board library {})",
+                       kt::platform::ProgramFileVersion().Dotted(),
                        board.Generation() == 2 ? "second" : "first", board.LibraryFile());
   });
   AddCommands(app, command, false);

@@ -34,9 +34,7 @@ std::int16_t RemoteBoard::SendRaw(std::int16_t bits, std::int32_t word) {
 }
 
 std::string RemoteBoard::Identity() const {
-  const platform::FileVersion version = platform::ProgramFileVersion();
-  return fmt::format("Corvane,KT31X-KT300 evaluation board,0,{}.{}.{}.{}", version.Major,
-                     version.Minor, version.Build, version.Revision);
+  return "Corvane,KT31X-KT300 evaluation board,0," + platform::ProgramFileVersion().Dotted();
 }
 
 }  // namespace kt::cli

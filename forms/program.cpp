@@ -55,9 +55,7 @@ std::string UsageText(const std::string& program) {
 }
 
 std::string VersionLine(const std::string& title, const link::Board& board) {
-  const platform::FileVersion version = platform::ProgramFileVersion();
-  return title + " " + std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
-         std::to_string(version.Build) + "." + std::to_string(version.Revision) +
+  return title + " " + platform::ProgramFileVersion().Dotted() +
          (board.Generation() == 2 ? ", second" : ", first") + "-generation board library " +
          board.LibraryFile() + "\n";
 }

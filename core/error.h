@@ -10,9 +10,10 @@ namespace kt {
 /// lacks, a path that does not fit, a text that is not a number. The message names what failed.
 class Error : public std::runtime_error {
  public:
-  /// What failed: the program's own work, or the board library (it cannot be loaded, or
-  /// lacks an entry), which the user mends by installing the board maker's software.
-  enum class Cause { Program, BoardLibrary };
+  /// What failed: the program's own work, the board library (it cannot be loaded, or
+  /// lacks an entry), which the user mends by installing the board maker's software, or a
+  /// bench meter (unreachable, silent, or answering what is not a reading).
+  enum class Cause { Program, BoardLibrary, Meter };
 
   explicit Error(const std::string& what, Cause cause = Cause::Program)
       : std::runtime_error(what), cause_(cause) {}

@@ -7,7 +7,8 @@
 //
 // The environment sets faults, read at every call: KT_SIM_BOARDS=0 (no board attached),
 // KT_SIM_LOAD_STATUS=N and KT_SIM_SEND_STATUS=N (force a status), KT_SIM_LATENCY_US=N
-// (each call takes that long, to the microsecond). KT_SIM_TRACE=FILE appends one JSON object
+// (each call takes that long, to the microsecond). KT_SIM_DAC_OUTPUT=FILE shows the DAC's
+// output to the simulated bench meter (sim_meter.cpp). KT_SIM_TRACE=FILE appends one JSON object
 // a call; KT_SIM_STATS=FILE receives, when the library is unloaded (at the latest when the
 // program ends), the number of calls and the seconds spent inside them, so that a
 // measurement can tell the program's time from the library's.
@@ -156,6 +157,17 @@ std::int16_t LoadFirmware(const char* path) {
   return kt::sim::CheckIntelHex(image).Ok ? kOk : kBadFirmware;
 }
 
+// Shows the DAC's new output to the simulated meter through the file KT_SIM_DAC_OUTPUT names,
+// when it names one. Returns false when the file cannot be written.
+bool PublishOutput(std::optional<std::int32_t> previousCode, std::int32_t previousPowerDown) {
+  const char* file = std::getenv(kt::sim::kDacOutputVariable);
+  if (!file || !*file) return true;
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return kt::sim::WriteDacState(
+      file, {board.Dac.DataBits(), *board.Dac.Code(), *board.Dac.PowerDown(), previousCode,
+             previousPowerDown, std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()});
+}
+
 // One vendor request; `reachable` tells whether a board answers on this link at all.
 std::int16_t SendFrame(const char* entry, bool reachable, std::uint32_t request, std::int32_t value,
                        std::int32_t index) {
@@ -171,7 +183,10 @@ std::int16_t SendFrame(const char* entry, bool reachable, std::uint32_t request,
   } else if (!board.Loaded) {
     status = kNoFirmware;
   } else {
+    const auto previousCode = board.Dac.Code();
+    const std::int32_t previousPowerDown = board.Dac.PowerDown().value_or(0);
     drove = board.Dac.Apply(*frame);
+    if (drove && !PublishOutput(previousCode, previousPowerDown)) status = kFailed;
   }
   if (frame) {
     record["frame_bits"] = frame->Bits;

@@ -1,0 +1,292 @@
+// SPDX-License-Identifier: MIT
+//
+// kt-sim-meter: a simulated 6½-digit bench multimeter for the simulated board. It takes SCPI
+// over a raw TCP socket, as bench meters do on port 5025, and answers each reading from the
+// DAC's present output: the simulated board library writes the DAC's code to the file that
+// KT_SIM_DAC_OUTPUT (or --dac-output) names, and this program turns it into volts through a
+// configurable imperfect transfer function, settling after each frame, and noise. One client
+// at a time, as a meter's socket serves one.
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <asio.hpp>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "sim/dac_model.h"
+
+namespace {
+
+using asio::ip::tcp;
+using Clock = std::chrono::system_clock;
+
+// A reading beyond 120 % of the range: what SCPI meters answer for an overload.
+constexpr double kOverload = 9.9e37;
+constexpr double kRanges[] = {0.1, 1, 10, 100, 1000};
+
+struct Options {
+  std::string Listen = "127.0.0.1:5025";
+  std::string DacOutput;
+  kt::sim::Imperfections Dac;
+  double GainPercent = 0;
+  std::vector<std::string> Steps;
+  double NoiseVolts = 0;
+  unsigned Seed = 1;
+  double SettleSeconds = 0;   // the output's time constant after a frame
+  double ReadingSeconds = 0;  // the time one reading takes
+  std::string Identity = "KT Instruments,SIM-DMM6,SIM000001,1.0";
+  std::string Fault = "none";
+};
+
+// Reads "CODE:LSB".
+kt::sim::CodeStep ParseStep(const std::string& text) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) throw CLI::ValidationError("--step", text + " is not CODE:LSB");
+  return {static_cast<std::int32_t>(std::stol(text.substr(0, colon), nullptr, 0)),
+          std::stod(text.substr(colon + 1))};
+}
+
+// The header of a command in one spelling: long forms cut to their short form, the optional
+// SENSe: node and :NEXT dropped, upper case.
+std::string Canonical(std::string header) {
+  std::transform(header.begin(), header.end(), header.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  static const std::pair<const char*, const char*> kLong[] = {
+      {"CONFIGURE", "CONF"}, {"VOLTAGE", "VOLT"}, {"MEASURE", "MEAS"}, {"SENSE", "SENS"},
+      {"SYSTEM", "SYST"},    {"ERROR", "ERR"},    {"RANGE", "RANG"},   {"FETCH", "FETC"},
+  };
+  for (const auto& [longForm, shortForm] : kLong) {
+    for (auto at = header.find(longForm); at != std::string::npos; at = header.find(longForm))
+      header.replace(at, std::string(longForm).size(), shortForm);
+  }
+  if (header.rfind(":", 0) == 0) header.erase(0, 1);
+  if (header.rfind("SENS:", 0) == 0) header.erase(0, 5);
+  if (const auto next = header.find(":NEXT"); next != std::string::npos) header.erase(next, 5);
+  return header;
+}
+
+class Meter {
+ public:
+  explicit Meter(const Options& options)
+      : options_(options), random_(options.Seed), noise_(0.0, options.NoiseVolts) {}
+
+  // Answers one program message; an empty answer sends nothing.
+  std::string Execute(const std::string& message) {
+    const auto blank = message.find_first_of(" \t");
+    const std::string header = Canonical(message.substr(0, blank));
+    std::string argument = blank == std::string::npos ? "" : message.substr(blank + 1);
+    argument.erase(0, argument.find_first_not_of(" \t"));
+    if (header == "*IDN?") return options_.Identity;
+    if (header == "*RST") {
+      range_ = 10;
+      nplc_ = 10;
+      return "";
+    }
+    if (header == "*CLS") {
+      errors_.clear();
+      return "";
+    }
+    if (header == "*OPC?") return options_.Fault == "hang-config" ? std::string() : "1";
+    if (header == "SYST:ERR?") {
+      if (errors_.empty()) return "+0,\"No error\"";
+      const std::string error = errors_.front();
+      errors_.pop_front();
+      return error;
+    }
+    if (header == "CONF:VOLT:DC" || header == "CONF:VOLT" || header == "VOLT:DC:RANG" ||
+        header == "VOLT:RANG") {
+      SetRange(argument.substr(0, argument.find(',')));
+      return "";
+    }
+    if (header == "VOLT:DC:NPLC" || header == "VOLT:NPLC") {
+      char* end = nullptr;
+      const double nplc = std::strtod(argument.c_str(), &end);
+      if (argument.empty() || *end != '\0' || !(nplc >= 0.02 && nplc <= 100))
+        Queue(-222, "Data out of range");
+      else
+        nplc_ = nplc;
+      return "";
+    }
+    if (header == "READ?" || header == "MEAS:VOLT:DC?" || header == "MEAS:VOLT?") return Reading();
+    Queue(-113, "Undefined header");
+    return "";
+  }
+
+  [[nodiscard]] int Readings() const { return readings_; }
+
+ private:
+  void Queue(int code, const std::string& text) {
+    if (errors_.size() < 20) errors_.push_back(fmt::format("{:+d},\"{}\"", code, text));
+  }
+
+  void SetRange(const std::string& text) {
+    std::string upper = text;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (upper.empty() || upper == "DEF" || upper == "AUTO") {
+      range_ = 10;
+      return;
+    }
+    if (upper == "MIN") {
+      range_ = kRanges[0];
+      return;
+    }
+    if (upper == "MAX") {
+      range_ = kRanges[4];
+      return;
+    }
+    char* end = nullptr;
+    const double wanted = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(wanted)) {
+      Queue(-104, "Data type error");
+      return;
+    }
+    for (const double range : kRanges) {
+      if (std::fabs(wanted) <= range) {
+        range_ = range;
+        return;
+      }
+    }
+    Queue(-222, "Data out of range");
+  }
+
+  // The DAC's output now: settled towards the last frame's code from the one before.
+  std::string Reading() {
+    if (options_.ReadingSeconds > 0)
+      std::this_thread::sleep_for(std::chrono::duration<double>(options_.ReadingSeconds));
+    ++readings_;
+    if (options_.Fault == "garbage") return "#ERR reading";
+    if (options_.Fault == "error") {
+      Queue(-230, "Data corrupt or stale");
+      return "";
+    }
+    double volts = 0;
+    if (const auto state = kt::sim::ReadDacState(options_.DacOutput)) {
+      const auto& dac = options_.Dac;
+      volts = kt::sim::OutputVolts(dac, state->DataBits, state->Code, state->PowerDown);
+      if (state->PreviousCode && options_.SettleSeconds > 0) {
+        const double before = kt::sim::OutputVolts(dac, state->DataBits, *state->PreviousCode,
+                                                   state->PreviousPowerDown);
+        const double since =
+            std::chrono::duration<double>(Clock::now().time_since_epoch()).count() -
+            static_cast<double>(state->TimeNs) * 1e-9;
+        volts += (before - volts) * std::exp(-std::max(since, 0.0) / options_.SettleSeconds);
+      }
+    }
+    if (options_.NoiseVolts > 0) volts += noise_(random_);
+    if (std::fabs(volts) > 1.2 * range_) volts = kOverload;
+    return fmt::format("{:+.9E}", volts);
+  }
+
+  const Options& options_;
+  std::mt19937_64 random_;
+  std::normal_distribution<double> noise_;
+  std::deque<std::string> errors_;
+  double range_ = 10;
+  double nplc_ = 10;
+  int readings_ = 0;
+};
+
+// Serves one client until it leaves (or the `close:N` fault hangs up on it).
+void Serve(tcp::socket& socket, Meter& meter, const Options& options) {
+  int closeAfter = -1;
+  std::chrono::milliseconds delay{0};
+  if (options.Fault.rfind("close:", 0) == 0) closeAfter = std::stoi(options.Fault.substr(6));
+  if (options.Fault.rfind("slow:", 0) == 0)
+    delay = std::chrono::milliseconds(std::stoi(options.Fault.substr(5)));
+  asio::streambuf input(64 * 1024);
+  const int start = meter.Readings();
+  for (;;) {
+    std::error_code error;
+    const std::size_t size = asio::read_until(socket, input, '\n', error);
+    if (error) return;
+    std::string line(asio::buffers_begin(input.data()),
+                     asio::buffers_begin(input.data()) + static_cast<std::ptrdiff_t>(size));
+    input.consume(size);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // A program message may hold several commands, separated by semicolons.
+    std::string answers;
+    for (std::size_t from = 0; from <= line.size();) {
+      const std::size_t end = std::min(line.find(';', from), line.size());
+      std::string command = line.substr(from, end - from);
+      command.erase(0, command.find_first_not_of(" \t"));
+      if (!command.empty()) {
+        const std::string answer = meter.Execute(command);
+        if (!answer.empty()) answers += (answers.empty() ? "" : ";") + answer;
+      }
+      from = end + 1;
+    }
+    if (closeAfter >= 0 && meter.Readings() - start >= closeAfter) return;
+    if (answers.empty()) continue;
+    std::this_thread::sleep_for(delay);
+    asio::write(socket, asio::buffer(answers + "\n"), error);
+    if (error) return;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"kt-sim-meter: a simulated bench multimeter reading the simulated board's DAC"};
+  Options options;
+  if (const char* file = std::getenv(kt::sim::kDacOutputVariable)) options.DacOutput = file;
+  app.add_option("--listen", options.Listen, "ADDRESS:PORT (port 0: any free one)")
+      ->capture_default_str();
+  app.add_option("--dac-output", options.DacOutput,
+                 "the file the simulated board writes the DAC's code to (default: "
+                 "$KT_SIM_DAC_OUTPUT)");
+  app.add_option("--vref", options.Dac.Vref, "the DAC's reference, volts")->capture_default_str();
+  app.add_option("--offset", options.Dac.OffsetVolts, "offset, volts");
+  app.add_option("--gain-error", options.GainPercent, "gain error, % (-0.1)");
+  app.add_option("--bow", options.Dac.BowLsb, "INL bow at mid-scale, LSB");
+  app.add_option("--step", options.Steps,
+                 "CODE:LSB: every code from CODE up stands LSB higher (a DNL step; below -1 "
+                 "the output falls there); repeatable");
+  app.add_option("--noise", options.NoiseVolts, "output noise, volts rms (Gaussian)");
+  app.add_option("--seed", options.Seed, "the noise's seed")->capture_default_str();
+  app.add_option("--settle", options.SettleSeconds,
+                 "the output's time constant after each frame, seconds");
+  app.add_option("--reading-time", options.ReadingSeconds, "the time one reading takes, seconds");
+  app.add_option("--idn", options.Identity, "the answer to *IDN?")->capture_default_str();
+  app.add_option("--fault", options.Fault,
+                 "none; garbage (readings are not numbers); error (a reading queues an SCPI "
+                 "error and answers nothing); hang-config (*OPC? is never answered); slow:MS "
+                 "(each answer MS late); close:N (hang up after N readings)")
+      ->capture_default_str();
+  CLI11_PARSE(app, argc, argv);
+  if (options.DacOutput.empty()) {
+    fmt::print(stderr, "kt-sim-meter: name the DAC's output file: --dac-output or {}\n",
+               kt::sim::kDacOutputVariable);
+    return 2;
+  }
+  try {
+    options.Dac.Gain = options.GainPercent / 100;
+    for (const std::string& step : options.Steps) options.Dac.Steps.push_back(ParseStep(step));
+    const auto colon = options.Listen.rfind(':');
+    if (colon == std::string::npos) throw std::invalid_argument("--listen is ADDRESS:PORT");
+    asio::io_context io;
+    tcp::acceptor acceptor(
+        io,
+        tcp::endpoint(asio::ip::make_address(options.Listen.substr(0, colon)),
+                      static_cast<unsigned short>(std::stoi(options.Listen.substr(colon + 1)))));
+    const tcp::endpoint where = acceptor.local_endpoint();
+    fmt::print("kt-sim-meter: listening on {}:{}\n", where.address().to_string(), where.port());
+    std::fflush(stdout);
+    Meter meter(options);
+    for (;;) {
+      tcp::socket socket(io);
+      acceptor.accept(socket);
+      socket.set_option(tcp::no_delay(true));
+      Serve(socket, meter, options);
+    }
+  } catch (const std::exception& error) {
+    fmt::print(stderr, "kt-sim-meter: {}\n", error.what());
+    return 1;
+  }
+}

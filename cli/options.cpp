@@ -78,6 +78,49 @@ void AddTarget(CLI::App& command, Target& target) {
       ->check(CLI::IsMember({"hex", "dec"}));
 }
 
+Characterizing CheckCharacterize(const CharacterizeCommand& command) {
+  const Dac target = CheckTarget({command.Device, "normal", command.Format});
+  ValidateVref(command.Vref);
+  if (!command.Vref) throw UsageError{"--vref is required"};
+  const double vref = *command.Vref;
+  // The range ktdac serve takes: beyond it no DAC of this family works.
+  if (vref > 1000) throw UsageError{fmt::format("--vref {} is beyond 1000 V", vref)};
+  if (command.Average < 1) throw UsageError{"--average must be 1 or more"};
+  if (command.Output.empty()) throw UsageError{"--output names no folder"};
+  if (command.Query.empty()) throw UsageError{"--meter-query is empty"};
+  if (!(std::isfinite(command.Nplc) && command.Nplc > 0))
+    throw UsageError{fmt::format("--meter-nplc {} is not a positive number", command.Nplc)};
+  double range = 1;
+  while (range < vref) range *= 10;
+  if (!command.Range.empty()) {
+    char* end = nullptr;
+    range = std::strtod(command.Range.c_str(), &end);
+    if (*end != '\0' || !(std::isfinite(range) && range > 0))
+      throw UsageError{"--meter-range " + command.Range + " is not a positive voltage"};
+  }
+  meter::Settings settings;
+  settings.Setup = command.Setup.empty() ? meter::DefaultSetup(range, command.Nplc) : command.Setup;
+  settings.Query = command.Query;
+  settings.Timeout =
+      std::chrono::duration_cast<std::chrono::milliseconds>(ParseDuration(command.Timeout));
+  if (settings.Timeout.count() <= 0) throw UsageError{"--meter-timeout must be longer than 0"};
+  meter::Resource resource;
+  try {
+    resource = meter::ParseResource(command.Meter);
+  } catch (const Error& error) {
+    throw UsageError{error.what()};
+  }
+  return {target,
+          vref,
+          ParseCodePlan(command.Codes, target.Hexadecimal, dac::LastCode(*target.Device)),
+          ParseDuration(command.Settle),
+          command.Average,
+          command.Output,
+          command.Resume,
+          resource,
+          settings};
+}
+
 }  // namespace
 
 void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
@@ -119,6 +162,59 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
   rawCommand->add_option("--bits", raw->Bits, "bits in the frame")->required();
   rawCommand->add_option("--data", raw->Data, "frame data, hexadecimal")->required();
   rawCommand->final_callback([&command, raw] { command = *raw; });
+
+  auto characterize = std::make_shared<CharacterizeCommand>();
+  CLI::App* characterizeCommand = app.add_subcommand(
+      "characterize",
+      "measure offset, gain, INL and DNL with a bench meter; write a CSV, summaries and a report");
+  std::vector<std::string> devices;
+  for (const auto& device : dac::DeviceTable) devices.emplace_back(device.Label);
+  characterizeCommand
+      ->add_option("--device", characterize->Device, "KT300, KT310, KT311, KT312 or KT313")
+      ->capture_default_str()
+      ->check(CLI::IsMember(devices, CLI::ignore_case));
+  characterizeCommand
+      ->add_option("--meter", characterize->Meter,
+                   "the meter: TCPIP::HOST[::PORT]::SOCKET (port 5025 unless given) or HOST:PORT")
+      ->required();
+  characterizeCommand->add_option("--vref", characterize->Vref, "the DAC's reference, volts")
+      ->required();
+  characterizeCommand
+      ->add_option("--codes", characterize->Codes,
+                   "all, every:N, or a list of codes and ranges (0,8000,7FF0-8010,0-FFFF:256); "
+                   "both ends always")
+      ->capture_default_str();
+  characterizeCommand
+      ->add_option("--format", characterize->Format, "how codes in --codes are read: hex or dec")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"hex", "dec"}));
+  characterizeCommand->add_option("--settle", characterize->Settle, "wait after each frame")
+      ->capture_default_str();
+  characterizeCommand->add_option("--average", characterize->Average, "readings per code")
+      ->capture_default_str();
+  characterizeCommand
+      ->add_option("--output", characterize->Output,
+                   "folder for characterization.csv, summary.txt, summary.json, the plots and "
+                   "report.html")
+      ->capture_default_str();
+  characterizeCommand->add_flag("--resume", characterize->Resume,
+                                "continue the interrupted run whose CSV is in --output");
+  characterizeCommand->add_option("--meter-range", characterize->Range,
+                                  "the meter's DC voltage range, volts (default: the smallest "
+                                  "of 1, 10, 100, 1000 that holds vref)");
+  characterizeCommand
+      ->add_option("--meter-nplc", characterize->Nplc, "integration time, power-line cycles")
+      ->capture_default_str();
+  characterizeCommand->add_option(
+      "--meter-setup", characterize->Setup,
+      "a configuration command, in place of the default *RST, *CLS, CONF:VOLT:DC, "
+      "VOLT:DC:NPLC; repeatable");
+  characterizeCommand->add_option("--meter-query", characterize->Query, "the reading query")
+      ->capture_default_str();
+  characterizeCommand
+      ->add_option("--meter-timeout", characterize->Timeout, "for each exchange with the meter")
+      ->capture_default_str();
+  characterizeCommand->final_callback([&command, characterize] { command = *characterize; });
 
   if (!script) {
     auto serve = std::make_shared<ServeCommand>();
@@ -189,6 +285,8 @@ Checked Check(const Command& command) {
   }
   if (const auto* wait = std::get_if<WaitCommand>(&command))
     return Waiting{ParseDuration(wait->Duration)};
+  if (const auto* characterize = std::get_if<CharacterizeCommand>(&command))
+    return CheckCharacterize(*characterize);
   const auto& serve = std::get<ServeCommand>(command);
   const dac::DeviceProfile& device = Device(serve.Device);
   try {

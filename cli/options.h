@@ -9,10 +9,12 @@
 #include <variant>
 #include <vector>
 
+#include "cli/code_plan.h"
 #include "cli/report.h"
 #include "dac/device_table.h"
 #include "dac/power_down.h"
 #include "dac/raw_frame.h"
+#include "meter/client.h"
 #include "remote/server.h"
 
 // ktdac's commands as the command line and scripts give them, and as checking turns them
@@ -59,8 +61,24 @@ struct ServeCommand {
   std::string Device = "KT310";
   std::string Listen = "127.0.0.1:5025";
 };
-using Command =
-    std::variant<ListCommand, SetCommand, SweepCommand, RawCommand, WaitCommand, ServeCommand>;
+struct CharacterizeCommand {
+  std::string Device = "KT310";
+  std::string Format = "hex";
+  std::string Meter;
+  std::optional<double> Vref;
+  std::string Codes = "all";
+  std::string Settle = "10ms";
+  int Average = 1;
+  std::string Output = "characterization";
+  bool Resume = false;
+  std::string Range;  ///< empty: the smallest of 1, 10, 100, 1000 V that holds vref
+  double Nplc = 1;
+  std::vector<std::string> Setup;  ///< replaces the configuration
+  std::string Query = "READ?";
+  std::string Timeout = "5s";
+};
+using Command = std::variant<ListCommand, SetCommand, SweepCommand, RawCommand, WaitCommand,
+                             ServeCommand, CharacterizeCommand>;
 
 /// Adds the commands (list, set, sweep, raw, serve; wait, not serve, when `script`) to a
 /// parser; the one given on the line lands in `command`.
@@ -107,7 +125,19 @@ struct Serving {
   const dac::DeviceProfile* Device;
   remote::Listen Where;
 };
-using Checked = std::variant<Listing, Setting, Sweeping, RawSending, Waiting, Serving>;
+struct Characterizing {
+  Dac Target;  ///< always in normal operation
+  double Vref;
+  CodePlan Plan;
+  std::chrono::nanoseconds Settle;
+  int Average;
+  std::string Output;  ///< the folder for the CSV, the summaries, the plots and the report
+  bool Resume;
+  meter::Resource Meter;
+  meter::Settings MeterSettings;
+};
+using Checked =
+    std::variant<Listing, Setting, Sweeping, RawSending, Waiting, Serving, Characterizing>;
 
 /// Checks everything a command says before anything is sent and returns the values the run
 /// uses; raises UsageError.

@@ -26,7 +26,8 @@ int TerminalWidth() {
 
 }  // namespace
 
-std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, int width) {
+std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, int width,
+                         const char* unit) {
   if (width < 2) return "";
   const auto room = static_cast<std::size_t>(width - 1);
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
@@ -34,7 +35,7 @@ std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, 
       rate > 0 ? static_cast<std::int64_t>(static_cast<double>(total - done) / rate) : 0;
   const std::string parts[] = {
       fmt::format(" {}/{}", done, total),
-      fmt::format("  {:.0f} frames/s", rate),
+      fmt::format("  {:.0f} {}/s", rate, unit),
       rate > 0 ? fmt::format("  {}:{:02} left", left / 60, left % 60) : "  -:-- left",
   };
   // The bar keeps at least ten cells between its brackets, or whatever the line allows.
@@ -59,8 +60,9 @@ std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, 
 
 bool IsTerminal(std::FILE* file) { return platform::IsTerminal(file); }
 
-Progress::Progress(std::int64_t total, bool rowsOnTerminal)
+Progress::Progress(std::int64_t total, bool rowsOnTerminal, const char* unit)
     : total_(total),
+      unit_(unit),
       shown_(IsTerminal(stderr) && !rowsOnTerminal),
       start_(std::chrono::steady_clock::now()),
       drawn_(start_) {}
@@ -77,7 +79,7 @@ void Progress::Draw(std::int64_t done) {
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
   // A carriage return and a line one column short of the width: it overwrites the last
   // one in place on every terminal, with no escape sequences needed.
-  const std::string line = ProgressLine(done, total_, elapsed.count(), TerminalWidth());
+  const std::string line = ProgressLine(done, total_, elapsed.count(), TerminalWidth(), unit_);
   std::fputc('\r', stderr);
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);

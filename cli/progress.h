@@ -12,7 +12,9 @@ namespace kt::cli {
 /// characters long (the last column stays free, so the line never wraps and a shorter line
 /// still covers a longer one). What does not fit goes: first the time left, then the rate,
 /// then the counts; the bar takes what is left. Empty below 2 columns.
-std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, int width);
+/// `unit` names what is counted ("frames", "codes").
+std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds, int width,
+                         const char* unit = "frames");
 
 /// Whether a stream shows on a terminal.
 bool IsTerminal(std::FILE* file);
@@ -22,7 +24,7 @@ bool IsTerminal(std::FILE* file);
 /// in place at most ten times a second; not shown over rows printed to the terminal.
 class Progress {
  public:
-  Progress(std::int64_t total, bool rowsOnTerminal);
+  Progress(std::int64_t total, bool rowsOnTerminal, const char* unit = "frames");
   void Update(std::int64_t done);
   void Finish();
 
@@ -30,6 +32,7 @@ class Progress {
   void Draw(std::int64_t done);
 
   std::int64_t total_;
+  const char* unit_;
   bool shown_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point drawn_;

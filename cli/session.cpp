@@ -5,15 +5,16 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "cli/characterize.h"
 #include "cli/parsing.h"
 #include "cli/progress.h"
 #include "cli/remote_board.h"
+#include "cli/stop.h"
 #include "core/error.h"
 #include "dac/entry_logic.h"
 #include "dac/readings.h"
@@ -22,38 +23,6 @@
 namespace kt::cli {
 
 namespace {
-
-// The signal that asked a sweep to stop after the frame in hand, or 0.
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void OnInterrupt(int signal) { interrupted = signal; }
-
-// The signals that stop a sweep as Ctrl-C does: from the terminal, from kill or a service
-// manager, and from a closed terminal.
-constexpr int kStopSignals[] = {
-    SIGINT,
-    SIGTERM,
-#ifdef SIGHUP
-    SIGHUP,
-#endif
-};
-
-// While it lives, the stop signals end a sweep after the frame in hand (see `interrupted`)
-// instead of the program.
-class StopOnSignals {
- public:
-  StopOnSignals() {
-    interrupted = 0;
-    for (const int signal : kStopSignals) previous_.push_back(std::signal(signal, OnInterrupt));
-  }
-  ~StopOnSignals() {
-    for (std::size_t i = 0; i < previous_.size(); ++i) std::signal(kStopSignals[i], previous_[i]);
-  }
-  StopOnSignals(const StopOnSignals&) = delete;
-  StopOnSignals& operator=(const StopOnSignals&) = delete;
-
- private:
-  std::vector<void (*)(int)> previous_;
-};
 
 // Writes a line out at once, so that a hard kill loses at most the line in hand; a write
 // that fails stops the run with the file's name and the system's reason.
@@ -126,6 +95,8 @@ int Session::Run(const Checked& command) {
     std::this_thread::sleep_for(wait->Duration);
     return kSuccess;
   }
+  if (const auto* characterize = std::get_if<Characterizing>(&command))
+    return Characterize(*this, *characterize, out_);
   if (const int status = Connect(); status != kSuccess) return status;
   if (const auto* set = std::get_if<Setting>(&command)) return Set(*set);
   if (const auto* serve = std::get_if<Serving>(&command)) return Serve(*serve);
@@ -183,8 +154,8 @@ int Session::Sweep(const Sweeping& command) {
   Sent sent;
   std::int64_t count = 0;
   bool refused = false;
-  for (int pass = 0; pass < command.Repeat && !interrupted && !refused; ++pass) {
-    for (std::int64_t i = 0; i < perPass && !interrupted && !refused; ++i) {
+  for (int pass = 0; pass < command.Repeat && !StopSignal() && !refused; ++pass) {
+    for (std::int64_t i = 0; i < perPass && !StopSignal() && !refused; ++i) {
       const std::int64_t value = command.From + i * command.Step;
       sent = SendCode(command.Target, value);
       FrameRecord record = Record(command.Target, value, sent, command.Vref);
@@ -193,17 +164,17 @@ int Session::Sweep(const Sweeping& command) {
       Emit(csv, csvName, CsvRow(record));
       progress.Update(++count);
       refused = sent.Result.Status != 0;
-      if (!refused && command.Dwell.count() > 0) std::this_thread::sleep_for(command.Dwell);
+      if (!refused && command.Dwell.count() > 0) WaitUnlessStopped(command.Dwell);
     }
   }
   progress.Finish();
   if (file && std::fclose(file.release()) != 0)
     throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
   if (refused) return Refused(sent.Result.Status, sent.Box);
-  if (interrupted) {
+  if (const int signal = StopSignal()) {
     fmt::print(stderr, "ktdac: interrupted: {} of {} frames sent\n", count,
                perPass * command.Repeat);
-    return 128 + interrupted;
+    return 128 + signal;
   }
   return kSuccess;
 }

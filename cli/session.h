@@ -39,8 +39,11 @@ class Session {
 
   [[nodiscard]] link::Board& Board() { return board_; }
 
- private:
+  /// Connects and loads the firmware, once: later calls return at once. Returns 1 when the
+  /// connection or the load fails, having said which step failed.
   int Connect();
+
+ private:
   int List(const Listing& command);
   int Set(const Setting& command);
   int Sweep(const Sweeping& command);

@@ -14,20 +14,11 @@
 #include "cli/parsing.h"
 #include "cli/progress.h"
 #include "platform/process.h"
+#include "tests/child_process.h"
 #include "tests/test_support.h"
 
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/wide.h"
-#else
-#include <fcntl.h>
+#ifndef _WIN32
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 #endif
 
 namespace kt::cli {
@@ -43,70 +34,12 @@ std::string Read(const std::string& file) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-#ifdef _WIN32
-using Child = HANDLE;
-
-HANDLE Inheritable(const std::string& file, bool write) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return CreateFileW(platform::ToWide(file).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Started as Windows starts a program: one command line, quoted by Windows' rules.
-Child Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  const std::string program = test::BesideProgram("ktdac.exe");
-  std::vector<std::string> words{program};
-  words.insert(words.end(), args.begin(), args.end());
-  std::wstring commandLine = platform::ToWide(platform::CommandLine(words));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = Inheritable("NUL", false);
-  startup.hStdOutput = Inheritable(out, true);
-  startup.hStdError = Inheritable(err, true);
-  PROCESS_INFORMATION process{};
-  EXPECT_TRUE(CreateProcessW(platform::ToWide(program).c_str(), commandLine.data(), nullptr,
-                             nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
-  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
-    CloseHandle(handle);
-  CloseHandle(process.hThread);
-  return process.hProcess;
-}
-
-int Wait(Child child) {
-  WaitForSingleObject(child, INFINITE);
-  DWORD status = 0;
-  GetExitCodeProcess(child, &status);
-  CloseHandle(child);
-  return static_cast<int>(status);
-}
-#else
-using Child = pid_t;
+using test::Child;
+using test::Wait;
 
 Child Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::vector<char*> argv;
-  const std::string program = test::BesideProgram("ktdac");
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t child = 0;
-  EXPECT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  return child;
+  return test::Start("ktdac", args, out, err);
 }
-
-int Wait(Child child) {
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-#endif
 
 std::filesystem::path Utf8Path(const std::string& utf8) {
   return std::u8string(utf8.begin(), utf8.end());
@@ -287,13 +220,13 @@ TEST(Ktdac, SweepsAWhole14BitRangeInOrderWithNothingLostOrRepeated) {
 TEST(Ktdac, ASignalStopsASweepAfterTheFrameInHandAndTheCsvKeepsEverySentRow) {
   struct Row {
     int signal;
-    int status;
+    int status;        // ended itself with 128 + the signal, or (negative) killed by it
     std::size_t lost;  // rows the CSV may lack against the trace: a hard kill, the one in hand
     bool toStandardOutput;
   };
   const Row rows[] = {
-      {SIGINT, 130, 0, false},  {SIGTERM, 143, 0, false}, {SIGHUP, 129, 0, false},
-      {SIGKILL, 137, 1, false}, {SIGKILL, 137, 1, true},
+      {SIGINT, 130, 0, false},       {SIGTERM, 143, 0, false},     {SIGHUP, 129, 0, false},
+      {SIGKILL, -SIGKILL, 1, false}, {SIGKILL, -SIGKILL, 1, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(::testing::Message()
@@ -395,7 +328,10 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
        "",
        2,
        "ktdac: The following argument was not expected: --no-such-option"},
-      {{"frob"}, "", 2, "ktdac: unknown command \"frob\" (list, set, sweep, raw, serve, run)"},
+      {{"frob"},
+       "",
+       2,
+       "ktdac: unknown command \"frob\" (list, set, sweep, raw, characterize, serve, run)"},
       {{"--generation", "2", "frob"}, "", 2, "unknown command \"frob\""},
       {{"--version"}, "", 0, ""},
       {{"set", "--device", "kt300", "--power-down", "TRI-STATE", "1"}, "", 0, ""},

@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: MIT
+#include "cli/characterize.h"
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "cli/evaluation.h"
+#include "cli/parsing.h"
+#include "cli/progress.h"
+#include "cli/stop.h"
+#include "core/error.h"
+#include "dac/linearity.h"
+#include "platform/program.h"
+
+namespace kt::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kCsvName = "characterization.csv";
+
+// The lines that say which run a CSV belongs to; --resume continues only the same run.
+std::string RunHeader(const Characterizing& command) {
+  std::string header = fmt::format(
+      "# ktdac characterize\n# device: {}\n# vref_v: {}\n# codes: {}\n# average: "
+      "{}\ncode,frame_word",
+      command.Target.Device->Label, command.Vref, command.Plan.Text, command.Average);
+  for (int i = 1; i <= command.Average; ++i) header += fmt::format(",reading_{}_v", i);
+  return header + ",mean_v,std_v,elapsed_s\n";
+}
+
+std::string Utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+// What an earlier run of the same command left: the codes measured, and where the last
+// whole row ends (a row cut short by a hard kill is dropped).
+struct Earlier {
+  std::vector<dac::MeasuredCode> Points;
+  double Elapsed = 0;
+  std::uintmax_t WholeRows = 0;  ///< bytes up to the end of the last whole row
+};
+
+Earlier ReadEarlier(const fs::path& csv, const Characterizing& command) {
+  const std::string name = Utf8(csv);
+  std::ifstream in(csv, std::ios::binary);
+  if (!in) throw UsageError{"--resume: cannot read " + name};
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  const std::string header = RunHeader(command);
+  if (text.compare(0, header.size(), header) != 0)
+    throw UsageError{"--resume: " + name +
+                     " is from another run (its device, reference, codes or averaging differ); "
+                     "nothing was sent"};
+  Earlier earlier;
+  earlier.WholeRows = header.size();
+  std::size_t line = header.size();
+  const std::size_t fields = 2 + static_cast<std::size_t>(command.Average) + 3;
+  for (std::size_t end = text.find('\n', line); end != std::string::npos;
+       line = end + 1, end = text.find('\n', line)) {
+    std::vector<std::string> cells;
+    std::stringstream row(text.substr(line, end - line));
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    const std::size_t index = earlier.Points.size();
+    try {
+      if (cells.size() != fields || index >= command.Plan.Codes.size() ||
+          std::stol(cells[0]) != command.Plan.Codes[index])
+        throw std::invalid_argument("row");
+      earlier.Points.push_back({command.Plan.Codes[index], std::stod(cells[fields - 3])});
+      earlier.Elapsed = std::stod(cells[fields - 1]);
+    } catch (const std::exception&) {
+      throw UsageError{
+          fmt::format("--resume: row {} of {} is not the next code of this run", index + 1, name)};
+    }
+    earlier.WholeRows = end + 1;
+  }
+  return earlier;
+}
+
+// Writes text out at once, so that a hard kill loses at most the row in hand.
+void Put(std::FILE* file, const std::string& name, const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0)
+    throw WriteError{"cannot write " + name + ": " + std::strerror(errno)};
+}
+
+void WriteWhole(const fs::path& path, const std::string& text) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenFile(Utf8(path), "wb"),
+                                                       &std::fclose);
+  if (!file) throw WriteError{"cannot write " + Utf8(path) + ": " + std::strerror(errno)};
+  Put(file.get(), Utf8(path), text);
+  if (std::fclose(file.release()) != 0)
+    throw WriteError{"cannot write " + Utf8(path) + ": " + std::strerror(errno)};
+}
+
+// The mean and the sample standard deviation (none from one reading).
+std::pair<double, std::optional<double>> Spread(const std::vector<double>& readings) {
+  double mean = 0;
+  for (const double reading : readings) mean += reading;
+  mean /= static_cast<double>(readings.size());
+  if (readings.size() < 2) return {mean, std::nullopt};
+  double squares = 0;
+  for (const double reading : readings) squares += (reading - mean) * (reading - mean);
+  return {mean, std::sqrt(squares / static_cast<double>(readings.size() - 1))};
+}
+
+}  // namespace
+
+int Characterize(Session& session, const Characterizing& command, std::FILE* out) {
+  const fs::path folder = platform::PathFromUtf8(command.Output);
+  const fs::path csvPath = folder / kCsvName;
+  const std::string csvName = Utf8(csvPath);
+  std::error_code error;
+  const bool exists = fs::exists(csvPath, error);
+  if (exists && !command.Resume)
+    throw UsageError{csvName +
+                     " exists: --resume continues that run, or choose another --output; nothing "
+                     "was overwritten"};
+  if (!exists && command.Resume)
+    throw UsageError{"--resume: there is no " + csvName + " to continue"};
+  Earlier earlier;
+  if (command.Resume) {
+    earlier = ReadEarlier(csvPath, command);
+    fs::resize_file(csvPath, earlier.WholeRows, error);
+    if (error) throw WriteError{"cannot write " + csvName + ": " + error.message()};
+  } else {
+    fs::create_directories(folder, error);
+    if (error)
+      throw WriteError{"cannot write the folder " + command.Output + ": " + error.message()};
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> csv(
+      platform::OpenFile(csvName, command.Resume ? "ab" : "wb"), &std::fclose);
+  if (!csv) throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
+  if (!command.Resume) Put(csv.get(), csvName, RunHeader(command));
+  // Before the first row, a run that could not start leaves nothing behind to refuse a rerun.
+  const auto abandon = [&] {
+    if (!command.Resume && earlier.Points.empty()) {
+      csv.reset();
+      fs::remove(csvPath, error);
+    }
+  };
+
+  const StopOnSignals stopOnSignals;
+  const std::size_t total = command.Plan.Codes.size();
+  std::vector<dac::MeasuredCode> points = std::move(earlier.Points);
+  const std::size_t resumedAt = points.size();
+  const auto measured = [&] {
+    return fmt::format("{} of {} codes measured, kept in {}", points.size(), total, csvName);
+  };
+  Progress progress(static_cast<std::int64_t>(total - resumedAt), false, "codes");
+  const auto meterFailed = [&](const Error& failure) {
+    progress.Finish();
+    fmt::print(stderr, "ktdac: {}\n", failure.what());
+    if (points.empty()) {
+      abandon();
+    } else {
+      fmt::print(stderr, "ktdac: {}; --resume continues\n", measured());
+    }
+    return kMeterFailure;
+  };
+  std::string identity;
+  try {
+    meter::Meter meter(command.Meter, command.MeterSettings, [] { return StopSignal() != 0; });
+    identity = meter.Identity();
+    fmt::print(out, "meter: {}\n", identity);
+    std::fflush(out);
+    meter.Configure();
+    if (const int status = session.Connect(); status != kSuccess) {
+      abandon();
+      return status;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<double> readings;
+    while (points.size() < total && !StopSignal()) {
+      const std::int32_t code = command.Plan.Codes[points.size()];
+      const Session::Sent sent = session.SendCode(command.Target, code);
+      if (sent.Result.Status != 0) {
+        fmt::print(stderr, "ktdac: the board refused the frame of code {} (status {}); {}\n", code,
+                   sent.Result.Status, measured());
+        return kFrameRefused;
+      }
+      if (!WaitUnlessStopped(command.Settle)) break;
+      readings.clear();
+      for (int i = 0; i < command.Average; ++i) readings.push_back(meter.Read());
+      const auto [mean, deviation] = Spread(readings);
+      const double elapsed =
+          earlier.Elapsed +
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::string row = fmt::format("{},{}", code, sent.Frame.Word);
+      for (const double reading : readings) row += fmt::format(",{}", reading);
+      row += fmt::format(",{},{},{:.6f}\n", mean, deviation ? fmt::format("{}", *deviation) : "",
+                         elapsed);
+      Put(csv.get(), csvName, row);
+      points.push_back({code, mean});
+      progress.Update(static_cast<std::int64_t>(points.size() - resumedAt));
+    }
+  } catch (const meter::Stopped&) {
+    // A stop while the meter was awaited: the code in hand has no row.
+  } catch (const Error& failure) {
+    if (failure.cause() != Error::Cause::Meter) throw;
+    return meterFailed(failure);
+  }
+  progress.Finish();
+  if (std::fclose(csv.release()) != 0)
+    throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
+  if (const int signal = StopSignal()) {
+    fmt::print(stderr, "ktdac: interrupted: {}; --resume continues\n", measured());
+    return 128 + signal;
+  }
+
+  const RunInfo run{command.Target.Device->Label,
+                    command.Target.Device->DataBits,
+                    command.Vref,
+                    command.Plan.Text,
+                    points.size(),
+                    command.Average,
+                    identity};
+  const dac::StaticFigures figures = dac::Analyse(points, run.DataBits, run.Vref);
+  const std::string text = SummaryText(run, figures);
+  for (const Plot& plot : Plots(figures, points))
+    WriteWhole(folder / (plot.File + ".svg"), Svg(plot));
+  WriteWhole(folder / "summary.txt", text);
+  WriteWhole(folder / "summary.json", SummaryJson(run, figures));
+  WriteWhole(folder / "report.html", ReportHtml(run, figures, points));
+  Put(out, "standard output", text + "report: " + Utf8(folder / "report.html") + "\n");
+  return kSuccess;
+}
+
+}  // namespace kt::cli

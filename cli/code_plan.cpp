@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+#include "cli/code_plan.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "cli/parsing.h"
+
+namespace kt::cli {
+
+namespace {
+
+// A decimal count of at least 1.
+std::int64_t Count(const std::string& text, const std::string& item) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos || std::stoll(text) < 1)
+    throw UsageError{"--codes " + item + ": \"" + text + "\" is not a step of 1 or more"};
+  return std::stoll(text);
+}
+
+// Runs of equal steps: "A-B:S" for three or more codes, the codes themselves otherwise.
+std::string Canonical(const std::vector<std::int32_t>& codes) {
+  std::string text;
+  const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ",") + part; };
+  std::size_t i = 0;
+  while (i < codes.size()) {
+    std::size_t j = i + 1;
+    if (j < codes.size()) {
+      const std::int32_t step = codes[j] - codes[i];
+      while (j + 1 < codes.size() && codes[j + 1] - codes[j] == step) ++j;
+      if (j - i >= 2) {
+        add(step == 1 ? fmt::format("{}-{}", codes[i], codes[j])
+                      : fmt::format("{}-{}:{}", codes[i], codes[j], step));
+        i = j + 1;
+        continue;
+      }
+    }
+    add(std::to_string(codes[i]));
+    ++i;
+  }
+  return text;
+}
+
+}  // namespace
+
+CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t last) {
+  std::vector<std::int32_t> codes{0, last};
+  const auto code = [&](const std::string& word, const std::string& item) {
+    const std::int64_t value = ParseCode(word, hexadecimal);
+    if (value > last)
+      throw UsageError{
+          fmt::format("--codes {}: {} is beyond the last code 0x{:X}", item, word, last)};
+    return static_cast<std::int32_t>(value);
+  };
+  if (text == "all") {
+    for (std::int32_t c = 1; c < last; ++c) codes.push_back(c);
+  } else if (text.rfind("every:", 0) == 0) {
+    const std::int64_t step = Count(text.substr(6), text);
+    for (std::int64_t c = step; c < last; c += step) codes.push_back(static_cast<std::int32_t>(c));
+  } else {
+    if (text.empty()) throw UsageError{"--codes names no codes"};
+    std::size_t from = 0;
+    while (from <= text.size()) {
+      const std::size_t comma = std::min(text.find(',', from), text.size());
+      const std::string item = text.substr(from, comma - from);
+      from = comma + 1;
+      if (item.empty()) throw UsageError{"--codes " + text + ": an empty item"};
+      const auto dash = item.find('-');
+      if (dash == std::string::npos) {
+        codes.push_back(code(item, item));
+        continue;
+      }
+      const auto colon = item.find(':', dash);
+      const std::int32_t first = code(item.substr(0, dash), item);
+      const std::int32_t end = code(item.substr(dash + 1, colon - dash - 1), item);
+      const std::int64_t step =
+          colon == std::string::npos ? 1 : Count(item.substr(colon + 1), item);
+      if (end < first) throw UsageError{"--codes " + item + ": the range runs backwards"};
+      for (std::int64_t c = first; c <= end; c += step)
+        codes.push_back(static_cast<std::int32_t>(c));
+    }
+  }
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  return {codes, Canonical(codes)};
+}
+
+}  // namespace kt::cli

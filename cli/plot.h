@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// Line plots of a per-code figure as SVG: axes with round ticks, a grid, reference lines and
+// a legend. Tens of thousands of points are drawn as the envelope each pixel column holds, so
+// a plot of every code of a 16-bit DAC stays small and shows every extreme.
+namespace kt::cli {
+
+/// @brief One line of a plot.
+struct Series {
+  std::string Name;
+  std::string Colour;                             ///< an SVG colour
+  std::vector<std::pair<double, double>> Points;  ///< x ascending
+};
+
+/// @brief A plot: what it shows and the file it goes to.
+struct Plot {
+  std::string File;  ///< the file's name without .svg
+  std::string Title, XLabel, YLabel;
+  std::vector<Series> Lines;
+  std::vector<double> Marks;  ///< horizontal reference lines (0, ±1 LSB)
+};
+
+/// The plot as a standalone SVG document of `width` × `height` pixels.
+std::string Svg(const Plot& plot, int width = 880, int height = 320);
+
+/// Round tick values covering [low, high], about `wanted` of them (1, 2 or 5 × 10^n apart).
+std::vector<double> Ticks(double low, double high, int wanted);
+
+}  // namespace kt::cli

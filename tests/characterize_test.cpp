@@ -1,0 +1,658 @@
+// SPDX-License-Identifier: MIT
+// ktdac characterize as a user runs it: the real client, the real simulated board library
+// and the real simulated meter (kt-sim-meter) over loopback TCP. The figures' arithmetic is
+// checked against small cases worked by hand.
+#include <gtest/gtest.h>
+
+#include <asio.hpp>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "cli/code_plan.h"
+#include "cli/parsing.h"
+#include "core/error.h"
+#include "dac/linearity.h"
+#include "meter/resource.h"
+#include "tests/child_process.h"
+#include "tests/test_support.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+namespace kt {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+std::string Read(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// ---- The figures, against cases worked by hand ----
+
+TEST(Linearity, HandWorkedCases) {
+  struct Row {
+    const char* name;
+    int bits;
+    double vref;
+    std::vector<dac::MeasuredCode> points;
+    double offset, gainPercent, fullScale;  // V, %, V
+    double epInlMax, epInlMin, bfInlMax, dnlMax, dnlMin;
+    std::int32_t epInlMaxCode, dnlMaxCode, dnlMinCode;
+    std::optional<std::int32_t> decrease;
+  };
+  const Row rows[] = {
+      // 1 LSB = 1 V. Code 3 stands 0.5 V high: INL +0.5 there by the end points (0 V, 7 V);
+      // DNL +0.5 into it and -0.5 out of it. The least-squares line over x = 0..7: the
+      // deviations e = 0.5 at x = 3 give slope 1 + (3 - 3.5)(0.5) / 42 = 0.994047619 and
+      // offset 3.5625 - 3.5 × slope = 0.083333333; at code 3 the residual is
+      // 3.5 - 0.083333333 - 3 × 0.994047619 = 0.434523810 V, 0.437125749 of the slope's LSB.
+      {"3 bits, one high code",
+       3,
+       8,
+       {{0, 0}, {1, 1}, {2, 2}, {3, 3.5}, {4, 4}, {5, 5}, {6, 6}, {7, 7}},
+       0,
+       0,
+       0,
+       0.5,
+       0,
+       0.437125749,
+       0.5,
+       -0.5,
+       3,
+       3,
+       4,
+       std::nullopt},
+      // 1 LSB = 1 V, offset 0.1 V, end points 0.1 and 3.1 V: no gain error; code 2 is 0.2 V
+      // high. Least squares: means 1.5 and 1.65, Sxy 5.1, Sxx 5: slope 1.02, offset 0.12;
+      // residual at code 2: 2.3 - 2.16 = 0.14 V, 0.137254902 of 1.02 V.
+      {"2 bits, offset",
+       2,
+       4,
+       {{0, 0.1}, {1, 1.1}, {2, 2.3}, {3, 3.1}},
+       0.1,
+       0,
+       0.1,
+       0.2,
+       0,
+       0.137254902,
+       0.2,
+       -0.2,
+       2,
+       2,
+       3,
+       std::nullopt},
+      // A step of 0.99 V a code: -1 % gain, -0.03 V at full scale, straight otherwise (where
+      // the DNL's extremes fall among equal steps is left to rounding: -1, not checked).
+      {"2 bits, gain",
+       2,
+       4,
+       {{0, 0}, {1, 0.99}, {2, 1.98}, {3, 2.97}},
+       0,
+       -1,
+       -0.03,
+       0,
+       0,
+       0,
+       0,
+       0,
+       -1,
+       -1,
+       -1,
+       std::nullopt},
+      // Code 4 falls 0.1 V below code 3: DNL -1.1 there, not monotonic. Least squares:
+      // slope 1 - 0.5 × 1.1 / 42 = 0.986904762, offset 3.3625 - 3.5 × slope = -0.091666667;
+      // residual at code 7: 0.183333333 V, 0.185765983 of the slope.
+      {"3 bits, a fall",
+       3,
+       8,
+       {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 2.9}, {5, 5}, {6, 6}, {7, 7}},
+       0,
+       0,
+       0,
+       0,
+       -1.1,
+       0.185765983,
+       1.1,
+       -1.1,
+       0,
+       5,
+       4,
+       4},
+      // Every other code: a step of two codes stands for both (DNL +0.25 = 0.5 V over two).
+      // Least squares: means 3.8 and 3.9, Sxy 32.9, Sxx 32.8: slope 1.003048780, offset
+      // 0.088414634; residual at code 4: 0.399390244 V, 0.398176292 of the slope.
+      {"3 bits, every other code",
+       3,
+       8,
+       {{0, 0}, {2, 2}, {4, 4.5}, {6, 6}, {7, 7}},
+       0,
+       0,
+       0,
+       0.5,
+       0,
+       0.398176292,
+       0.25,
+       -0.25,
+       4,
+       4,
+       6,
+       std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const dac::StaticFigures f = dac::Analyse(row.points, row.bits, row.vref);
+    EXPECT_NEAR(f.Offset.Volts, row.offset, 1e-9);
+    EXPECT_NEAR(f.GainPercent, row.gainPercent, 1e-9);
+    EXPECT_NEAR(f.FullScale.Volts, row.fullScale, 1e-9);
+    EXPECT_NEAR(f.EndPointInl.Max, row.epInlMax, 1e-9);
+    EXPECT_NEAR(f.EndPointInl.Min, row.epInlMin, 1e-9);
+    EXPECT_NEAR(f.BestFitInl.Max, row.bfInlMax, 1e-9);
+    EXPECT_NEAR(f.Dnl.Max, row.dnlMax, 1e-9);
+    EXPECT_NEAR(f.Dnl.Min, row.dnlMin, 1e-9);
+    if (row.dnlMaxCode >= 0) {
+      EXPECT_EQ(f.EndPointInl.MaxCode, row.epInlMaxCode);
+      EXPECT_EQ(f.Dnl.MaxCode, row.dnlMaxCode);
+      EXPECT_EQ(f.Dnl.MinCode, row.dnlMinCode);
+    }
+    EXPECT_EQ(f.Monotonic, !row.decrease);
+    EXPECT_EQ(f.FirstDecrease, row.decrease);
+  }
+  const dac::StaticFigures first = dac::Analyse(rows[0].points, 3, 8);
+  EXPECT_NEAR(first.BestFit.Step, 0.994047619, 1e-9);
+  EXPECT_NEAR(first.BestFit.Offset, 0.083333333, 1e-9);
+  EXPECT_NEAR(first.Offset.Percent, 0, 1e-12);
+  EXPECT_NEAR(dac::Analyse(rows[1].points, 2, 4).Offset.Percent, 2.5, 1e-9);
+}
+
+TEST(Linearity, RefusesPointsThatCannotBeAnalysed) {
+  const std::vector<std::vector<dac::MeasuredCode>> rows = {
+      {{0, 0}},                          // one point
+      {{1, 0}, {7, 7}},                  // no code 0
+      {{0, 0}, {6, 6}},                  // no last code
+      {{0, 0}, {3, 3}, {2, 2}, {7, 7}},  // not ascending
+      {{0, 1}, {7, 1}},                  // no span
+  };
+  for (const auto& points : rows) EXPECT_THROW(dac::Analyse(points, 3, 8), Error);
+}
+
+TEST(CodePlan, ReadsEveryFormAlwaysWithBothEnds) {
+  struct Row {
+    const char* text;
+    bool hex;
+    std::int32_t last;
+    const char* canonical;  // empty: a usage error
+  };
+  const Row rows[] = {
+      {"all", true, 7, "0-7"},
+      {"every:3", true, 15, "0-15:3"},
+      {"every:4", true, 14, "0-12:4,14"},
+      {"every:100", true, 15, "0,15"},
+      {"8", true, 15, "0,8,15"},
+      {"0x8,A-C", true, 15, "0,8,10-12,15"},
+      {"10-12", false, 15, "0,10-12,15"},
+      {"0-15:5,7,7", false, 15, "0,5,7,10,15"},
+      {"F,0,F", true, 15, "0,15"},
+      {"", true, 15, ""},
+      {"16", false, 15, ""},
+      {"1-2-3", true, 15, ""},
+      {"5-3", true, 15, ""},
+      {"0-8:0", true, 15, ""},
+      {"every:0", true, 15, ""},
+      {"every:x", true, 15, ""},
+      {"1,,2", true, 15, ""},
+      {"G", true, 15, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    if (*row.canonical == '\0') {
+      EXPECT_THROW(cli::ParseCodePlan(row.text, row.hex, row.last), cli::UsageError);
+      continue;
+    }
+    const cli::CodePlan plan = cli::ParseCodePlan(row.text, row.hex, row.last);
+    EXPECT_EQ(plan.Text, row.canonical);
+    EXPECT_EQ(plan.Codes.front(), 0);
+    EXPECT_EQ(plan.Codes.back(), row.last);
+    EXPECT_TRUE(std::is_sorted(plan.Codes.begin(), plan.Codes.end()));
+  }
+  EXPECT_EQ(cli::ParseCodePlan("all", true, 0xFFFF).Codes.size(), 65536u);
+}
+
+TEST(MeterResource, ReadsVisaStringsAndHostPort) {
+  struct Row {
+    const char* text;
+    const char* host;  // nullptr: refused
+    const char* port;
+  };
+  const Row rows[] = {
+      {"TCPIP::192.168.1.20::5025::SOCKET", "192.168.1.20", "5025"},
+      {"tcpip0::dmm.lab::5555::socket", "dmm.lab", "5555"},
+      {"TCPIP::dmm.lab::SOCKET", "dmm.lab", "5025"},
+      {"127.0.0.1:5025", "127.0.0.1", "5025"},
+      {"[::1]:5025", "::1", "5025"},
+      {"TCPIP::dmm.lab::INSTR", nullptr, nullptr},
+      {"TCPIP::::5025::SOCKET", nullptr, nullptr},
+      {"TCPIP::h::70000::SOCKET", nullptr, nullptr},
+      {"TCPIPx::h::5025::SOCKET", nullptr, nullptr},
+      {"dmm.lab", nullptr, nullptr},
+      {"dmm.lab:0", nullptr, nullptr},
+      {":5025", nullptr, nullptr},
+      {"::1:5025", nullptr, nullptr},
+      {"[::1]5025", nullptr, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    if (!row.host) {
+      EXPECT_THROW(meter::ParseResource(row.text), Error);
+      continue;
+    }
+    const meter::Resource resource = meter::ParseResource(row.text);
+    EXPECT_EQ(resource.Host, row.host);
+    EXPECT_EQ(resource.Port, row.port);
+  }
+}
+
+// ---- End to end ----
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result Ktdac(const std::vector<std::string>& args) {
+  const std::string out = test::WriteTempFile("out", "");
+  const std::string err = test::WriteTempFile("err", "");
+  const int status = test::Wait(test::Start("ktdac", args, out, err));
+  return {status, Read(out), Read(err)};
+}
+
+// A fresh folder name in the test's temporary folder, another at each call.
+std::string Folder(const std::string& name) {
+  static int count = 0;
+  const std::string path = test::WriteTempFile(name + std::to_string(++count), "");
+  fs::remove_all(path);
+  return path;
+}
+
+// @brief The bench of one test: the channel from the simulated board to the meter, the
+// board's trace and a simulated meter on a free loopback port.
+class Bench {
+ public:
+  explicit Bench(const std::vector<std::string>& meterArgs)
+      : channel_("KT_SIM_DAC_OUTPUT", test::WriteTempFile("dac.json", "")) {
+    fs::remove(std::getenv("KT_SIM_DAC_OUTPUT"));
+    std::vector<std::string> args{"--listen", "127.0.0.1:0"};
+    args.insert(args.end(), meterArgs.begin(), meterArgs.end());
+    const std::string out = test::WriteTempFile("meter.out", "");
+    meter_ = test::Start("kt-sim-meter", args, out, test::WriteTempFile("meter.err", ""));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (port_.empty() && std::chrono::steady_clock::now() < deadline) {
+      const std::string text = Read(out);
+      if (const auto colon = text.rfind(':'); colon != std::string::npos && text.back() == '\n')
+        port_ = text.substr(colon + 1, text.size() - colon - 2);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(port_.empty()) << "the simulated meter did not start";
+  }
+  ~Bench() { test::Kill(meter_); }
+  Bench(const Bench&) = delete;
+  Bench& operator=(const Bench&) = delete;
+
+  [[nodiscard]] std::string Address() const { return "TCPIP::127.0.0.1::" + port_ + "::SOCKET"; }
+  test::Trace trace;
+
+ private:
+  test::ScopedEnv channel_;
+  test::Child meter_{};
+  std::string port_;
+};
+
+std::vector<std::string> Characterize(const Bench& bench, const std::string& output,
+                                      std::vector<std::string> more) {
+  std::vector<std::string> args{"characterize", "--meter", bench.Address(), "--output", output};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+json Summary(const std::string& folder) { return json::parse(Read(folder + "/summary.json")); }
+
+// Rows of the CSV: its lines that are neither comments nor the column names.
+std::vector<std::string> Rows(const std::string& csv) {
+  std::vector<std::string> rows;
+  std::istringstream in(Read(csv));
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#' && line.rfind("code,", 0) != 0) rows.push_back(line);
+  return rows;
+}
+
+TEST(Characterize, FindsPlantedImperfectionsWithinTheNoisesTolerance) {
+  // KT300 at 5 V: 1 LSB = 305.2 µV. Noise 20 µV rms, 4 readings a code: a mean's σ is 10 µV
+  // (0.033 LSB), a step's (two means) 14 µV (0.046 LSB). Tolerances are 6 σ of the figure.
+  struct Check {
+    const char* pointer;  // into summary.json
+    double expected, tolerance;
+  };
+  struct Row {
+    const char* name;
+    std::vector<std::string> meter, run;
+    std::vector<Check> checks;
+    std::optional<std::int32_t> decrease = std::nullopt;
+    std::pair<const char*, std::pair<int, int>> where{nullptr, {0, 0}};  // a code within bounds
+  };
+  const std::vector<std::string> noisy{"--noise", "20e-6", "--vref", "5"};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.end(), noisy.begin(), noisy.end());
+    return more;
+  };
+  const std::vector<std::string> kt300{"--device",  "KT300", "--vref",   "5",
+                                       "--average", "4",     "--settle", "0"};
+  const auto run = [&](std::vector<std::string> more) {
+    more.insert(more.end(), kt300.begin(), kt300.end());
+    return more;
+  };
+  const Row rows[] = {
+      {"offset 2 mV",
+       with({"--offset", "0.002"}),
+       run({"--codes", "every:512"}),
+       {{"/offset_error/v", 0.002, 60e-6}, {"/gain_error_percent", 0, 0.002}}},
+      {"gain error -0.1 %",
+       with({"--gain-error", "-0.1"}),
+       run({"--codes", "every:512"}),
+       {{"/gain_error_percent", -0.1, 0.002},
+        {"/full_scale_error/v", -0.001 * 5 * 16383 / 16384, 90e-6},
+        {"/offset_error/v", 0, 60e-6}}},
+      {"INL bow 3 LSB",
+       with({"--bow", "3"}),
+       run({"--codes", "every:256"}),
+       {{"/inl_end_point/max/lsb", 3, 0.2}, {"/inl_end_point/min/lsb", 0, 0.2}},
+       std::nullopt,
+       {"/inl_end_point/max_code", {7168, 9216}}},
+      {"DNL step +0.6 LSB at mid-scale",
+       with({"--step", "8192:0.6"}),
+       run({"--codes", "0-3FFF:1024,1FF8-2008"}),
+       {{"/dnl/max/lsb", 0.6, 0.28}, {"/dnl/max_code", 8192, 0}}},
+      {"a -1.2 LSB step breaks monotonicity",
+       with({"--step", "5000:-1.2"}),
+       run({"--format", "dec", "--codes", "0-16383:1024,4990-5010"}),
+       {{"/dnl/min/lsb", -1.2, 0.28}, {"/dnl/min_code", 5000, 0}},
+       5000},
+      {"16 bits, offset and gain together, settling",
+       {"--offset", "-0.001", "--gain-error", "0.05", "--vref", "2.5", "--settle", "0.002"},
+       {"--device", "KT310", "--vref", "2.5", "--codes", "every:8192", "--settle", "40ms"},
+       {{"/offset_error/v", -0.001, 1e-6},
+        {"/gain_error_percent", 0.05, 1e-4},
+        {"/inl_end_point/max/lsb", 0, 0.01},
+        {"/inl_end_point/min/lsb", 0, 0.01}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bench bench(row.meter);
+    const std::string output = Folder("run");
+    const Result result = Ktdac(Characterize(bench, output, row.run));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const json summary = Summary(output);
+    for (const Check& check : row.checks)
+      EXPECT_NEAR(summary.at(json::json_pointer(check.pointer)).get<double>(), check.expected,
+                  check.tolerance)
+          << check.pointer;
+    EXPECT_EQ(summary["monotonic"].get<bool>(), !row.decrease);
+    if (row.decrease) {
+      EXPECT_EQ(summary["first_decrease_code"], *row.decrease);
+    }
+    if (row.where.first) {
+      const int code = summary.at(json::json_pointer(row.where.first)).get<int>();
+      EXPECT_GE(code, row.where.second.first);
+      EXPECT_LE(code, row.where.second.second);
+    }
+    // Every code of the plan once, in order, each with one frame through the update's road.
+    const std::vector<std::string> rowsWritten = Rows(output + "/characterization.csv");
+    EXPECT_EQ(summary["codes"].get<std::size_t>(), rowsWritten.size());
+    EXPECT_EQ(bench.trace.Frames().size(), rowsWritten.size());
+    EXPECT_NE(result.out.find("meter: KT Instruments,SIM-DMM6"), std::string::npos);
+    for (const char* file : {"summary.txt", "error.svg", "inl.svg", "dnl.svg", "report.html"})
+      EXPECT_TRUE(fs::is_regular_file(output + "/" + file)) << file;
+  }
+}
+
+// A loopback port that refuses connections: listened on a moment, then closed.
+std::string ClosedPort() {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+  return std::to_string(acceptor.local_endpoint().port());
+}
+
+TEST(Characterize, AFailingMeterEndsTheRunWithStatus6AndKeepsEveryMeasuredRow) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> meter;  // empty: no meter at the address
+    std::vector<std::string> run;
+    const char* message;
+    std::size_t rows;  // kept in the CSV
+  };
+  const std::vector<std::string> quick{"--device",        "KT300", "--vref",  "2.5",
+                                       "--settle",        "0",     "--codes", "every:2048",
+                                       "--meter-timeout", "300ms"};
+  const auto run = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), quick.begin(), quick.end());
+    return more;
+  };
+  const Row rows[] = {
+      {"answering too slowly",
+       {"--fault", "slow:1500"},
+       run({}),
+       "*IDN? got no answer within 0.3 s",
+       0},
+      {"never finishing its configuration",
+       {"--fault", "hang-config"},
+       run({}),
+       "*OPC? got no answer within 0.3 s (the meter did not finish configuring)",
+       0},
+      {"refusing the configuration",
+       {},
+       run({"--meter-setup", "CONF:VOLT:DC 10", "--meter-setup", "TRIG:SOUR IMM"}),
+       "the configuration (CONF:VOLT:DC 10; TRIG:SOUR IMM) was refused: SYST:ERR? says "
+       "-113,\"Undefined header\"",
+       0},
+      {"answering garbage",
+       {"--fault", "garbage"},
+       run({}),
+       "READ? answered \"#ERR reading\", not a number",
+       0},
+      {"answering with an SCPI error",
+       {"--fault", "error"},
+       run({}),
+       "READ? got no answer within 0.3 s (taking a reading); SYST:ERR? says -230,\"Data "
+       "corrupt or stale\"",
+       0},
+      {"closing mid-run",
+       {"--fault", "close:5"},
+       run({}),
+       "READ? got no answer: the meter closed the connection",
+       4},
+      {"reporting an overload",
+       {},
+       run({"--meter-range", "1"}),
+       "answered +9.900000000E+37: an overload, the input is beyond the meter's range",
+       4},
+      {"taking another query",
+       {},
+       run({"--meter-query", "FETCH:VOLT?"}),
+       "FETCH:VOLT? got no answer within 0.3 s",
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bench bench(row.meter);
+    const std::string output = Folder("failed");
+    const Result result = Ktdac(Characterize(bench, output, row.run));
+    EXPECT_EQ(result.status, 6) << result.err;
+    EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("meter " + bench.Address() + ": "), std::string::npos) << result.err;
+    const std::string csv = output + "/characterization.csv";
+    if (row.rows == 0) {
+      EXPECT_FALSE(fs::exists(csv))
+          << "a run that measured nothing leaves no CSV to refuse a rerun";
+      continue;
+    }
+    EXPECT_EQ(Rows(csv).size(), row.rows);
+    EXPECT_NE(result.err.find("--resume continues"), std::string::npos) << result.err;
+  }
+}
+
+TEST(Characterize, AnUnreachableMeterIsNamedWithTheReason) {
+  const std::vector<std::string> run{"--device", "KT300",           "--vref",
+                                     "2.5",      "--meter-timeout", "300ms"};
+  {
+    SCOPED_TRACE("refusing the connection");
+    test::Trace trace;
+    const std::string port = ClosedPort();
+    std::vector<std::string> args{"characterize", "--meter", "127.0.0.1:" + port, "--output",
+                                  Folder("refused")};
+    args.insert(args.end(), run.begin(), run.end());
+    const Result result = Ktdac(args);
+    EXPECT_EQ(result.status, 6);
+    EXPECT_NE(result.err.find("meter 127.0.0.1:" + port + ": cannot connect to 127.0.0.1 port " +
+                              port + ": "),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(trace.Frames().empty());
+  }
+  {
+    // A listener whose queue of connections is full and which never accepts: connection
+    // requests go unanswered, as to a host that is not there, without leaving this machine.
+    SCOPED_TRACE("never answering the connection");
+    asio::io_context io;
+    asio::ip::tcp::acceptor full(io);
+    full.open(asio::ip::tcp::v4());
+    full.bind({asio::ip::make_address("127.0.0.1"), 0});
+    full.listen(0);
+    const asio::ip::tcp::endpoint where = full.local_endpoint();
+    // Asynchronous connections start at once, and are never waited for.
+    std::vector<asio::ip::tcp::socket> queued;
+    for (int i = 0; i < 3; ++i) {
+      queued.emplace_back(io);
+      queued.back().async_connect(where, [](std::error_code) {});
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::vector<std::string> args{"characterize", "--meter",
+                                  "127.0.0.1:" + std::to_string(where.port()), "--output",
+                                  Folder("unanswered")};
+    args.insert(args.end(), run.begin(), run.end());
+    const Result result = Ktdac(args);
+    EXPECT_EQ(result.status, 6);
+    // Either the connection is never made, or it is made by the kernel and *IDN? goes
+    // unanswered: both within the timeout, both naming the meter.
+    EXPECT_TRUE(result.err.find("no connection to 127.0.0.1 port") != std::string::npos ||
+                result.err.find("*IDN? got no answer within 0.3 s") != std::string::npos)
+        << result.err;
+  }
+}
+
+TEST(Characterize, BadInputIsAUsageErrorAndNothingIsSentOrOverwritten) {
+  Bench bench({});
+  const std::string done = Folder("done");
+  ASSERT_EQ(
+      Ktdac(Characterize(bench, done, {"--codes", "every:4096", "--settle", "0", "--vref", "2.5"}))
+          .status,
+      0);
+  const std::string csv = Read(done + "/characterization.csv");
+  const std::string file = test::WriteTempFile("a-file", "");
+  struct Row {
+    std::vector<std::string> args;
+    const char* message;
+    int status;
+  };
+  const std::string fresh = Folder("fresh");
+  const Row rows[] = {
+      {Characterize(bench, fresh, {"--codes", "10000"}), "is beyond the last code 0xFFFF", 2},
+      {Characterize(bench, fresh, {"--device", "KT300", "--codes", "0,4000"}), "0x3FFF", 2},
+      {Characterize(bench, fresh, {"--codes", ""}), "--codes names no codes", 2},
+      {Characterize(bench, fresh, {"--codes", "every:0"}), "not a step of 1 or more", 2},
+      {Characterize(bench, fresh, {"--average", "0"}), "--average must be 1 or more", 2},
+      {Characterize(bench, fresh, {"--vref", "-1"}), "not a positive voltage", 2},
+      {Characterize(bench, fresh, {"--vref", "1e308"}), "beyond 1000 V", 2},
+      {Characterize(bench, fresh, {"--meter-timeout", "0"}), "longer than 0", 2},
+      {Characterize(bench, fresh, {"--meter-range", "-5"}), "not a positive voltage", 2},
+      {{"characterize", "--meter", "TCPIP::x::INSTR", "--vref", "2.5", "--output", fresh},
+       "a raw socket is TCPIP::HOST::PORT::SOCKET",
+       2},
+      {Characterize(bench, done, {}), "exists: --resume continues that run", 2},
+      {Characterize(bench, fresh, {"--resume"}), "there is no", 2},
+      {Characterize(bench, done, {"--resume", "--vref", "2.4"}), "is from another run", 2},
+      {Characterize(bench, done, {"--resume", "--codes", "every:2048"}), "is from another run", 2},
+      {Characterize(bench, done, {"--resume", "--device", "KT311"}), "is from another run", 2},
+      {Characterize(bench, done, {"--resume", "--average", "2"}), "is from another run", 2},
+      {Characterize(bench, file + "/sub", {}), "cannot write the folder", 4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    test::Trace trace;
+    std::vector<std::string> args = row.args;
+    if (std::find(args.begin(), args.end(), "--vref") == args.end())
+      args.insert(args.end(), {"--vref", "2.5"});
+    const Result result = Ktdac(args);
+    EXPECT_EQ(result.status, row.status) << result.err;
+    EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
+    EXPECT_TRUE(trace.Frames().empty()) << "nothing reaches the board";
+    EXPECT_FALSE(fs::exists(fresh)) << "no folder is made for a run that cannot start";
+    EXPECT_EQ(Read(done + "/characterization.csv"), csv) << "the earlier run stays as it was";
+  }
+}
+
+#ifndef _WIN32
+// POSIX signals only: a Windows console's Ctrl-C cannot be sent to a program started
+// without a console of its own, as the tests start it.
+TEST(Characterize, ASignalEndsTheRunAtOnceKeepingEveryRowAndResumeFinishesIt) {
+  struct Row {
+    int signal;
+    const char* settle;  // the wait in hand when the signal comes
+    std::size_t frames;  // sent before the signal
+  };
+  const Row rows[] = {{SIGINT, "100ms", 3}, {SIGTERM, "1h", 1}, {SIGHUP, "100ms", 3}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.signal);
+    Bench bench({});
+    const std::string output = Folder("stopped");
+    const std::vector<std::string> plan{"--device", "KT300", "--codes", "every:1024"};
+    std::vector<std::string> args = Characterize(bench, output, plan);
+    args.insert(args.end(), {"--vref", "2.5", "--settle", row.settle});
+    const test::Child child =
+        test::Start("ktdac", args, test::WriteTempFile("out", ""), test::WriteTempFile("err", ""));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (bench.trace.Frames().size() < row.frames && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // into the settle time
+    const auto sent = std::chrono::steady_clock::now();
+    kill(child, row.signal);
+    EXPECT_EQ(test::Wait(child), 128 + row.signal) << "the program ends itself";
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3))
+        << "no wait holds the stop back";
+    const std::size_t frames = bench.trace.Frames().size();
+    const std::string csv = output + "/characterization.csv";
+    EXPECT_EQ(Rows(csv).size() + 1, frames) << "a row for every code but the one in hand";
+
+    std::vector<std::string> resume = Characterize(bench, output, plan);
+    resume.insert(resume.end(), {"--vref", "2.5", "--settle", "0", "--resume"});
+    const Result finished = Ktdac(resume);
+    ASSERT_EQ(finished.status, 0) << finished.err;
+    const std::vector<std::string> written = Rows(csv);
+    ASSERT_EQ(written.size(), 17u);
+    for (std::size_t i = 0; i < written.size(); ++i)
+      EXPECT_EQ(written[i].substr(0, written[i].find(',')),
+                std::to_string(std::min<int>(static_cast<int>(i) * 1024, 0x3FFF)));
+    EXPECT_EQ(Summary(output)["codes"], 17);
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace kt

@@ -227,11 +227,11 @@ int Characterize(Session& session, const Characterizing& command, std::FILE* out
                     identity};
   const dac::StaticFigures figures = dac::Analyse(points, run.DataBits, run.Vref);
   const std::string text = SummaryText(run, figures);
-  for (const Plot& plot : Plots(figures, points))
-    WriteWhole(folder / (plot.File + ".svg"), Svg(plot));
+  const std::vector<Plot> plots = Plots(figures, points);
+  for (const Plot& plot : plots) WriteWhole(folder / (plot.File + ".svg"), Svg(plot));
   WriteWhole(folder / "summary.txt", text);
   WriteWhole(folder / "summary.json", SummaryJson(run, figures));
-  WriteWhole(folder / "report.html", ReportHtml(run, figures, points));
+  WriteWhole(folder / "report.html", ReportHtml(run, figures, plots));
   Put(out, "standard output", text + "report: " + Utf8(folder / "report.html") + "\n");
   return kSuccess;
 }

@@ -53,33 +53,30 @@ CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t l
           fmt::format("--codes {}: {} is beyond the last code 0x{:X}", item, word, last)};
     return static_cast<std::int32_t>(value);
   };
-  if (text == "all") {
-    for (std::int32_t c = 1; c < last; ++c) codes.push_back(c);
-  } else if (text.rfind("every:", 0) == 0) {
-    const std::int64_t step = Count(text.substr(6), text);
-    for (std::int64_t c = step; c < last; c += step) codes.push_back(static_cast<std::int32_t>(c));
-  } else {
-    if (text.empty()) throw UsageError{"--codes names no codes"};
-    std::size_t from = 0;
-    while (from <= text.size()) {
-      const std::size_t comma = std::min(text.find(',', from), text.size());
-      const std::string item = text.substr(from, comma - from);
-      from = comma + 1;
-      if (item.empty()) throw UsageError{"--codes " + text + ": an empty item"};
-      const auto dash = item.find('-');
-      if (dash == std::string::npos) {
-        codes.push_back(code(item, item));
-        continue;
-      }
-      const auto colon = item.find(':', dash);
-      const std::int32_t first = code(item.substr(0, dash), item);
-      const std::int32_t end = code(item.substr(dash + 1, colon - dash - 1), item);
-      const std::int64_t step =
-          colon == std::string::npos ? 1 : Count(item.substr(colon + 1), item);
-      if (end < first) throw UsageError{"--codes " + item + ": the range runs backwards"};
-      for (std::int64_t c = first; c <= end; c += step)
+  if (text.empty()) throw UsageError{"--codes names no codes"};
+  std::size_t from = 0;
+  while (from <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', from), text.size());
+    const std::string item = text.substr(from, comma - from);
+    from = comma + 1;
+    if (item.empty()) throw UsageError{"--codes " + text + ": an empty item"};
+    if (item == "all" || item.rfind("every:", 0) == 0) {
+      const std::int64_t step = item == "all" ? 1 : Count(item.substr(6), item);
+      for (std::int64_t c = step; c < last; c += step)
         codes.push_back(static_cast<std::int32_t>(c));
+      continue;
     }
+    const auto dash = item.find('-');
+    if (dash == std::string::npos) {
+      codes.push_back(code(item, item));
+      continue;
+    }
+    const auto colon = item.find(':', dash);
+    const std::int32_t first = code(item.substr(0, dash), item);
+    const std::int32_t end = code(item.substr(dash + 1, colon - dash - 1), item);
+    const std::int64_t step = colon == std::string::npos ? 1 : Count(item.substr(colon + 1), item);
+    if (end < first) throw UsageError{"--codes " + item + ": the range runs backwards"};
+    for (std::int64_t c = first; c <= end; c += step) codes.push_back(static_cast<std::int32_t>(c));
   }
   std::sort(codes.begin(), codes.end());
   codes.erase(std::unique(codes.begin(), codes.end()), codes.end());

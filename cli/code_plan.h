@@ -15,7 +15,7 @@ struct CodePlan {
   std::string Text;
 };
 
-/// Reads `all`, `every:N` (every Nth code from 0), or a comma-separated list of items: a code,
+/// Reads a comma-separated list of items: `all`, `every:N` (every Nth code from 0), a code,
 /// FROM-TO, or FROM-TO:N (every Nth from FROM). Codes are read as the entry format reads them
 /// (0x marks hexadecimal in either); N is a decimal count. Code 0 and `last` are always
 /// added. Raises UsageError naming the item that is wrong or beyond `last`.

@@ -127,23 +127,26 @@ std::vector<Plot> Plots(const dac::StaticFigures& figures,
              {0}};
   Plot inl{"inl", "Integral nonlinearity", "code", "INL (LSB)", {}, {0}};
   Plot dnl{"dnl", "Differential nonlinearity", "code", "DNL (LSB)", {}, {0, -1}};
-  error.Lines.push_back({"error", "#1f5fa8", {}});
-  inl.Lines.push_back({"end point", "#1f5fa8", {}});
-  inl.Lines.push_back({"best fit", "#d9731a", {}});
-  dnl.Lines.push_back({"DNL", "#1f5fa8", {}});
+  // One column a pixel of the plots' width, or more: nothing finer can be seen.
+  const double last = (1 << figures.DataBits) - 1;
+  std::vector<Envelope> lines(4, Envelope(0, last, 1024));
   for (std::size_t i = 0; i < points.size(); ++i) {
     const dac::CodeFigures code = dac::AtCode(figures, points, i);
     const double x = code.Code;
-    error.Lines[0].Points.emplace_back(x, code.ErrorLsb);
-    inl.Lines[0].Points.emplace_back(x, code.EndPointInl);
-    inl.Lines[1].Points.emplace_back(x, code.BestFitInl);
-    if (i > 0) dnl.Lines[0].Points.emplace_back(x, code.Dnl);
+    lines[0].Add(x, code.ErrorLsb);
+    lines[1].Add(x, code.EndPointInl);
+    lines[2].Add(x, code.BestFitInl);
+    if (i > 0) lines[3].Add(x, code.Dnl);
   }
+  error.Lines.push_back({"error", "#1f5fa8", lines[0].Points()});
+  inl.Lines.push_back({"end point", "#1f5fa8", lines[1].Points()});
+  inl.Lines.push_back({"best fit", "#d9731a", lines[2].Points()});
+  dnl.Lines.push_back({"DNL", "#1f5fa8", lines[3].Points()});
   return {error, inl, dnl};
 }
 
 std::string ReportHtml(const RunInfo& run, const dac::StaticFigures& figures,
-                       const std::vector<dac::MeasuredCode>& points) {
+                       const std::vector<Plot>& plots) {
   std::string html = fmt::format(
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<title>{0} characterization</title><style>{1}</style></head><body>\n"
@@ -167,7 +170,7 @@ std::string ReportHtml(const RunInfo& run, const dac::StaticFigures& figures,
       "<tr><td>Gain error, of the span</td><td></td><td></td><td class=\"n\">{:+.5f}</td>"
       "<td></td></tr>\n</table>\n",
       figures.GainPercent);
-  for (const Plot& plot : Plots(figures, points)) html += "<figure>\n" + Svg(plot) + "</figure>\n";
+  for (const Plot& plot : plots) html += "<figure>\n" + Svg(plot) + "</figure>\n";
   return html +
          "<p class=\"run\">Offset, gain and full-scale error from the outputs at the end codes; "
          "INL against the end-point line and the least-squares line; DNL of each measured step "

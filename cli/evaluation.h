@@ -30,7 +30,8 @@ std::string SummaryJson(const RunInfo& run, const dac::StaticFigures& figures);
 std::vector<Plot> Plots(const dac::StaticFigures& figures,
                         const std::vector<dac::MeasuredCode>& points);
 
+/// The report: the run, the figures and the plots.
 std::string ReportHtml(const RunInfo& run, const dac::StaticFigures& figures,
-                       const std::vector<dac::MeasuredCode>& points);
+                       const std::vector<Plot>& plots);
 
 }  // namespace kt::cli

@@ -181,7 +181,7 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
       ->required();
   characterizeCommand
       ->add_option("--codes", characterize->Codes,
-                   "all, every:N, or a list of codes and ranges (0,8000,7FF0-8010,0-FFFF:256); "
+                   "all, every:N, codes and ranges, or a list of these (every:64,7FF0-8010); "
                    "both ends always")
       ->capture_default_str();
   characterizeCommand

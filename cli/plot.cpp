@@ -38,30 +38,47 @@ std::string Label(double value, double spacing) {
   return fmt::format("{:.{}f}", value, decimals);
 }
 
-// The points as drawn: within each pixel column its first, lowest, highest and last point, in
-// the order they come, so that the line keeps its shape and every extreme.
-std::vector<std::pair<double, double>> Envelope(
-    const std::vector<std::pair<double, double>>& points, double x0, double xScale) {
-  if (points.size() < 4 * 1000) return points;
-  std::vector<std::pair<double, double>> drawn;
-  std::size_t i = 0;
-  while (i < points.size()) {
-    const auto column = std::floor((points[i].first - x0) * xScale);
-    std::size_t j = i, low = i, high = i;
-    while (j < points.size() && std::floor((points[j].first - x0) * xScale) == column) {
-      if (points[j].second < points[low].second) low = j;
-      if (points[j].second > points[high].second) high = j;
-      ++j;
-    }
-    std::size_t keep[] = {i, std::min(low, high), std::max(low, high), j - 1};
-    for (std::size_t k = 0; k < 4; ++k)
-      if (k == 0 || keep[k] != keep[k - 1]) drawn.push_back(points[keep[k]]);
-    i = j;
+}  // namespace
+
+Envelope::Envelope(double x0, double x1, int columns)
+    : x0_(x0),
+      scale_(x1 > x0 ? columns / (x1 - x0) : 0),
+      columns_(static_cast<std::size_t>(columns)) {}
+
+void Envelope::Add(double x, double y) {
+  const auto at = std::clamp(static_cast<std::ptrdiff_t>((x - x0_) * scale_), std::ptrdiff_t{0},
+                             static_cast<std::ptrdiff_t>(columns_.size()) - 1);
+  Column& column = columns_[static_cast<std::size_t>(at)];
+  const std::pair<double, double> point{x, y};
+  if (column.Count == 0) column.First = column.Low = column.High = point;
+  if (y < column.Low.second) {
+    column.Low = point;
+    column.LowAt = column.Count;
   }
-  return drawn;
+  if (y > column.High.second) {
+    column.High = point;
+    column.HighAt = column.Count;
+  }
+  column.Last = point;
+  ++column.Count;
 }
 
-}  // namespace
+std::vector<std::pair<double, double>> Envelope::Points() const {
+  std::vector<std::pair<double, double>> points;
+  for (const Column& column : columns_) {
+    if (column.Count == 0) continue;
+    const bool lowFirst = column.LowAt <= column.HighAt;
+    const std::pair<std::size_t, std::pair<double, double>> kept[] = {
+        {0, column.First},
+        {lowFirst ? column.LowAt : column.HighAt, lowFirst ? column.Low : column.High},
+        {lowFirst ? column.HighAt : column.LowAt, lowFirst ? column.High : column.Low},
+        {column.Count - 1, column.Last},
+    };
+    for (std::size_t k = 0; k < 4; ++k)
+      if (k == 0 || kept[k].first != kept[k - 1].first) points.push_back(kept[k].second);
+  }
+  return points;
+}
 
 std::vector<double> Ticks(double low, double high, int wanted) {
   if (!(high > low)) return {low};
@@ -140,7 +157,7 @@ std::string Svg(const Plot& plot, int width, int height) {
       kTop + plotHeight / 2, Escaped(plot.YLabel));
   double legend = kLeft + plotWidth;
   for (auto series = plot.Lines.rbegin(); series != plot.Lines.rend(); ++series) {
-    const std::vector<std::pair<double, double>> drawn = Envelope(series->Points, xMin, xScale);
+    const std::vector<std::pair<double, double>>& drawn = series->Points;
     std::string path;
     for (const auto& [x, y] : drawn)
       path += fmt::format("{}{:.2f},{:.2f}", path.empty() ? "M" : " L", px(x), py(y));

@@ -6,9 +6,29 @@
 #include <vector>
 
 // Line plots of a per-code figure as SVG: axes with round ticks, a grid, reference lines and
-// a legend. Tens of thousands of points are drawn as the envelope each pixel column holds, so
-// a plot of every code of a 16-bit DAC stays small and shows every extreme.
+// a legend. Tens of thousands of points are kept as the envelope each pixel column holds, so
+// a plot of every code of a 16-bit DAC stays small, in the file and in memory, and shows
+// every extreme.
 namespace kt::cli {
+
+/// @brief Points in ascending x, kept as what each of `columns` equal slices of [x0, x1]
+/// holds: its first, lowest, highest and last point, in the order they came. The line
+/// drawn through them keeps its shape and every extreme; memory does not grow with the points.
+class Envelope {
+ public:
+  Envelope(double x0, double x1, int columns);
+  void Add(double x, double y);
+  [[nodiscard]] std::vector<std::pair<double, double>> Points() const;
+
+ private:
+  struct Column {
+    std::pair<double, double> First, Low, High, Last;
+    std::size_t LowAt = 0, HighAt = 0;  ///< which point of the column each is
+    std::size_t Count = 0;
+  };
+  double x0_, scale_;
+  std::vector<Column> columns_;
+};
 
 /// @brief One line of a plot.
 struct Series {

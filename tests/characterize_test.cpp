@@ -15,6 +15,7 @@
 
 #include "cli/code_plan.h"
 #include "cli/parsing.h"
+#include "cli/plot.h"
 #include "core/error.h"
 #include "dac/linearity.h"
 #include "meter/resource.h"
@@ -201,6 +202,7 @@ TEST(CodePlan, ReadsEveryFormAlwaysWithBothEnds) {
       {"10-12", false, 15, "0,10-12,15"},
       {"0-15:5,7,7", false, 15, "0,5,7,10,15"},
       {"F,0,F", true, 15, "0,15"},
+      {"every:8,3-5", true, 15, "0,3-5,8,15"},
       {"", true, 15, ""},
       {"16", false, 15, ""},
       {"1-2-3", true, 15, ""},
@@ -258,6 +260,42 @@ TEST(MeterResource, ReadsVisaStringsAndHostPort) {
     EXPECT_EQ(resource.Host, row.host);
     EXPECT_EQ(resource.Port, row.port);
   }
+}
+
+TEST(Plot, TicksAreRoundAndCoverTheRange) {
+  struct Row {
+    double low, high;
+    int wanted;
+    std::vector<double> ticks;
+  };
+  const Row rows[] = {
+      {0, 65535, 8, {0, 10000, 20000, 30000, 40000, 50000, 60000}},
+      {-1.3, 0.6, 6, {-1, -0.5, 0, 0.5}},
+      {-0.2, 3.1, 6, {0, 1, 2, 3}},
+      {-0.2, 3.1, 12, {0, 0.5, 1, 1.5, 2, 2.5, 3}},
+      {2, 2, 6, {2}},
+  };
+  for (const Row& row : rows) {
+    const std::vector<double> ticks = cli::Ticks(row.low, row.high, row.wanted);
+    ASSERT_EQ(ticks.size(), row.ticks.size()) << row.low << ".." << row.high;
+    for (std::size_t i = 0; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i], row.ticks[i], 1e-9);
+  }
+}
+
+TEST(Plot, AnEnvelopeKeepsEveryExtremeInOrderAndStaysSmall) {
+  cli::Envelope envelope(0, 65535, 16);
+  for (int x = 0; x <= 65535; ++x) envelope.Add(x, x == 30000 ? 9.0 : x == 30001 ? -9.0 : 0.0);
+  const auto points = envelope.Points();
+  EXPECT_LE(points.size(), 16u * 4);
+  const auto high = std::find(points.begin(), points.end(), std::pair<double, double>{30000, 9});
+  const auto low = std::find(points.begin(), points.end(), std::pair<double, double>{30001, -9});
+  ASSERT_NE(high, points.end());
+  ASSERT_NE(low, points.end());
+  EXPECT_LT(high, low) << "the spike up comes before the one down, as measured";
+  EXPECT_EQ(points.front(), (std::pair<double, double>{0, 0}));
+  EXPECT_EQ(points.back(), (std::pair<double, double>{65535, 0}));
+  EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
+                             [](auto& a, auto& b) { return a.first < b.first; }));
 }
 
 // ---- End to end ----

@@ -225,7 +225,16 @@ int Characterize(Session& session, const Characterizing& command, std::FILE* out
                     points.size(),
                     command.Average,
                     identity};
-  const dac::StaticFigures figures = dac::Analyse(points, run.DataBits, run.Vref);
+  dac::StaticFigures figures;
+  try {
+    figures = dac::Analyse(points, run.DataBits, run.Vref);
+  } catch (const Error& error) {
+    fmt::print(stderr,
+               "ktdac: no figures: {}; is the meter connected to the DAC's output? The rows "
+               "are kept in {}\n",
+               error.what(), csvName);
+    return kRuntimeError;
+  }
   const std::string text = SummaryText(run, figures);
   const std::vector<Plot> plots = Plots(figures, points);
   for (const Plot& plot : plots) WriteWhole(folder / (plot.File + ".svg"), Svg(plot));

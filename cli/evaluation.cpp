@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 namespace kt::cli {
@@ -47,6 +48,15 @@ std::string Monotonicity(const dac::StaticFigures& f) {
                      *f.FirstDecrease);
 }
 
+// A span this far from the ideal is not a DAC's gain error but a wrong set-up.
+std::string Doubt(const dac::StaticFigures& f) {
+  if (std::fabs(f.GainPercent) <= 50) return "";
+  return fmt::format(
+      "the span measured is {:.1f} % of the ideal: is the meter connected to the DAC's "
+      "output, and is --vref {} V right?",
+      100 + f.GainPercent, f.Vref);
+}
+
 json Units(double volts, double lsb, double percent) {
   return {{"v", volts}, {"lsb", lsb}, {"percent_fs", percent}};
 }
@@ -86,14 +96,17 @@ std::string Escaped(const std::string& text) {
 std::string SummaryText(const RunInfo& run, const dac::StaticFigures& figures) {
   std::string text = fmt::format(
       "{} ({} bits) at vref {} V: {} codes, {} reading{} each; 1 LSB = {:.6g} V\n"
-      "meter: {}\n\n{:<26}{:>14}{:>12}{:>12}  {}\n",
+      "meter: {}\n\n{:<26}{:>14}{:>14}{:>12}  {}\n",
       run.Device, run.DataBits, run.Vref, run.Codes, run.Average, run.Average == 1 ? "" : "s",
       figures.IdealLsb, run.Meter, "", "V", "LSB", "% FS", "at code");
   for (const Row& row : Rows(figures))
-    text += fmt::format("{:<26}{:>+14.6e}{:>+12.4f}{:>+12.5f}  {}\n", row.Name, row.Volts, row.Lsb,
+    text += fmt::format("{:<26}{:>+14.6e}{:>+14.4f}{:>+12.5f}  {}\n", row.Name, row.Volts, row.Lsb,
                         row.Percent, row.Code ? fmt::format("0x{:X}", *row.Code) : "");
   text += fmt::format("{:<26}{:>+14.4f} %\n", "Gain error (of the span)", figures.GainPercent);
-  return text + fmt::format("{:<26}{}\n", "Transfer function", Monotonicity(figures));
+  text += fmt::format("{:<26}{}\n", "Transfer function", Monotonicity(figures));
+  if (const std::string doubt = Doubt(figures); !doubt.empty())
+    text += "\nwarning: " + doubt + "\n";
+  return text;
 }
 
 std::string SummaryJson(const RunInfo& run, const dac::StaticFigures& f) {
@@ -117,6 +130,7 @@ std::string SummaryJson(const RunInfo& run, const dac::StaticFigures& f) {
       {"dnl", Extremes(f.Dnl, f.EndPoint.Step, f.Vref)},
       {"monotonic", f.Monotonic},
       {"first_decrease_code", f.FirstDecrease ? json(*f.FirstDecrease) : json(nullptr)},
+      {"warning", Doubt(f).empty() ? json(nullptr) : json(Doubt(f))},
   };
   return summary.dump(2) + "\n";
 }
@@ -157,6 +171,8 @@ std::string ReportHtml(const RunInfo& run, const dac::StaticFigures& figures,
       Escaped(run.Plan), run.Average, run.Average == 1 ? "" : "s", Escaped(run.Meter));
   html += fmt::format("<p>Transfer function: <span class=\"{}\">{}</span></p>\n",
                       figures.Monotonic ? "ok" : "bad", Escaped(Monotonicity(figures)));
+  if (const std::string doubt = Doubt(figures); !doubt.empty())
+    html += "<p class=\"bad\">Warning: " + Escaped(doubt) + "</p>\n";
   html +=
       "<table><tr><th>Figure</th><th>V</th><th>LSB</th><th>% of full scale</th>"
       "<th>at code</th></tr>\n";

@@ -11,8 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Evaluation software for the KT300 and KT3
 set(CPACK_PACKAGE_DESCRIPTION
     "A bench engineer picks the DAC model, types a code in hexadecimal or decimal,
 picks a power-down mode, and the program sends one SPI frame through the USB
-evaluation board. Includes ktdac, the command-line companion, and a simulated
-board.")
+evaluation board. Includes ktdac, the command-line companion, which also
+characterizes the DAC with a bench meter, and a simulated board and meter.")
 set(CPACK_PACKAGE_CONTACT "Corvane <support@corvane.example>")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
@@ -26,7 +26,7 @@ if(WIN32)
   set(CPACK_COMPONENT_PROGRAMS_REQUIRED ON)
   set(CPACK_COMPONENT_SIMULATED_DISPLAY_NAME "Simulated board (no hardware)")
   set(CPACK_COMPONENT_SIMULATED_DESCRIPTION
-      "A simulated board library and its firmware image, to try the programs without the board. Not for use with a real board: its SPI.hex would leave a real board unable to send frames.")
+      "A simulated board library and its firmware image, and a simulated bench meter (kt-sim-meter), to try the programs without the board. Not for use with a real board: its SPI.hex would leave a real board unable to send frames.")
   set(CPACK_COMPONENT_SIMULATED_DISABLED ON)  # the user must choose it
   set(CPACK_NSIS_PACKAGE_NAME "KT310 Evaluation Software")
   set(CPACK_NSIS_DISPLAY_NAME "KT310 Evaluation Software ${PROJECT_VERSION}")

@@ -2,6 +2,7 @@
 #include "dac/linearity.h"
 
 #include <cmath>
+#include <sstream>
 #include <string>
 
 #include "core/error.h"
@@ -62,7 +63,12 @@ StaticFigures Analyse(std::span<const MeasuredCode> points, int dataBits, double
       throw Error("the measured codes must ascend; code " + std::to_string(points[i].Code) +
                   " follows " + std::to_string(points[i - 1].Code));
   const double first = points.front().Volts, top = points.back().Volts;
-  if (!(top != first)) throw Error("the outputs at both ends are equal: there is no span");
+  if (!(top > first)) {
+    std::ostringstream what;
+    what << "the output does not rise from code 0 (" << first << " V) to code " << last << " ("
+         << top << " V)";
+    throw Error(what.str());
+  }
 
   StaticFigures figures{};
   figures.DataBits = dataBits;

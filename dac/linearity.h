@@ -67,8 +67,9 @@ struct CodeFigures {
 
 /// Computes the figures. `points` ascend by code, start at code 0 and end at the last code
 /// 2^dataBits - 1 (at least those two); the step between two neighbours stands for the
-/// codes between them. Raises kt::Error when the points do not meet that, or when the
-/// first and last outputs are equal (no span to measure against).
+/// codes between them. Raises kt::Error when the points do not meet that, or when the output
+/// at the last code is not above the one at code 0 (no span to measure against: a meter
+/// not connected to the DAC, say).
 StaticFigures Analyse(std::span<const MeasuredCode> points, int dataBits, double vref);
 
 /// The figures of point `i` against the lines of `figures`.

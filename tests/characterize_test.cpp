@@ -333,9 +333,10 @@ class Bench {
     meter_ = test::Start("kt-sim-meter", args, out, test::WriteTempFile("meter.err", ""));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (port_.empty() && std::chrono::steady_clock::now() < deadline) {
-      const std::string text = Read(out);
+      std::string text = Read(out);
+      // The line ends in CR LF on Windows.
       if (const auto colon = text.rfind(':'); colon != std::string::npos && text.back() == '\n')
-        port_ = text.substr(colon + 1, text.size() - colon - 2);
+        port_ = text.substr(colon + 1, text.find_first_of("\r\n", colon) - colon - 1);
       else
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -543,6 +544,49 @@ TEST(Characterize, AFailingMeterEndsTheRunWithStatus6AndKeepsEveryMeasuredRow) {
     }
     EXPECT_EQ(Rows(csv).size(), row.rows);
     EXPECT_NE(result.err.find("--resume continues"), std::string::npos) << result.err;
+  }
+}
+
+TEST(Characterize, AMeterThatDoesNotSeeTheDacIsToldApartFromADac) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> meter;
+    const char* vref;
+    int status;
+    const char* says;  // on standard error, or (status 0) in summary.json's warning
+  };
+  const std::string elsewhere = test::WriteTempFile("elsewhere.json", "");
+  const Row rows[] = {
+      // The meter reads a file the board never writes: 0 V, whatever the code.
+      {"not connected",
+       {"--dac-output", elsewhere},
+       "2.5",
+       3,
+       "ktdac: no figures: the output does not rise from code 0 (0 V) to code 65535 (0 V); is "
+       "the meter connected to the DAC's output? The rows are kept in "},
+      // A DAC at 2.5 V measured as if at 10 V: a quarter of the span expected.
+      {"a reference four times too high",
+       {"--vref", "2.5"},
+       "10",
+       0,
+       "the span measured is 25.0 % of the ideal: is the meter connected to the DAC's output, "
+       "and is --vref 10 V right?"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bench bench(row.meter);
+    const std::string output = Folder("unconnected");
+    const Result result = Ktdac(Characterize(
+        bench, output, {"--vref", row.vref, "--codes", "every:8192", "--settle", "0"}));
+    EXPECT_EQ(result.status, row.status) << result.err;
+    EXPECT_EQ(Rows(output + "/characterization.csv").size(), 9u);
+    if (row.status != 0) {
+      EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
+      EXPECT_FALSE(fs::exists(output + "/summary.json"));
+    } else {
+      EXPECT_EQ(Summary(output)["warning"], row.says);
+      EXPECT_NE(result.out.find(std::string("warning: ") + row.says), std::string::npos);
+    }
   }
 }
 

@@ -10,7 +10,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${pref
 if(failed)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-foreach(program kt310v2 kt310 ktdac ktdac-gen1)
+foreach(program kt310v2 kt310 ktdac ktdac-gen1 kt-sim-meter)
   if(NOT IS_SYMLINK ${prefix}/bin/${program} OR NOT EXISTS ${prefix}/bin/${program})
     message(FATAL_ERROR "${program} is not on PATH (bin/${program})")
   endif()

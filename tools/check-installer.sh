@@ -28,7 +28,7 @@ for file in kt310v2.exe kt310.exe ktdac.exe ktdac-gen1.exe Uninstall.exe; do
   [ -f "$folder/$file" ] || fail "$file was not installed"
 done
 # The simulated board is the user's choice, and not chosen by default.
-for file in BoardIO.dll SPI.hex "Simulated board/CVR_BOARDLINK.dll"; do
+for file in BoardIO.dll SPI.hex "Simulated board/CVR_BOARDLINK.dll" kt-sim-meter.exe; do
   [ ! -e "$folder/$file" ] || fail "$file was installed without the simulated board chosen"
 done
 [ ! -e "$WINEPREFIX/drive_c/Program Files/Corvane" ] || fail "the board maker's folder was touched"

@@ -37,3 +37,9 @@ sweep() {
 echo "== ktdac"
 sweep "simulated board"
 KT_SIM_LATENCY_US=1000 sweep "KT_SIM_LATENCY_US=1000"
+
+# ktdac characterize against the simulated meter at 1 ms a reading: the program's own
+# processor time per code against the settle-plus-reading time, and its peak memory from
+# 4,096 to 65,536 codes (bench/characterize_bench.py says how each is taken).
+echo "== ktdac characterize"
+python3 bench/characterize_bench.py build/bench/bin

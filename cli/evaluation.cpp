@@ -137,12 +137,14 @@ std::string SummaryJson(const RunInfo& run, const dac::StaticFigures& f) {
 
 std::vector<Plot> Plots(const dac::StaticFigures& figures,
                         const std::vector<dac::MeasuredCode>& points) {
-  Plot error{"error", "Transfer function error (output minus ideal)", "code", "error (LSB)", {},
-             {0}};
-  Plot inl{"inl", "Integral nonlinearity", "code", "INL (LSB)", {}, {0}};
-  Plot dnl{"dnl", "Differential nonlinearity", "code", "DNL (LSB)", {}, {0, -1}};
   // One column a pixel of the plots' width, or more: nothing finer can be seen.
   const double last = (1 << figures.DataBits) - 1;
+  const std::pair<double, double> codes{0.0, last};
+  Plot error{
+      "error", "Transfer function error (output minus ideal)", "code", "error (LSB)", {}, {0},
+      codes};
+  Plot inl{"inl", "Integral nonlinearity", "code", "INL (LSB)", {}, {0}, codes};
+  Plot dnl{"dnl", "Differential nonlinearity", "code", "DNL (LSB)", {}, {0, -1}, codes};
   std::vector<Envelope> lines(4, Envelope(0, last, 1024));
   for (std::size_t i = 0; i < points.size(); ++i) {
     const dac::CodeFigures code = dac::AtCode(figures, points, i);

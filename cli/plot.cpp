@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace kt::cli {
 
@@ -107,6 +108,7 @@ std::string Svg(const Plot& plot, int width, int height) {
       yMax = std::max(yMax, y);
     }
   }
+  if (plot.XRange) std::tie(xMin, xMax) = *plot.XRange;
   for (const double mark : plot.Marks) {
     yMin = std::min(yMin, mark);
     yMax = std::max(yMax, mark);

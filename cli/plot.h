@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,7 +43,8 @@ struct Plot {
   std::string File;  ///< the file's name without .svg
   std::string Title, XLabel, YLabel;
   std::vector<Series> Lines;
-  std::vector<double> Marks;  ///< horizontal reference lines (0, ±1 LSB)
+  std::vector<double> Marks;                        ///< horizontal reference lines (0, ±1 LSB)
+  std::optional<std::pair<double, double>> XRange;  ///< the x axis; the data's when none
 };
 
 /// The plot as a standalone SVG document of `width` × `height` pixels.

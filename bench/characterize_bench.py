@@ -10,8 +10,12 @@ The program's own time is ktdac's processor time (user and system) less the proc
 time spent inside the simulated board library, which stands for the USB round trip and
 reports its own through KT_SIM_STATS: building the frame, the SCPI exchange on the
 program's side, the CSV row, the progress and, at the end, the figures, plots and report.
-Also given: what the run took beyond the settle and reading time and the library's time,
-which adds the meter's own work, the network stack's and the sleeps' overshoot.
+Part of that is the floor any such program pays on the machine: waking from the settle
+time and from the wait for the answer, and the loopback network stack, which on loopback
+also carries the meter's side of each exchange. kt_exchange_floor measures it with a loop
+that does only that, and the program's share is given above it. Also given: what the run
+took beyond the settle and reading time and the library's time, which adds the meter's own
+work and the sleeps' overshoot.
 
 The channel from the simulated board to the meter is put in /dev/shm where there is one:
 on ext4, replacing a file by a rename writes it out (auto_da_alloc), about 0.7 ms a frame.
@@ -23,6 +27,21 @@ import subprocess
 import sys
 import tempfile
 import time
+
+
+def floor(bin_dir, settle_ms):
+    """Processor time a round of the waits and the exchange alone, in seconds."""
+    meter = subprocess.Popen(
+        [os.path.join(bin_dir, "kt-sim-meter"), "--listen", "127.0.0.1:0", "--reading-time",
+         "0.001", "--dac-output", os.devnull], stdout=subprocess.PIPE, text=True)
+    try:
+        port = meter.stdout.readline().strip().rsplit(":", 1)[1]
+        out = subprocess.run([os.path.join(bin_dir, "kt_exchange_floor"), port, str(settle_ms),
+                              "1000"], check=True, capture_output=True, text=True).stdout
+        return float(out) * 1e-6
+    finally:
+        meter.kill()
+        meter.wait()
 
 
 def run(bin_dir, work, name, meter_args, ktdac_args):
@@ -66,12 +85,16 @@ def main():
                 ["--device", "KT310", "--vref", "2.5", "--codes", "every:16",
                  "--settle", f"{settle_ms}ms"])
             own = (cpu - library["inside_cpu_s"]) / codes
+            least = floor(bin_dir, settle_ms)
             rest = (wall - codes * point - library["inside_s"]) / codes
             print(f"4,096 codes, {settle_ms} ms settle + 1 ms reading: {wall:.3f} s in all, "
                   f"{codes * point:.3f} s of it settling and reading, "
                   f"{library['inside_s']:.3f} s inside the board library")
-            print(f"  program's own processor time: {own * 1e6:.1f} us a code = "
+            print(f"  processor time outside the board library: {own * 1e6:.1f} us a code = "
                   f"{100 * own / point:.2f} % of the settle-plus-reading")
+            print(f"  of which the floor (the waits and the exchange alone): {least * 1e6:.1f} us;"
+                  f" the program's own share: {(own - least) * 1e6:.1f} us = "
+                  f"{100 * (own - least) / point:.2f} %")
             print(f"  wall time beyond those (the program, the meter's own work, the network "
                   f"stack, sleeps' overshoot): {rest * 1e6:.1f} us a code = "
                   f"{100 * rest / point:.2f} %")

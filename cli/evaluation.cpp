@@ -76,21 +76,6 @@ th{text-align:left;background:#f3f3f3}td.n{text-align:right;font-variant-numeric
 .ok{color:#1a7f37;font-weight:bold}.bad{color:#c62828;font-weight:bold}
 figure{margin:1.5em 0}figcaption{color:#555;font-size:.9em})";
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else
-      out += c;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string SummaryText(const RunInfo& run, const dac::StaticFigures& figures) {

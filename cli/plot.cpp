@@ -15,23 +15,6 @@ namespace {
 // Margins of the plot area: room for the tick labels, the axis labels and the title.
 constexpr int kLeft = 72, kRight = 16, kTop = 34, kBottom = 48;
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else
-      out += c;
-  }
-  return out;
-}
-
 // A tick's label: no more digits than the tick spacing needs.
 std::string Label(double value, double spacing) {
   if (std::fabs(value) < spacing * 1e-9) value = 0;
@@ -79,6 +62,23 @@ std::vector<std::pair<double, double>> Envelope::Points() const {
       if (k == 0 || kept[k].first != kept[k - 1].first) points.push_back(kept[k].second);
   }
   return points;
+}
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out += c;
+  }
+  return out;
 }
 
 std::vector<double> Ticks(double low, double high, int wanted) {

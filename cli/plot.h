@@ -50,6 +50,9 @@ struct Plot {
 /// The plot as a standalone SVG document of `width` × `height` pixels.
 std::string Svg(const Plot& plot, int width = 880, int height = 320);
 
+/// The text with &, <, > and " written as XML entities, for SVG and HTML.
+std::string Escaped(const std::string& text);
+
 /// Round tick values covering [low, high], about `wanted` of them (1, 2 or 5 × 10^n apart).
 std::vector<double> Ticks(double low, double high, int wanted);
 

@@ -4,14 +4,27 @@
 # start_display. Needs Xvfb and xdotool. A script may define missing_window NAME to say more
 # when a window does not come.
 
-# Starts Xvfb on a free display of its own and exports DISPLAY; its pid is in $xvfb.
+# Starts Xvfb on a free display of its own and exports DISPLAY; its pid is in $xvfb. Xvfb
+# picks the number itself and writes it only once it takes connections, so a display that
+# another server holds or a server slow to start on a loaded machine cannot be mistaken for
+# ours; a server that does not come up ends the script.
 start_display() {
-  local number
-  number=$((200 + RANDOM % 300))
-  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  local ready number=
+  ready=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
   xvfb=$!
+  for _ in $(seq 600); do
+    number=$(cat "$ready")
+    [ -n "$number" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.1
+  done
+  rm -f "$ready"
+  if [ -z "$number" ]; then
+    echo "$(basename "$0"): Xvfb did not start" >&2
+    exit 1
+  fi
   export DISPLAY=":$number"
-  for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && return; sleep 0.1; done
 }
 
 # Waits for a shown window of that exact title, other than window $2 when given, and prints

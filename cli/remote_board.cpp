@@ -26,11 +26,22 @@ std::int16_t RemoteBoard::Send(std::int32_t code, std::int32_t powerDown) {
   const Session::Sent sent = session_.SendCode({device_, mode, true}, code);
   code_ = code;
   powerDown_ = powerDown;
+  last_ = sent.Frame;
   return sent.Result.Status;
 }
 
 std::int16_t RemoteBoard::SendRaw(std::int16_t bits, std::int32_t word) {
+  last_ = Frame{bits, word};
   return session_.Board().SendSpiWord(bits, word).Status;
+}
+
+remote::Board::Check RemoteBoard::SelfTest() {
+  link::Board& board = session_.Board();
+  if (!last_) {
+    const bool held = board.ConnectionSucceeded(board.LinkStatus);
+    return {static_cast<std::int16_t>(held ? 0 : board.LinkStatus), "the connection at the start"};
+  }
+  return {board.Send(*last_).Status, "the last frame sent again"};
 }
 
 std::string RemoteBoard::Identity() const {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "cli/session.h"
@@ -26,12 +27,16 @@ class RemoteBoard : public remote::Board {
   std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override;
   std::int16_t Status() const override { return session_.Board().LinkStatus; }
   std::string Identity() const override;
+  /// Sends the frame last sent once more, so the DAC stays where it is; before any frame,
+  /// the connection made at the start is what there is to report.
+  Check SelfTest() override;
 
  private:
   Session& session_;
   const dac::DeviceProfile* device_;
   std::int32_t code_ = 0;
   std::int32_t powerDown_ = 0;
+  std::optional<Frame> last_;  // the last frame sent, code or raw
 };
 
 }  // namespace kt::cli

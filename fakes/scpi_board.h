@@ -40,6 +40,9 @@ class RecordingBoard : public remote::Board {
   }
   std::int16_t Status() const override { return status_; }
   std::string Identity() const override { return "Corvane,KT31X-KT300 evaluation board,0,1.0.4"; }
+  /// Fails, as a board unplugged would, once `unplugged` is set.
+  Check SelfTest() override { return {static_cast<std::int16_t>(unplugged ? -1 : 0), "a check"}; }
+  bool unplugged = false;
 
  private:
   std::string device_ = "KT310";

@@ -40,14 +40,16 @@ std::optional<double> ReferenceNumber(const std::string& text) {
 
 const std::regex& KnownHeader() {
   static const std::regex known(
-      R"(^(\*(IDN|RST|CLS|OPC)|SYST(EM)?:(ERR(OR)?(:NEXT)?|VERS(ION)?)|)"
+      R"(^(\*(CLS|ESE|ESR|IDN|OPC|RST|SRE|STB|TST|WAI)|)"
+      R"(SYST(EM)?:(ERR(OR)?(:NEXT|:COUN(T)?|:ALL)?|VERS(ION)?)|)"
       R"((SOUR(CE)?:)?(DAC:(DEV(ICE)?|CODE|PDOW(N)?|RAW|STAT(US)?)|VOLT(AGE)?(:REF(ERENCE)?)?))$)",
       std::regex::icase);
   return known;
 }
 
 const std::regex& PlainQuery() {  // answered with no parameter and no setting needed first
-  static const std::regex query(R"(^(\*(IDN|OPC)|SYST(EM)?:(ERR(OR)?(:NEXT)?|VERS(ION)?)|)"
+  static const std::regex query(R"(^(\*(ESE|ESR|IDN|OPC|SRE|STB|TST)|)"
+                                R"(SYST(EM)?:(ERR(OR)?(:NEXT|:COUN(T)?|:ALL)?|VERS(ION)?)|)"
                                 R"((SOUR(CE)?:)?DAC:(DEV(ICE)?|CODE|PDOW(N)?|STAT(US)?))\?$)",
                                 std::regex::icase);
   return query;

@@ -24,15 +24,28 @@ const std::vector<Node>& Modes() {
   return modes;
 }
 
+// An error as SYSTem:ERRor? answers it.
+std::string Entry(const QueuedError& error) {
+  return fmt::format("{},\"{}\"", error.Code, error.Text);
+}
+
 }  // namespace
 
 const std::vector<Session::Command>& Session::Commands() {
   static const std::vector<Command> commands{
-      {Pattern("*IDN"), false, true, 0, &Session::Identify},
-      {Pattern("*RST"), true, false, 0, &Session::Reset},
       {Pattern("*CLS"), true, false, 0, &Session::Clear},
+      {Pattern("*ESE"), true, true, 1, &Session::EventEnable},
+      {Pattern("*ESR"), false, true, 0, &Session::EventStatusRead},
+      {Pattern("*IDN"), false, true, 0, &Session::Identify},
       {Pattern("*OPC"), true, true, 0, &Session::OperationComplete},
+      {Pattern("*RST"), true, false, 0, &Session::Reset},
+      {Pattern("*SRE"), true, true, 1, &Session::ServiceEnable},
+      {Pattern("*STB"), false, true, 0, &Session::StatusByteRead},
+      {Pattern("*TST"), false, true, 0, &Session::SelfTestCommand},
+      {Pattern("*WAI"), true, false, 0, &Session::Wait},
       {Pattern("SYSTem:ERRor[:NEXT]"), false, true, 0, &Session::NextError},
+      {Pattern("SYSTem:ERRor:COUNt"), false, true, 0, &Session::ErrorCount},
+      {Pattern("SYSTem:ERRor:ALL"), false, true, 0, &Session::AllErrors},
       {Pattern("SYSTem:VERSion"), false, true, 0, &Session::Version},
       {Pattern("[SOURce:]DAC:DEVice"), true, true, 1, &Session::DeviceCommand},
       {Pattern("[SOURce:]DAC:CODE"), true, true, 1, &Session::CodeCommand},
@@ -40,7 +53,7 @@ const std::vector<Session::Command>& Session::Commands() {
       {Pattern("[SOURce:]VOLTage:REFerence"), true, true, 1, &Session::Reference},
       {Pattern("[SOURce:]VOLTage"), true, true, 1, &Session::Voltage},
       {Pattern("[SOURce:]DAC:RAW"), true, false, 2, &Session::Raw},
-      {Pattern("[SOURce:]DAC:STATus"), false, true, 0, &Session::Status},
+      {Pattern("[SOURce:]DAC:STATus"), false, true, 0, &Session::BoardStatus},
   };
   return commands;
 }
@@ -65,6 +78,21 @@ bool Session::Whole(const std::string& text, double low, double high, const char
   return true;
 }
 
+bool Session::Mask(const std::string& text, const char* what, std::uint8_t& out) {
+  const Number number = ReadNumber(text);
+  if (number.Error) {
+    Queue(number.Error, fmt::format("{} {}", what, text));
+    return false;
+  }
+  const double rounded = std::nearbyint(number.Value);
+  if (!(rounded >= 0 && rounded <= 255)) {
+    Queue(-222, fmt::format("{} {} is outside 0..255", what, text));
+    return false;
+  }
+  out = static_cast<std::uint8_t>(rounded);
+  return true;
+}
+
 void Session::Send(std::int32_t code, std::int32_t mode) {
   if (const std::int16_t status = board_.Send(code, mode); status != 0)
     Queue(-300, fmt::format("the board refused the frame, status {}", status));
@@ -74,10 +102,55 @@ void Session::Identify(const Call& call) { call.Answers.push_back(board_.Identit
 
 void Session::Reset(const Call&) { Send(0, 0); }  // as the main window opens: 0, "Normal"
 
-void Session::Clear(const Call&) { errors_.clear(); }
+void Session::Clear(const Call&) {
+  errors_.clear();
+  events_ = 0;
+}
 
+// Every command runs to completion before the next is read, so an operation is complete as
+// soon as *OPC is reached, and *WAI has nothing to wait for.
 void Session::OperationComplete(const Call& call) {
-  if (call.Query()) call.Answers.push_back("1");  // every command has completed by now
+  if (call.Query()) {
+    call.Answers.push_back("1");
+  } else {
+    events_ |= kOperationComplete;
+  }
+}
+
+void Session::Wait(const Call&) {}
+
+void Session::EventEnable(const Call& call) {
+  if (call.Query()) {
+    call.Answers.push_back(std::to_string(eventEnable_));
+    return;
+  }
+  Mask(call.Value(), "event status enable", eventEnable_);
+}
+
+void Session::EventStatusRead(const Call& call) {
+  call.Answers.push_back(std::to_string(events_));
+  events_ = 0;  // reading clears it
+}
+
+void Session::ServiceEnable(const Call& call) {
+  if (call.Query()) {
+    call.Answers.push_back(std::to_string(serviceEnable_));
+    return;
+  }
+  std::uint8_t mask = 0;
+  if (Mask(call.Value(), "service request enable", mask))
+    serviceEnable_ = mask & ~kServiceRequest;  // bit 6 cannot be enabled
+}
+
+void Session::StatusByteRead(const Call& call) {
+  call.Answers.push_back(std::to_string(Status(!call.Answers.empty())));
+}
+
+void Session::SelfTestCommand(const Call& call) {
+  const Board::Check check = board_.SelfTest();
+  if (check.Status != 0)
+    Queue(-330, fmt::format("{}: the board library returned status {}", check.What, check.Status));
+  call.Answers.push_back(check.Status == 0 ? "0" : "1");
 }
 
 void Session::NextError(const Call& call) {
@@ -85,8 +158,23 @@ void Session::NextError(const Call& call) {
     call.Answers.push_back("0,\"No error\"");
     return;
   }
-  call.Answers.push_back(fmt::format("{},\"{}\"", errors_.front().Code, errors_.front().Text));
+  call.Answers.push_back(Entry(errors_.front()));
   errors_.pop_front();
+}
+
+void Session::ErrorCount(const Call& call) {
+  call.Answers.push_back(std::to_string(errors_.size()));
+}
+
+void Session::AllErrors(const Call& call) {
+  if (errors_.empty()) {
+    call.Answers.push_back("0,\"No error\"");
+    return;
+  }
+  std::string all;
+  for (const QueuedError& error : errors_) all += (all.empty() ? "" : ",") + Entry(error);
+  errors_.clear();
+  call.Answers.push_back(all);
 }
 
 void Session::Version(const Call& call) { call.Answers.push_back("1999.0"); }
@@ -194,6 +282,8 @@ void Session::Raw(const Call& call) {
   if (status != 0) Queue(-300, fmt::format("the board refused the frame, status {}", status));
 }
 
-void Session::Status(const Call& call) { call.Answers.push_back(std::to_string(board_.Status())); }
+void Session::BoardStatus(const Call& call) {
+  call.Answers.push_back(std::to_string(board_.Status()));
+}
 
 }  // namespace kt::remote

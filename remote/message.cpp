@@ -26,6 +26,7 @@ constexpr std::pair<int, const char*> kTexts[] = {
     {-222, "Data out of range"},
     {-224, "Illegal parameter value"},
     {-300, "Device-specific error"},
+    {-330, "Self-test failed"},
     {-350, "Queue overflow"},
     {-363, "Input buffer overrun"},
 };

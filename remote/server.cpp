@@ -21,10 +21,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
  public:
   // The count outlives the server: a connection may end after it, when the stopped
   // context lets go of its handlers.
-  Connection(tcp::socket socket, Board& board, std::shared_ptr<std::size_t> clients)
+  Connection(tcp::socket socket, Board& board, bool powerOn, std::shared_ptr<std::size_t> clients)
       : socket_(std::move(socket)),
         buffer_(kMaxLine),
-        session_(board),
+        session_(board, powerOn),
         clients_(std::move(clients)) {
     ++*clients_;
   }
@@ -122,7 +122,8 @@ class Server {
         asio::async_write(*client, asio::buffer(*refusal),
                           [client, refusal](std::error_code, std::size_t) {});
       } else {
-        std::make_shared<Connection>(std::move(socket), board_, clients_)->Read();
+        std::make_shared<Connection>(std::move(socket), board_, !served_, clients_)->Read();
+        served_ = true;
       }
       Accept();
     });
@@ -132,6 +133,7 @@ class Server {
   tcp::acceptor acceptor_;
   Board& board_;
   std::shared_ptr<std::size_t> clients_ = std::make_shared<std::size_t>(0);
+  bool served_ = false;  // the first client is told of the power on
 };
 
 }  // namespace

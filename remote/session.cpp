@@ -3,7 +3,21 @@
 
 namespace kt::remote {
 
+namespace {
+
+// The event status bit of an error's class, as SCPI numbers them.
+std::uint8_t EventOf(int code) {
+  if (code <= -100 && code > -200) return kCommandError;
+  if (code <= -200 && code > -300) return kExecutionError;
+  if (code <= -300 && code > -400) return kDeviceError;
+  if (code <= -400 && code > -500) return kQueryError;
+  return 0;
+}
+
+}  // namespace
+
 void Session::Queue(int code, const std::string& detail) {
+  events_ |= EventOf(code);
   std::string text = StandardText(code);
   if (!detail.empty()) text += ";" + detail;
   if (errors_.size() >= kQueueSize) {
@@ -11,6 +25,15 @@ void Session::Queue(int code, const std::string& detail) {
     return;
   }
   errors_.push_back({code, text});
+}
+
+std::uint8_t Session::Status(bool messageAvailable) const {
+  std::uint8_t status = 0;
+  if (!errors_.empty()) status |= kErrorAvailable;
+  if (messageAvailable) status |= kMessageAvailable;
+  if (events_ & eventEnable_) status |= kEventSummary;
+  if (status & serviceEnable_) status |= kServiceRequest;
+  return status;
 }
 
 std::string Session::Execute(std::string_view message) {

@@ -40,22 +40,54 @@ class Board {
   virtual std::int16_t Status() const = 0;
   /// Maker, model, serial and version for *IDN?.
   virtual std::string Identity() const = 0;
+  /// *TST?'s check of the board connection, leaving the DAC as it is: the board library's
+  /// status (0: the connection holds) and, when it does not, what was tried.
+  struct Check {
+    std::int16_t Status = 0;
+    std::string What;
+  };
+  virtual Check SelfTest() = 0;
+};
+
+/// IEEE 488.2's standard event status register (*ESR?, masked by *ESE).
+enum EventStatus : std::uint8_t {
+  kOperationComplete = 1 << 0,
+  kQueryError = 1 << 2,
+  kDeviceError = 1 << 3,  ///< device-dependent: -300..-399
+  kExecutionError = 1 << 4,
+  kCommandError = 1 << 5,
+  kPowerOn = 1 << 7,
+};
+
+/// The status byte's bits (*STB?, masked by *SRE).
+enum StatusByte : std::uint8_t {
+  kErrorAvailable = 1 << 2,    ///< the error queue is not empty (SCPI)
+  kMessageAvailable = 1 << 4,  ///< a response waits in the output queue
+  kEventSummary = 1 << 5,      ///< an event enabled by *ESE has happened
+  kServiceRequest = 1 << 6,    ///< a bit enabled by *SRE is set (master summary status)
 };
 
 /// @brief One connection's SCPI session: its own error queue and current path, over the
 /// shared board. A reference voltage set by one connection is that connection's.
 class Session {
  public:
-  explicit Session(Board& board) : board_(board) {}
+  /// `powerOn`: this is the first session since the server started, so its event status
+  /// register tells of the power on.
+  explicit Session(Board& board, bool powerOn = false)
+      : board_(board), events_(powerOn ? kPowerOn : 0) {}
 
   /// Runs one program message (a line, without its terminator) and returns the response
   /// message: the queries' answers joined by ";", empty when there was no query.
   std::string Execute(std::string_view message);
 
-  /// Queues an error (the last becomes -350 "Queue overflow" when the queue is full).
+  /// Queues an error (the last becomes -350 "Queue overflow" when the queue is full) and
+  /// sets the event status bit of its class.
   void Queue(int code, const std::string& detail = {});
 
   [[nodiscard]] const std::deque<QueuedError>& Errors() const { return errors_; }
+
+  /// The status byte as *STB? reads it; `messageAvailable` when a response is waiting.
+  [[nodiscard]] std::uint8_t Status(bool messageAvailable) const;
 
   /// Errors a connection keeps before the queue overflows.
   static constexpr std::size_t kQueueSize = 16;
@@ -92,7 +124,15 @@ class Session {
   void Reset(const Call& call);
   void Clear(const Call& call);
   void OperationComplete(const Call& call);
+  void EventEnable(const Call& call);
+  void EventStatusRead(const Call& call);
+  void ServiceEnable(const Call& call);
+  void StatusByteRead(const Call& call);
+  void SelfTestCommand(const Call& call);
+  void Wait(const Call& call);
   void NextError(const Call& call);
+  void ErrorCount(const Call& call);
+  void AllErrors(const Call& call);
   void Version(const Call& call);
   void DeviceCommand(const Call& call);
   void CodeCommand(const Call& call);
@@ -100,10 +140,12 @@ class Session {
   void Reference(const Call& call);
   void Voltage(const Call& call);
   void Raw(const Call& call);
-  void Status(const Call& call);
+  void BoardStatus(const Call& call);
 
   /// A number that must be whole and within [low, high]; queues the error when it is not.
   bool Whole(const std::string& text, double low, double high, const char* what, std::int64_t& out);
+  /// A register mask (*ESE, *SRE): any number, rounded as IEEE 488.2 says, within 0..255.
+  bool Mask(const std::string& text, const char* what, std::uint8_t& out);
   /// Sends a code in a mode, queuing -300 when the board refuses the frame.
   void Send(std::int32_t code, std::int32_t mode);
 
@@ -111,6 +153,9 @@ class Session {
   std::deque<QueuedError> errors_;
   std::vector<std::string> path_;  // the current path: the nodes before the last leaf
   std::optional<double> vref_;
+  std::uint8_t events_;             // the standard event status register
+  std::uint8_t eventEnable_ = 0;    // *ESE
+  std::uint8_t serviceEnable_ = 0;  // *SRE, bit 6 always clear
 };
 
 }  // namespace kt::remote

@@ -54,6 +54,50 @@ def connect(port):
     return client, client.makefile("r", encoding="ascii", newline="\n")
 
 
+def status_model(dac):
+    """Every IEEE 488.2 common command, through pyvisa, and the register bits they show."""
+    esr = lambda: int(dac.query("*ESR?"))
+    stb = lambda: int(dac.query("*STB?"))
+    check(esr() == 128, "the first client is told of the power on")
+    check(esr() == 0, "*ESR? clears the register")
+    check(stb() == 0, "nothing to report")
+    dac.write("DAC:FROB")
+    check(stb() == 4, "an error waits in the queue")
+    check(esr() == 32, "a command error")
+    dac.write("DAC:CODE 70000")
+    check(esr() == 16, "an execution error")
+    dac.write("*OPC")
+    check(esr() == 1, "*OPC: operation complete")
+    check(dac.query("*OPC?") == "1", "*OPC? answers 1")
+    dac.write("*WAI")
+    check(dac.query("SYST:ERR:COUN?") == "2", "two errors queued")
+    all_errors = dac.query("SYST:ERR:ALL?")
+    check(all_errors.startswith('-113,"Undefined header;DAC:FROB",-222,"Data out of range;'),
+          "SYST:ERR:ALL? " + all_errors)
+    check(dac.query("SYST:ERR:COUN?;ALL?") == '0;0,"No error"', "the queue was emptied")
+    # The masks: the summary bit only for an enabled event, the service request only for an
+    # enabled status bit.
+    dac.write("*ESE 16")
+    dac.write("DAC:FROB")
+    check(stb() == 4, "a command error is not enabled by *ESE 16")
+    dac.write("*CLS")
+    check((stb(), esr()) == (0, 0), "*CLS clears the queue and the event register")
+    check(dac.query("*ESE?") == "16", "*CLS leaves the masks")
+    dac.write("DAC:CODE -5")
+    check(stb() == 4 | 32, "an enabled execution error sets the summary bit")
+    dac.write("*SRE 32")
+    check(stb() == 4 | 32 | 64, "*SRE 32: the summary requests service")
+    dac.write("*SRE 4;*ESE 0")
+    check(stb() == 4 | 64, "*SRE 4: the waiting error requests service")
+    check(dac.query("*IDN?;*STB?").rsplit(";", 1)[1] == str(4 | 16 | 64),
+          "a response waiting sets the message bit")
+    dac.write("*SRE 255;*ESE 255")
+    check(dac.query("*SRE?;*ESE?") == "191;255", "bit 6 of *SRE cannot be enabled")
+    dac.write("*SRE 0;*ESE 0;*CLS")
+    check(dac.query("*TST?") == "0", "the self-test finds the board")
+    check(dac.query("*ESR?;*STB?") == "0;16", "after *TST?, nothing but the response to *ESR?")
+
+
 def main():
     trace = os.path.join(tempfile.mkdtemp(prefix="kt_scpi_"), "trace.jsonl")
     server, port = start(trace)
@@ -65,6 +109,8 @@ def main():
         # Identity, reset, and codes in each number form through the update.
         check(dac.query("*IDN?").split(",")[0] == "Corvane", "*IDN? names the maker")
         check(frames(trace) == [], "connecting sends nothing")
+        status_model(dac)
+        check(frames(trace) == [], "the status commands and *TST? before any frame send nothing")
         dac.write("*RST")
         dac.write("SOURce:DAC:DEVice KT310")
         dac.write("DAC:CODE #H1234;PDOWn TSTate")
@@ -75,6 +121,7 @@ def main():
         dac.write("VOLT:REF 2.5;:VOLT 1.25")  # half the reference: code 0x2000
         dac.write("DAC:RAW 24,#HABCDEF")
         check(dac.query("DAC:STAT?") == "0", "the board took the last frame")
+        check(dac.query("*TST?") == "0", "the self-test finds the board")
         expected = [
             (0x0000, 0x1800),  # *RST: code 0, Normal, KT310 (the serve's starting model)
             (0x1234, 0x1800), (0x1234, 0x1801), (0x1234, 0x1801),
@@ -82,6 +129,7 @@ def main():
             (0xDFFF, 0x1000),  # KT300, 1 kOhm (3 << 14) | 0x1FFF
             (0xE000, 0x1000),
             (0xCDEF, 0x18AB),
+            (0xCDEF, 0x18AB),  # *TST?: the last frame again, so the DAC stays where it is
         ]
         check(frames(trace) == expected, f"frames {frames(trace)}")
 
@@ -124,7 +172,24 @@ def main():
         refusal = ninth_in.readline()
         check(refusal.startswith("-300,") and "try again later" in refusal, "refusal: " + refusal)
         check(ninth_in.readline() == "", "the ninth is let go")
-        for client, _ in extra:
+        # One leaves: the next one is served again, while seven others still are.
+        extra[0][0].close()
+        eighth = None
+        for _ in range(50):
+            candidate, candidate_in = connect(port)
+            candidate.sendall(b"*OPC?\n")
+            answer = candidate_in.readline()
+            if answer == "1\n":
+                eighth = candidate
+                break
+            candidate.close()  # the server had not seen the other leave yet
+            time.sleep(0.1)
+        check(eighth is not None, "a client is served again once one leaves")
+        again, again_in = connect(port)
+        check(again_in.readline().startswith("-300,"), "and the ninth is told again")
+        again.close()
+        eighth.close()
+        for client, _ in extra[1:]:
             client.close()
         dac.write("DAC:CODE #H7")
         check(dac.query("DAC:CODE?") == "7", "served after the others left")

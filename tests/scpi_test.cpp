@@ -171,5 +171,104 @@ TEST(Scpi, VoltagesRawFramesAndTheQueueLimit) {
   EXPECT_EQ(session.Execute("*CLS;SYST:ERR?"), "0,\"No error\"");
 }
 
+TEST(Scpi, StatusRegistersFollowWhatHappened) {
+  struct Row {
+    std::vector<std::string> before;  // run first, answers dropped
+    std::string query, response;
+    bool powerOn = false;
+  };
+  const Row rows[] = {
+      {{}, "*ESR?;*ESR?", "0;0"},
+      {{}, "*ESR?;*ESR?", "128;0", true},     // the first session is told of the power on
+      {{"DAC:FROB"}, "*ESR?;*ESR?", "32;0"},  // command error; read clears
+      {{"DAC:CODE 70000"}, "*ESR?", "16"},    // execution error
+      {{"DAC:CODE #HBAD"}, "*ESR?", "8"},     // the board refused: device error
+      {{"*OPC"}, "*ESR?", "1"},               //
+      {{"*OPC?"}, "*ESR?", "0"},              // the query sets no bit
+      {{"DAC:FROB", "DAC:CODE 70000", "*OPC"}, "*ESR?", "49"},
+      {{"DAC:FROB"}, "*STB?", "4"},               // an error waits in the queue
+      {{"DAC:FROB", "SYST:ERR?"}, "*STB?", "0"},  // and is read
+      {{}, "*IDN?;*STB?", "Corvane,KT31X-KT300 evaluation board,0,1.0.4;16"},  // a response waits
+      {{"*ESE 32", "DAC:FROB"}, "*STB?", "36"},              // enabled event: summary bit
+      {{"*ESE 16", "DAC:FROB"}, "*STB?", "4"},               // not enabled: no summary
+      {{"*ESE 32", "*SRE 32", "DAC:FROB"}, "*STB?", "100"},  // and it requests service
+      {{"*SRE 4", "DAC:FROB"}, "*STB?", "68"},
+      {{"*SRE 16"}, "*STB?", "0"},
+      {{"*SRE 16"}, "*IDN?;*STB?", "Corvane,KT31X-KT300 evaluation board,0,1.0.4;80"},
+      {{"*ESE 32", "*SRE 32", "DAC:FROB"}, "*STB?;*STB?", "100;116"},      // *STB? clears nothing
+      {{"*ESE 32", "*SRE 32", "DAC:FROB", "*CLS"}, "*STB?;*ESR?", "0;0"},  // *CLS: not masks
+      {{"*ESE 32", "*SRE 32", "*CLS"}, "*ESE?;*SRE?", "32;32"},
+      {{"*ESE 255", "*SRE 255"}, "*ESE?;*SRE?", "255;191"},  // bit 6 cannot be enabled
+      {{"*ESE 1.4", "*SRE #H10"}, "*ESE?;*SRE?", "1;16"},    // rounded, any number form
+      {{"*ESE 256"},
+       "SYST:ERR?",
+       "-222,\"Data out of range;event status enable 256 is outside 0..255\""},
+      {{"*SRE -1"}, "*SRE?;SYST:ERR:COUN?", "0;1"},
+      {{"*ESE"}, "SYST:ERR?", "-109,\"Missing parameter;*ESE\""},
+      {{"*ESR 1"}, "SYST:ERR?", "-113,\"Undefined header;*ESR\""},
+      {{"*WAI?"}, "SYST:ERR?", "-113,\"Undefined header;*WAI?\""},
+      {{"*WAI"}, "*ESR?;SYST:ERR:COUN?", "0;0"},
+      {{}, "*TST?;*ESR?", "0;0"},
+      {{"DAC:FROB", "DAC:CODE -1"}, "SYST:ERR:COUN?", "2"},
+      {{"DAC:FROB", "DAC:CODE -1"},
+       "SYST:ERR:ALL?;:SYST:ERR:ALL?;COUN?",
+       "-113,\"Undefined header;DAC:FROB\",-222,\"Data out of range;code -1 is outside "
+       "0..65535\";0,\"No error\";0"},
+      {{}, "system:error:count?;ALL?", "0;0,\"No error\""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.query);
+    RecordingBoard board;
+    Session session(board, row.powerOn);
+    for (const std::string& message : row.before) session.Execute(message);
+    EXPECT_EQ(session.Execute(row.query), row.response);
+  }
+}
+
+TEST(Scpi, SelfTestReportsABoardThatNoLongerAnswers) {
+  RecordingBoard board;
+  Session session(board);
+  board.unplugged = true;
+  EXPECT_EQ(session.Execute("*TST?"), "1");
+  EXPECT_EQ(session.Execute("*ESR?;SYST:ERR?"),
+            "8;-330,\"Self-test failed;a check: the board library returned status -1\"");
+  EXPECT_TRUE(board.frames.empty());
+}
+
+TEST(Scpi, ResetAndCodeLimitsInEveryForm) {
+  // *RST goes back to code 0 in Normal from every other mode, in one frame.
+  for (const char* mode : {"TST", "R100", "R1K", "NORM"}) {
+    SCOPED_TRACE(mode);
+    RecordingBoard board;
+    Session session(board);
+    session.Execute(std::string("DAC:CODE 1234;PDOW ") + mode);
+    board.frames.clear();
+    EXPECT_EQ(session.Execute("*RST;DAC:CODE?;PDOW?"), "0;NORM");
+    EXPECT_EQ(board.frames, (std::vector<Frame>{{0, 0}}));
+  }
+  struct Row {
+    const char *device, *value;
+    std::int32_t code;
+  };
+  const Row rows[] = {
+      {"KT310", "MIN", 0},          {"KT310", "minimum", 0},      {"KT310", "MINimum", 0},
+      {"KT310", "Max", 0xFFFF},     {"KT310", "MAXIMUM", 0xFFFF}, {"KT310", "maximum", 0xFFFF},
+      {"KT300", "MAXimum", 0x3FFF}, {"KT313", "max", 0xFFFF},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.device) + " " + row.value);
+    RecordingBoard board;
+    Session session(board);
+    session.Execute(std::string("DAC:DEV ") + row.device + ";CODE 5;CODE " + row.value);
+    EXPECT_EQ(board.frames.back(), (Frame{row.code, 0}));
+    EXPECT_TRUE(session.Errors().empty());
+  }
+  RecordingBoard board;
+  Session session(board);
+  session.Execute("DAC:CODE MAXI;CODE MI;CODE MINIMUMS");  // neither form: each refused
+  EXPECT_TRUE(board.frames.empty());
+  EXPECT_EQ(session.Execute("SYST:ERR:COUN?"), "3");
+}
+
 }  // namespace
 }  // namespace kt::remote

@@ -227,6 +227,8 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
                      "ADDRESS:PORT to listen on; another address than loopback opens the board "
                      "to the network")
         ->capture_default_str();
+    serveCommand->add_flag("--no-announce", serve->NoAnnounce,
+                           "do not announce the server on the network by DNS-SD");
     serveCommand->final_callback([&command, serve] { command = *serve; });
   }
 
@@ -290,7 +292,9 @@ Checked Check(const Command& command) {
   const auto& serve = std::get<ServeCommand>(command);
   const dac::DeviceProfile& device = Device(serve.Device);
   try {
-    return Serving{&device, remote::ParseListen(serve.Listen)};
+    remote::Listen where = remote::ParseListen(serve.Listen);
+    where.Announce = !serve.NoAnnounce;
+    return Serving{&device, where};
   } catch (const Error& error) {
     throw UsageError{error.what()};
   }

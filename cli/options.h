@@ -60,6 +60,7 @@ struct WaitCommand {
 struct ServeCommand {
   std::string Device = "KT310";
   std::string Listen = "127.0.0.1:5025";
+  bool NoAnnounce = false;
 };
 struct CharacterizeCommand {
   std::string Device = "KT310";

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/error.h"
+#include "platform/announce.h"
 
 namespace kt::remote {
 
@@ -136,6 +137,35 @@ class Server {
   bool served_ = false;  // the first client is told of the power on
 };
 
+// The DNS-SD record of the server: an instance name people can tell apart on a network, and
+// the TXT record of an LXI instrument from the *IDN? fields.
+platform::Service ServiceOf(const std::string& identity, const tcp::endpoint& bound) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t comma; (comma = identity.find(',', start)) != std::string::npos;
+       start = comma + 1)
+    fields.push_back(identity.substr(start, comma - start));
+  fields.push_back(identity.substr(start));
+  fields.resize(4);
+  platform::Service service;
+  service.Name = fields[1] + " on " + platform::HostName();
+  // A DNS label holds 63 bytes; a cut never splits a UTF-8 sequence.
+  if (service.Name.size() > 63) {
+    std::size_t end = 63;
+    while (end > 0 && (static_cast<unsigned char>(service.Name[end]) & 0xC0) == 0x80) --end;
+    service.Name.resize(end);
+  }
+  service.Type = kServiceType;
+  service.Address = bound.address().to_string();
+  service.Port = bound.port();
+  service.Text = {{"txtvers", "1"},
+                  {"Manufacturer", fields[0]},
+                  {"Model", fields[1]},
+                  {"SerialNumber", fields[2]},
+                  {"FirmwareVersion", fields[3]}};
+  return service;
+}
+
 }  // namespace
 
 Listen ParseListen(const std::string& text) {
@@ -179,6 +209,14 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
     fmt::print(log, "ktdac: {} is open to other hosts: anyone who reaches it drives the board\n",
                where);
   std::fflush(log);
+  std::unique_ptr<platform::Announcement> announcement;
+  if (listen.Announce && !bound.address().is_loopback()) {
+    announcement =
+        platform::Announce(ServiceOf(board.Identity(), bound), [log](const std::string& line) {
+          fmt::print(log, "ktdac: {}\n", line);
+          std::fflush(log);
+        });
+  }
 
   asio::signal_set signals(io, SIGINT, SIGTERM);
 #ifdef SIGHUP

@@ -12,7 +12,11 @@ namespace kt::remote {
 struct Listen {
   std::string Address = "127.0.0.1";
   unsigned short Port = 5025;  ///< 0: any free port, announced
+  bool Announce = true;        ///< by DNS-SD, when the address is not loopback
 };
+
+/// The DNS-SD service type of SCPI over a raw socket.
+inline constexpr const char* kServiceType = "_scpi-raw._tcp";
 
 /// Reads "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" (loopback). Raises kt::Error saying what
 /// is wrong with the text.
@@ -25,8 +29,9 @@ inline constexpr std::size_t kMaxLine = 4096;
 
 /// Serves SCPI over TCP until SIGINT, SIGTERM or SIGHUP: each line a program message, run to
 /// completion before the next (there is one board), answered by a line when it holds a
-/// query. Announces the address on `log`. Returns 0 when stopped by a signal; raises
-/// kt::Error when it cannot listen.
+/// query. Says where it listens on `log`; on an address other than loopback, announces
+/// itself by DNS-SD unless told not to (where it cannot, it says so and serves anyway).
+/// Returns 0 when stopped by a signal; raises kt::Error when it cannot listen.
 int Serve(const Listen& listen, Board& board, std::FILE* log);
 
 }  // namespace kt::remote

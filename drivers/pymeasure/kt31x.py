@@ -1,0 +1,157 @@
+# SPDX-License-Identifier: MIT
+"""A PyMeasure instrument for the KT31X-KT300 evaluation board, driven through `ktdac serve`.
+
+    from kt31x import KT31xEvaluationBoard
+    board = KT31xEvaluationBoard("TCPIP::127.0.0.1::5025::SOCKET")
+    board.device = "KT310"
+    board.power_down = "normal"
+    board.reference = 2.5
+    board.voltage = 1.25        # the nearest code: 0x8000
+    print(board.code)           # 32768
+
+Every value is checked here before anything is sent (a ValueError), and every setting is
+followed by SYST:ERR?: what the server refused is raised as a KT31xError with its SCPI
+error codes and texts. Written for PyMeasure 0.9 (Debian 12's python3-pymeasure) and pyvisa
+with its pure Python backend, pyvisa-py ("@py")."""
+
+from pymeasure.instruments import Instrument
+from pymeasure.instruments.validators import strict_discrete_set, strict_range
+
+DEVICES = ("KT300", "KT310", "KT311", "KT312", "KT313")
+POWER_DOWN = {"normal": "NORM", "tri-state": "TST", "100k": "R100", "1k": "R1K"}
+
+
+class KT31xError(Exception):
+    """What the server refused: a list of (code, text) from its error queue."""
+
+    def __init__(self, errors):
+        self.errors = errors
+        super().__init__("; ".join(f"{code}, {text}" for code, text in errors))
+
+
+def whole_in(value, values):
+    """A whole number (an int, or a float with nothing after the point) within values'
+    bounds; anything else is a ValueError before it is sent."""
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or int(value) != value:
+        raise ValueError(f"{value!r} is not a whole number")
+    return int(strict_range(value, values))
+
+
+def positive_up_to(value, values):
+    """A number above the lower bound and at most the upper one (a reference of 0 V is
+    none)."""
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise ValueError(f"{value!r} is not a number")
+    if not values[0] < value <= values[1]:
+        raise ValueError(f"{value!r} is outside ({values[0]}, {values[1]}]")
+    return float(value)
+
+
+class KT31xEvaluationBoard(Instrument):
+    """The evaluation board of the KT300 (14 data bits) and the KT310..KT313 (16 data bits),
+    reached through `ktdac serve` over a raw socket (SCPI, port 5025 by default)."""
+
+    device = Instrument.control(
+        "DAC:DEV?", "DAC:DEV %s",
+        """The DAC model: one of KT300, KT310, KT311, KT312, KT313. Changing it sends no
+        frame.""",
+        validator=strict_discrete_set, values=DEVICES, check_set_errors=True)
+
+    code = Instrument.control(
+        "DAC:CODE?", "DAC:CODE %d",
+        """The code last sent, 0..16383 for the KT300 and 0..65535 for the others. Setting it
+        sends one frame in the present power-down mode; a code beyond the model's last is
+        refused by the server (KT31xError, -222).""",
+        validator=whole_in, values=(0, 65535), get_process=int, check_set_errors=True)
+
+    power_down = Instrument.control(
+        "DAC:PDOW?", "DAC:PDOW %s",
+        """The power-down mode: "normal", "tri-state", "100k" (100 kOhm to ground) or "1k"
+        (1 kOhm to ground). Setting it sends the present code in that mode.""",
+        validator=strict_discrete_set, values=POWER_DOWN, map_values=True,
+        check_set_errors=True)
+
+    # The reference and the voltage are queries that can fail (no reference set yet), and a
+    # failed query answers nothing: they are asked together with the error count, so that a
+    # refusal is raised at once rather than waited for until the timeout.
+    @property
+    def reference(self):
+        """The reference voltage in volts, above 0 and at most 1000 (this connection's own),
+        for voltage."""
+        return float(self._ask_checked("VOLT:REF?"))
+
+    @reference.setter
+    def reference(self, volts):
+        self.write("VOLT:REF %.9g" % positive_up_to(volts, (0, 1000)))
+        self.check_errors()
+
+    @property
+    def voltage(self):
+        """The ideal output in volts for the code last sent. Setting it sends the nearest
+        code; a voltage beyond the reference's span is refused by the server. Needs the
+        reference set first."""
+        return float(self._ask_checked("VOLT?"))
+
+    @voltage.setter
+    def voltage(self, volts):
+        self.write("VOLT %.9g" % strict_range(volts, (0, 1000)))
+        self.check_errors()
+
+    board_status = Instrument.measurement(
+        "DAC:STAT?", """The board library's status for the last frame (0: taken).""",
+        get_process=int)
+
+    event_status = Instrument.measurement(
+        "*ESR?", """The standard event status register (IEEE 488.2); reading clears it.""",
+        get_process=int)
+
+    status_byte = Instrument.measurement("*STB?", """The status byte (IEEE 488.2).""",
+                                         get_process=int)
+
+    def __init__(self, resource, name="KT31X-KT300 evaluation board", **kwargs):
+        kwargs.setdefault("visa_library", "@py")
+        kwargs.setdefault("read_termination", "\n")
+        kwargs.setdefault("write_termination", "\n")
+        kwargs.setdefault("timeout", 5000)
+        super().__init__(resource, name, includeSCPI=True, **kwargs)
+
+    def check_errors(self):
+        """Reads the whole error queue; raises KT31xError when it held anything."""
+        errors = []
+        while True:
+            code, text = self.ask("SYST:ERR?").strip().split(",", 1)
+            if int(code) == 0:
+                break
+            errors.append((int(code), text.strip('"')))
+        if errors:
+            raise KT31xError(errors)
+        return errors
+
+    def _ask_checked(self, query):
+        value, _, count = self.ask(query + ";:SYST:ERR:COUN?").strip().rpartition(";")
+        if not value or int(count) != 0:
+            self.check_errors()
+        return value
+
+    def reset(self):
+        """Code 0 in normal operation, in one frame, as when the main window opens."""
+        self.write("*RST")
+        self.check_errors()
+
+    def clear(self):
+        """Empties the error queue and the event status register."""
+        self.write("*CLS")
+
+    def send_raw(self, bits, data):
+        """One raw frame of `bits` bits, as the SPI test window writes one."""
+        whole_in(bits, (-32768, 32767))
+        whole_in(data, (0, 0xFFFFFFFF))
+        self.write(f"DAC:RAW {bits},#H{data:X}")
+        self.check_errors()
+
+    def self_test(self):
+        """True when the board connection holds (*TST? answers 0)."""
+        passed = int(self.ask("*TST?")) == 0
+        if not passed:
+            self.check_errors()
+        return passed

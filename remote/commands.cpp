@@ -172,7 +172,10 @@ void Session::AllErrors(const Call& call) {
     return;
   }
   std::string all;
-  for (const QueuedError& error : errors_) all += (all.empty() ? "" : ",") + Entry(error);
+  for (const QueuedError& error : errors_) {
+    if (!all.empty()) all += ',';
+    all += Entry(error);
+  }
   errors_.clear();
   call.Answers.push_back(all);
 }

@@ -5,7 +5,8 @@
 #   tools/take-screenshots.sh qt      the Qt windows (build/dev) at 100 % and 200 % scale,
 #                                     and under a dark desktop theme (GTK's Adwaita dark)
 #   tools/take-screenshots.sh win32   the Win32 windows (build/mingw-x86_64) under 64-bit
-#                                     Wine at 96 and 192 dpi
+#                                     Wine with its Light theme at 96 and 192 dpi, and with
+#                                     visual styles off
 # Needs xvfb, xdotool and imagemagick; the dark theme needs qt6-gtk-platformtheme.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -83,13 +84,20 @@ case "${1:-}" in
     cmake --build --preset mingw-x86_64 --target kt310v2 >/dev/null
     bin=build/mingw-x86_64/bin
     export KT_WINEPREFIX=$PWD/build/mingw-x86_64/screenshot-prefix
-    for dpi in 96 192; do
-      # The prefix's own display setting, as a user sets the scale.
-      tools/wine-run.sh win64 "$bin/kt310v2.exe" --version >/dev/null 2>&1 || true
-      env WINEPREFIX="$KT_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 reg add \
-        'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
+    reg() { env WINEPREFIX="$KT_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 reg add "$@" /f \
+              >/dev/null 2>&1; }
+    tools/wine-run.sh win64 "$bin/kt310v2.exe" --version >/dev/null 2>&1 || true
+    # Wine's Light theme (visual styles, as on Windows 10 and 11) at 96 and 192 dpi, and with
+    # visual styles off (the classic look) at 96 dpi: the prefix's own settings, as a user
+    # sets them.
+    themes='HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager'
+    for look in light@96 light@192 classic@96; do
+      dpi=${look#*@}
+      reg 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi"
+      reg "$themes" /v ThemeActive /t REG_SZ /d "$([ "${look%@*}" = light ] && echo 1 || echo 0)"
       suffix=""
-      [ $dpi = 192 ] && suffix="@2x"
+      [ "${look%@*}" = classic ] && suffix="-classic"
+      [ "$dpi" = 192 ] && suffix="$suffix@2x"
       session "$suffix" "$bin/kt310v2.exe" tools/wine-run.sh win64
     done
     ;;

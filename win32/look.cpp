@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "win32/look.h"
 
+#include <uxtheme.h>
+#include <vssym32.h>
+
 #include <cmath>
 #include <map>
+#include <vector>
 
 #include "forms/desktop.h"
 
@@ -47,6 +51,57 @@ HBRUSH BlueBrush() {
   return brush;
 }
 
+LRESULT DrawOptionOnBlue(const NMCUSTOMDRAW& draw) {
+  if (draw.dwDrawStage != CDDS_PREPAINT) return CDRF_DODEFAULT;
+  HWND button = draw.hdr.hwndFrom;
+  HDC dc = draw.hdc;
+  const RECT area = draw.rc;
+  FillRect(dc, &area, BlueBrush());
+  const bool checked = SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  const bool disabled = draw.uItemState & CDIS_DISABLED;
+  const bool pressed = draw.uItemState & CDIS_SELECTED;
+  const bool hot = draw.uItemState & CDIS_HOT;
+  SIZE glyph{MulDiv(13, ScreenDpi(), 96), MulDiv(13, ScreenDpi(), 96)};
+  HTHEME theme = OpenThemeData(button, L"Button");
+  const int state = (checked ? RBS_CHECKEDNORMAL : RBS_UNCHECKEDNORMAL) + (disabled  ? 3
+                                                                           : pressed ? 2
+                                                                           : hot     ? 1
+                                                                                     : 0);
+  if (theme) GetThemePartSize(theme, dc, BP_RADIOBUTTON, state, nullptr, TS_DRAW, &glyph);
+  RECT mark{area.left, area.top + (area.bottom - area.top - glyph.cy) / 2, area.left + glyph.cx, 0};
+  mark.bottom = mark.top + glyph.cy;
+  if (theme) {
+    DrawThemeBackground(theme, dc, BP_RADIOBUTTON, state, &mark, nullptr);
+    CloseThemeData(theme);
+  } else {
+    DrawFrameControl(dc, &mark, DFC_BUTTON,
+                     DFCS_BUTTONRADIO | (checked ? DFCS_CHECKED : 0) | (pressed ? DFCS_PUSHED : 0) |
+                         (disabled ? DFCS_INACTIVE : 0));
+  }
+  const int length = GetWindowTextLengthW(button);
+  std::wstring caption(static_cast<std::size_t>(length) + 1, L'\0');
+  GetWindowTextW(button, caption.data(), length + 1);
+  caption.resize(static_cast<std::size_t>(length));
+  HGDIOBJ oldFont =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+  SetTextColor(dc, disabled ? GetSysColor(COLOR_GRAYTEXT) : Colour(forms::design::kWhite));
+  SetBkMode(dc, TRANSPARENT);
+  RECT text{mark.right + MulDiv(4, ScreenDpi(), 96), area.top, area.right, area.bottom};
+  const UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_HIDEPREFIX;
+  DrawTextW(dc, caption.c_str(), length, &text, format);
+  if (draw.uItemState & CDIS_FOCUS) {
+    RECT focus = text;
+    DrawTextW(dc, caption.c_str(), length, &focus, format | DT_CALCRECT);
+    const int middle = (area.top + area.bottom) / 2;
+    const int height = focus.bottom - focus.top;
+    focus = {focus.left - 1, middle - height / 2 - 1, focus.right + 1, middle + height / 2 + 1};
+    SetTextColor(dc, Colour(forms::design::kWhite));
+    DrawFocusRect(dc, &focus);
+  }
+  SelectObject(dc, oldFont);
+  return CDRF_SKIPDEFAULT;
+}
+
 HICON ProgramIcon(bool small) {
   const int size = GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON);
   return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON,
@@ -82,12 +137,33 @@ void CentreOnScreen(HWND window) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+namespace {
+
+BOOL CALLBACK CollectEnabled(HWND window, LPARAM windows) {
+  if (IsWindowVisible(window) && IsWindowEnabled(window))
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
 void ShowMessageBox(HWND owner, const std::string& text, int style, const std::string& caption) {
   const UINT icon = (style & forms::kExclamation) ? MB_ICONEXCLAMATION : 0;
-  const UINT modality = owner ? MB_APPLMODAL : MB_TASKMODAL;
+  // A box is modal to the whole program. The system disables only the owner (or, for a box
+  // without one, every window of the thread), so the program's other windows are disabled
+  // here for as long as the box is open, and enabled again before the owner takes the
+  // activation back.
+  std::vector<HWND> others;
+  if (owner) {
+    EnumThreadWindows(GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&others));
+    std::erase(others, owner);
+    for (HWND window : others) EnableWindow(window, FALSE);
+  }
   MessageBoxW(owner, ToWide(text).c_str(),
               caption.empty() ? ApplicationTitle().c_str() : ToWide(caption).c_str(),
-              MB_OK | modality | icon);
+              MB_OK | (owner ? MB_APPLMODAL : MB_TASKMODAL) | icon);
+  for (HWND window : others)
+    if (IsWindow(window)) EnableWindow(window, TRUE);
 }
 
 LRESULT BlueControlColours(HDC dc) {

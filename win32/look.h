@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+// windows.h first
+#include <commctrl.h>
 
 #include <string>
 
@@ -40,6 +42,14 @@ HFONT SansSerif(double points, bool bold = true);
 
 /// The evaluation windows' background brush.
 HBRUSH BlueBrush();
+
+/// Paints an option button on blue for its NM_CUSTOMDRAW: the theme's own glyph (the
+/// classic one without a theme) and the caption in white, with the focus rectangle. A themed
+/// option button draws its caption in the theme's text colour and ignores the colour its
+/// parent gives in WM_CTLCOLORSTATIC, so on Windows 10 and 11 the design's white captions
+/// would come out dark on blue. Wine honours the colour even with a theme on, which is why
+/// no screenshot taken under it can show the fault. Returns what the button is to do next.
+LRESULT DrawOptionOnBlue(const NMCUSTOMDRAW& draw);
 
 /// The program's icon from its resources, at the system's small or large icon size.
 HICON ProgramIcon(bool small);

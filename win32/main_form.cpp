@@ -3,6 +3,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <array>
+
 #include "dac/power_down.h"
 #include "forms/design.h"
 #include "win32/controls.h"
@@ -37,8 +40,14 @@ MainForm::MainForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
   HFONT frameFont = SansSerif(design::kFramePoints);
   HFONT buttonFont = SansSerif(design::kButtonPoints);
   AddFrame(design::kFrame1, design::kFrame1Place, frameFont);
-  for (std::size_t i = 0; i < Option.size(); ++i) {
-    Option[i] = Add(L"BUTTON", dac::kPowerDownModes[i].Caption, OptionStyle(i == 0),
+  // Created top to bottom: the arrow keys walk a group in the order its buttons were made,
+  // and a user expects Down to give the option below.
+  std::array<std::size_t, 4> onScreen{0, 1, 2, 3};
+  std::sort(onScreen.begin(), onScreen.end(), [](std::size_t a, std::size_t b) {
+    return design::OptionPlace(a).Top < design::OptionPlace(b).Top;
+  });
+  for (std::size_t i : onScreen) {
+    Option[i] = Add(L"BUTTON", dac::kPowerDownModes[i].Caption, OptionStyle(i == onScreen[0]),
                     InFrame(design::kFrame1Place, design::OptionPlace(i)),
                     kOptionId + static_cast<int>(i), frameFont);
   }

@@ -14,11 +14,14 @@ namespace {
 constexpr int kText2Id = 101;
 constexpr int kCommand1Id = 102;
 constexpr int kText1Id = 103;
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// A fixed single border with the close box alone, and no icon of its own.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;
 }  // namespace
 
 SPIForm::SPIForm(AppState& app) : logic_(app, TheBoard(), Windows(), *this) {
-  Create(L"KT310.SPIForm", design::kCaption, kStyle, 0, design::kClient, nullptr, BlueBrush());
+  Create(L"KT310.SPIForm", design::kCaption, kStyle, kExStyle, design::kClient, nullptr,
+         BlueBrush(), false);
   HFONT font = SansSerif(design::kPoints);
   // Created in the design's tab order: the data, SPI Write, the frame length.
   Text1 = Add(L"EDIT", design::kText1, TextBoxStyle(), design::kText1Place, kText1Id, font);

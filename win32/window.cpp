@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "win32/window.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <exception>
 
 #include "forms/program.h"
@@ -18,7 +21,7 @@ Window::~Window() {
 
 void Window::Create(const wchar_t* className, const std::string& caption, DWORD style,
                     DWORD exStyle, const forms::design::Twips& client, HMENU menu,
-                    HBRUSH background) {
+                    HBRUSH background, bool ownIcon) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW known{};
   known.cbSize = sizeof known;
@@ -27,8 +30,8 @@ void Window::Create(const wchar_t* className, const std::string& caption, DWORD 
     type.cbSize = sizeof type;
     type.lpfnWndProc = &Window::Dispatch;
     type.hInstance = instance;
-    type.hIcon = ProgramIcon(false);
-    type.hIconSm = ProgramIcon(true);
+    type.hIcon = ownIcon ? ProgramIcon(false) : nullptr;
+    type.hIconSm = ownIcon ? ProgramIcon(true) : nullptr;
     type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     type.hbrBackground = background;
     type.lpszClassName = className;
@@ -48,6 +51,7 @@ HWND Window::Add(const wchar_t* className, const std::string& text, DWORD style,
       rect.right - rect.left, rect.bottom - rect.top, hwnd_,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (blue_ && (style & BS_TYPEMASK) == BS_AUTORADIOBUTTON) drawnOptions_.push_back(control);
   return control;
 }
 
@@ -64,6 +68,12 @@ void Window::ShowMessage(const std::string& text, int style, const std::string& 
 LRESULT Window::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
   if ((message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN) && blue_)
     return BlueControlColours(reinterpret_cast<HDC>(wParam));
+  if (message == WM_NOTIFY) {
+    const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+    if (header.code == NM_CUSTOMDRAW && std::find(drawnOptions_.begin(), drawnOptions_.end(),
+                                                  header.hwndFrom) != drawnOptions_.end())
+      return DrawOptionOnBlue(*reinterpret_cast<const NMCUSTOMDRAW*>(lParam));
+  }
   if (message == WM_GETMINMAXINFO) {
     // Never smaller than designed.
     reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {designed_.cx, designed_.cy};

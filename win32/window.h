@@ -25,10 +25,14 @@ class Window {
  protected:
   /// Registers the class (once) and creates the window with the design's client size; it
   /// is not shown yet.
+  /// `ownIcon`: the class carries the program's icon; without it a window with a dialog
+  /// frame (WS_EX_DLGMODALFRAME) shows none.
   void Create(const wchar_t* className, const std::string& caption, DWORD style, DWORD exStyle,
-              const forms::design::Twips& client, HMENU menu, HBRUSH background);
+              const forms::design::Twips& client, HMENU menu, HBRUSH background,
+              bool ownIcon = true);
 
   /// Adds a child control at the design's place, in the given font, with its control id.
+  /// An option button on a blue form is painted by the form: see DrawOptionOnBlue.
   HWND Add(const wchar_t* className, const std::string& text, DWORD style,
            const forms::design::Twips& place, int id, HFONT font);
 
@@ -57,8 +61,9 @@ class Window {
 
   HWND hwnd_ = nullptr;
   SIZE designed_{};
-  bool blue_ = false;     ///< a blue form: its controls' captions are white on blue
-  HWND focus_ = nullptr;  ///< the control that has, or gets back, the focus
+  bool blue_ = false;               ///< a blue form: its controls' captions are white on blue
+  std::vector<HWND> drawnOptions_;  ///< the option buttons it paints itself
+  HWND focus_ = nullptr;            ///< the control that has, or gets back, the focus
 
   struct Frame {
     std::wstring Caption;

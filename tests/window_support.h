@@ -3,6 +3,7 @@
 
 #include <QMessageBox>
 #include <QTimer>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,13 @@ struct SeenMessage {
 /// would, and records what each one said.
 class MessageBoxAnswerer {
  public:
-  MessageBoxAnswerer();
+  /// `whileOpen` runs once for each box, before OK is pressed.
+  explicit MessageBoxAnswerer(std::function<void()> whileOpen = {});
   const std::vector<SeenMessage>& Seen() const { return seen_; }
 
  private:
   QTimer timer_;
+  std::function<void()> whileOpen_;
   std::vector<SeenMessage> seen_;
 };
 

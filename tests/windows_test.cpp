@@ -18,8 +18,8 @@
 
 #include "fakes/fake_registry.h"
 #include "qt/about_form.h"
-#include "qt/device_form.h"
 #include "qt/desktop.h"
+#include "qt/device_form.h"
 #include "qt/look.h"
 #include "qt/main_form.h"
 #include "qt/spi_form.h"
@@ -143,6 +143,55 @@ TEST_F(Windows, PowerDownOptionsSendTheirCodesAboveTheBoxValue) {
   EXPECT_EQ(frames[4]["word"], 0x01234);
   // On screen Tri - State stands second, above 100 kOhm to GND.
   EXPECT_LT(main.Option3->y(), main.Option2->y());
+}
+
+TEST_F(Windows, ArrowKeysWalkTheOptionsInTheOrderTheyStandOnScreen) {
+  MainForm& main = Connect(&DeviceForm::Option2);
+  // Down from Normal: Tri - State, 100 kOhm to GND, 1 kOhm to GND; Up back. Each step
+  // one frame in that mode.
+  const std::pair<Qt::Key, std::pair<QRadioButton*, int>> steps[] = {
+      {Qt::Key_Down, {main.Option3, 1}}, {Qt::Key_Down, {main.Option2, 2}},
+      {Qt::Key_Down, {main.Option4, 3}}, {Qt::Key_Up, {main.Option2, 2}},
+      {Qt::Key_Up, {main.Option3, 1}},   {Qt::Key_Up, {main.Option1, 0}},
+  };
+  main.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+  main.Option1->setFocus();
+  QRadioButton* at = main.Option1;
+  for (const auto& [key, expected] : steps) {
+    const auto [option, mode] = expected;
+    QTest::keyClick(at, key);
+    EXPECT_TRUE(option->isChecked()) << option->text().toStdString();
+    EXPECT_EQ(trace_.Frames().back()["word"].get<int>() >> 16, mode);
+    at = option;
+  }
+}
+
+TEST_F(Windows, AMessageBoxKeepsEveryOtherWindowOfTheProgramFromInput) {
+  MainForm& main = Connect(&DeviceForm::Option2);
+  // A click on Update DAC as the window system delivers it, which is what a modal box stops.
+  const auto clickUpdate = [&main] {
+    QTest::mouseClick(main.windowHandle(), Qt::LeftButton, {},
+                      main.Command2->mapTo(&main, main.Command2->rect().center()));
+  };
+  std::size_t sent = trace_.Frames().size();
+  clickUpdate();
+  ASSERT_EQ(trace_.Frames().size(), ++sent) << "the click reaches the button";
+  QTest::mouseClick(main.windowHandle(), Qt::LeftButton, {}, {});  // nothing there
+  test::FakeRegistry nothing;  // System Info is then unavailable: a box
+  frmAbout about;
+  about.UseRegistry(nothing);
+  about.show();
+  std::size_t whileOpen = 0;
+  test::MessageBoxAnswerer answerer([&] {
+    clickUpdate();
+    whileOpen = trace_.Frames().size();
+  });
+  QTest::mouseClick(about.cmdSysInfo, Qt::LeftButton);
+  ASSERT_EQ(answerer.Seen().size(), 1u);
+  EXPECT_EQ(whileOpen, sent) << "the main window took a click while the box was open";
+  clickUpdate();
+  EXPECT_EQ(trace_.Frames().size(), sent + 1) << "and takes it again once the box is gone";
 }
 
 TEST_F(Windows, EnterRunsOneUpdateAndOtherKeysNone) {

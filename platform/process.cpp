@@ -58,14 +58,14 @@ bool FileExists(const std::string& path) {
 
 bool StartProgram(const std::string& path) {
   if (path.empty()) return false;
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process{};
   // The application name is given on its own, so a path with blanks is taken whole.
-  if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(ToWide(path).c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
     return false;
   }
   CloseHandle(process.hThread);
@@ -92,17 +92,18 @@ int RunInstead(const std::string& path, const std::vector<std::string>& argument
 }
 
 std::string FindOnPath(const std::string& name) {
-  char found[MAX_PATH];
-  const DWORD n = SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, nullptr);
-  return n > 0 && n < MAX_PATH ? std::string(found, n) : std::string();
+  wchar_t found[MAX_PATH];
+  const DWORD n = SearchPathW(nullptr, ToWide(name).c_str(), L".exe", MAX_PATH, found, nullptr);
+  return n > 0 && n < MAX_PATH ? FromWide(std::wstring(found, n)) : std::string();
 }
 
 std::string ExpandEnvironment(const std::string& text) {
-  const DWORD needed = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+  const std::wstring wide = ToWide(text);
+  const DWORD needed = ExpandEnvironmentStringsW(wide.c_str(), nullptr, 0);
   if (needed == 0) return text;
-  std::vector<char> expanded(needed);
-  ExpandEnvironmentStringsA(text.c_str(), expanded.data(), needed);
-  return std::string(expanded.data());
+  std::vector<wchar_t> expanded(needed);
+  ExpandEnvironmentStringsW(wide.c_str(), expanded.data(), needed);
+  return FromWide(std::wstring(expanded.data()));
 }
 
 #else

@@ -8,6 +8,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/wide.h"
 #endif
 
 namespace kt::platform {
@@ -28,24 +33,46 @@ std::string HexDigits(const std::uint8_t* bytes, std::uint32_t count) {
 
 #ifdef _WIN32
 
+// The registry keeps text in UTF-16; the program reads it so and hands it on as UTF-8, so
+// that a folder of any language is read as it stands (the ANSI calls would turn what the
+// code page lacks into question marks).
 class WindowsRegistry final : public Registry {
  public:
   long Open(std::uint32_t root, const std::string& path, Key& key) override {
     HKEY handle = nullptr;
-    const LONG result = RegOpenKeyExA(reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(root)),
-                                      path.c_str(), 0, KEY_READ, &handle);
+    const LONG result = RegOpenKeyExW(reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(root)),
+                                      ToWide(path).c_str(), 0, KEY_READ, &handle);
     key = reinterpret_cast<Key>(handle);
     return result;
   }
   long Query(Key key, const std::string& name, std::uint32_t& type, std::uint8_t* buffer,
              std::uint32_t& size) override {
+    const std::wstring wideName = ToWide(name);
     DWORD valueType = 0;
-    DWORD valueSize = size;
-    const LONG result = RegQueryValueExA(reinterpret_cast<HKEY>(key), name.c_str(), nullptr,
-                                         &valueType, buffer, &valueSize);
+    DWORD stored = 0;
+    LONG result = RegQueryValueExW(reinterpret_cast<HKEY>(key), wideName.c_str(), nullptr,
+                                   &valueType, nullptr, &stored);
+    if (result != ERROR_SUCCESS) return result;
+    std::vector<BYTE> data(stored);
+    result = RegQueryValueExW(reinterpret_cast<HKEY>(key), wideName.c_str(), nullptr, &valueType,
+                              data.data(), &stored);
+    if (result != ERROR_SUCCESS) return result;
+    data.resize(stored);
+    std::string bytes(data.begin(), data.end());
+    if (valueType == REG_SZ || valueType == REG_EXPAND_SZ) {
+      // UTF-16 to UTF-8; a terminating zero stays one zero byte, an odd last byte is dropped.
+      std::wstring text(stored / sizeof(wchar_t), L'\0');
+      std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+      bytes = FromWide(text);
+    }
     type = valueType;
-    size = valueSize;
-    return result;
+    if (bytes.size() > size) {
+      size = static_cast<std::uint32_t>(bytes.size());
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    size = static_cast<std::uint32_t>(bytes.size());
+    return ERROR_SUCCESS;
   }
   void Close(Key key) override { RegCloseKey(reinterpret_cast<HKEY>(key)); }
 };

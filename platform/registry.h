@@ -12,8 +12,8 @@ inline constexpr std::uint32_t kRegString = 1;
 inline constexpr std::uint32_t kRegExpandString = 2;
 inline constexpr std::uint32_t kRegNumber = 4;
 
-/// @brief The registry as its single-byte calls see it: keys opened for reading, values
-/// read into a caller's buffer. Windows has the real one; tests put a fake in its place.
+/// @brief The registry as the program reads it: keys opened for reading, values read into a
+/// caller's buffer, text in UTF-8. Windows has the real one; tests put a fake in its place.
 class Registry {
  public:
   using Key = std::uintptr_t;
@@ -21,8 +21,9 @@ class Registry {
   virtual ~Registry() = default;
   /// Opens a key for reading; returns 0 and the key, or the system's error code.
   virtual long Open(std::uint32_t root, const std::string& path, Key& key) = 0;
-  /// Reads a value as RegQueryValueExA does: on entry `size` is the buffer's capacity, on
-  /// return the bytes stored (or needed, with the "more data" error when they do not fit).
+  /// Reads a value as RegQueryValueExA does, but with text in UTF-8 (read as UTF-16 on
+  /// Windows): on entry `size` is the buffer's capacity, on return the bytes stored (or
+  /// needed, with the "more data" error when they do not fit).
   virtual long Query(Key key, const std::string& name, std::uint32_t& type, std::uint8_t* buffer,
                      std::uint32_t& size) = 0;
   virtual void Close(Key key) = 0;

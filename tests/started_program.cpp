@@ -1,15 +1,32 @@
 // SPDX-License-Identifier: MIT
-// A program for the process-start test: it leaves started.txt beside itself and ends.
+// A program for the process-start tests: it leaves started.txt beside itself, holding the
+// arguments it received as the C runtime split its command line, one per line, each as its
+// UTF-8 bytes in hexadecimal (so that blanks, quotes, empty and non-ASCII arguments all read
+// back exactly), and ends.
 #include <windows.h>
 
-#include <fstream>
+#include <cstdio>
 #include <string>
 
-int main() {
-  char file[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, file, MAX_PATH);
-  std::string folder(file, length);
-  folder.erase(folder.find_last_of('\\'));
-  std::ofstream(folder + "\\started.txt") << "started\n";
+int wmain(int argc, wchar_t** argv) {
+  wchar_t file[MAX_PATH];
+  std::wstring folder(file, GetModuleFileNameW(nullptr, file, MAX_PATH));
+  folder.erase(folder.find_last_of(L'\\'));
+  FILE* out = _wfopen((folder + L"\\started.txt").c_str(), L"wb");
+  if (!out) return 1;
+  std::fputs("started\n", out);
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    std::string utf8(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, argument.data(),
+                                                                  static_cast<int>(argument.size()),
+                                                                  nullptr, 0, nullptr, nullptr)),
+                     '\0');
+    WideCharToMultiByte(CP_UTF8, 0, argument.data(), static_cast<int>(argument.size()), utf8.data(),
+                        static_cast<int>(utf8.size()), nullptr, nullptr);
+    std::fputc('=', out);  // an empty argument is still a line
+    for (const unsigned char c : utf8) std::fprintf(out, "%02X", c);
+    std::fputc('\n', out);
+  }
+  std::fclose(out);
   return 0;
 }

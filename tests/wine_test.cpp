@@ -9,7 +9,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "core/error.h"
 #include "link/board.h"
@@ -19,6 +23,7 @@
 #include "platform/process.h"
 #include "platform/program.h"
 #include "platform/registry.h"
+#include "platform/wide.h"
 
 namespace kt {
 namespace {
@@ -116,6 +121,101 @@ TEST(Wine, StartsAProgramWhosePathHasBlanks) {
   EXPECT_TRUE(std::filesystem::exists(marker)) << "the program did not run";
   EXPECT_FALSE(platform::StartProgram(folder + R"(\no such program.exe)"));
   EXPECT_FALSE(platform::StartProgram(""));
+}
+
+// The started program's copy in a folder of its own, and what it reported of its arguments.
+class StartedProgram {
+ public:
+  explicit StartedProgram(const std::wstring& folder) : folder_(folder) {
+    std::filesystem::create_directories(folder_);
+    std::filesystem::copy_file(LR"(C:\Program Files\KT310 Test\kt started.exe)", Program(),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(Marker());
+  }
+  ~StartedProgram() { std::filesystem::remove_all(folder_); }
+  [[nodiscard]] std::filesystem::path Program() const { return folder_ / L"kt started.exe"; }
+  [[nodiscard]] std::filesystem::path Marker() const { return folder_ / L"started.txt"; }
+  // The arguments the program received, once it has reported them; nothing if it did not.
+  [[nodiscard]] std::optional<std::vector<std::string>> Arguments() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!std::filesystem::exists(Marker()) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // written whole by then
+    std::ifstream in(Marker());
+    std::string line;
+    if (!std::getline(in, line) || line != "started") return std::nullopt;
+    std::vector<std::string> arguments;
+    while (std::getline(in, line)) {
+      std::string argument;
+      for (std::size_t i = 1; i + 1 < line.size(); i += 2)
+        argument.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+      arguments.push_back(argument);
+    }
+    return arguments;
+  }
+
+ private:
+  std::filesystem::path folder_;
+};
+
+TEST(Wine, RegistryTextAndProgramPathsInAnyLanguage) {
+  // A System Information folder whose name the ANSI code page cannot hold.
+  const std::string folder =
+      "C:\\Program Files\\KT310 T\xC3\xABst \xE2\x98\x83 \xE6\x97\xA5\xE6\x9C\xAC";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, LR"(Software\KT310 Test\Unicode)", 0, nullptr, 0,
+                            KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring wide = platform::ToWide(folder);
+  const auto bytes = static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t));
+  RegSetValueExW(key, L"MSINFO", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()), bytes);
+  const std::wstring expandable = L"%ProgramFiles%\\" + platform::ToWide("\xE6\x97\xA5.exe");
+  RegSetValueExW(key, L"Expandable", 0, REG_EXPAND_SZ,
+                 reinterpret_cast<const BYTE*>(expandable.c_str()),
+                 static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  std::string value;
+  ASSERT_TRUE(platform::GetKeyValue(platform::SystemRegistry(), platform::kLocalMachine,
+                                    R"(Software\KT310 Test\Unicode)", "MSINFO", value));
+  EXPECT_EQ(value, folder);
+  ASSERT_TRUE(platform::GetKeyValue(platform::SystemRegistry(), platform::kLocalMachine,
+                                    R"(Software\KT310 Test\Unicode)", "Expandable", value));
+  EXPECT_EQ(value, "C:\\Program Files\\\xE6\x97\xA5.exe");
+
+  // And the program there starts.
+  StartedProgram program(wide);
+  const std::string path = folder + "\\kt started.exe";
+  EXPECT_TRUE(platform::FileExists(path));
+  ASSERT_TRUE(platform::StartProgram(path));
+  EXPECT_TRUE(program.Arguments().has_value()) << "the program did not run";
+}
+
+TEST(Wine, ACommandLineCarriesEveryArgumentAsItWas) {
+  // Windows' rules, as the C runtime splits a command line: blanks and tabs need quotes; a
+  // quote is escaped by a backslash; backslashes are literal except before a quote, where
+  // each must be doubled (so a trailing one is doubled before the closing quote, or it would
+  // swallow it); an empty argument is a pair of quotes.
+  const std::vector<std::string> rows[] = {
+      {"plain"},
+      {"two words", "tab\there"},
+      {R"(say "hi")", R"("quoted")", "\""},
+      {R"(C:\dir\)", R"(C:\dir with blanks\)", R"(C:\a\\)", R"(\\server\share)"},
+      {R"(back\"quote)", R"(two\\"quotes)", R"(a\\b c)"},
+      {"", "after an empty one", ""},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e",
+       "\xE6\x97\xA5\xE6\x9C\xAC \xE2\x98\x83", "--firmware=C:\\T\xC3\xABst\\SPI.hex"},
+      {"--generation", "1", "set", "--device", "KT310", "0x1234"},
+  };
+  StartedProgram program(LR"(C:\Program Files\KT310 Test\argv)");
+  for (const auto& arguments : rows) {
+    SCOPED_TRACE(platform::CommandLine(arguments));
+    std::filesystem::remove(program.Marker());
+    std::vector<std::string> line{"kt started"};
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    EXPECT_EQ(platform::RunInstead(platform::FromWide(program.Program().wstring()), line), 0);
+    EXPECT_EQ(program.Arguments(), arguments);
+  }
 }
 
 TEST(Wine, PathsGoOverInTheAnsiCodePage) {

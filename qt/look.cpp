@@ -2,6 +2,7 @@
 #include "qt/look.h"
 
 #include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
 #include <QProxyStyle>
@@ -10,6 +11,9 @@
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <QWidget>
+#include <algorithm>
+#include <array>
+#include <map>
 
 namespace kt::ui {
 
@@ -155,11 +159,60 @@ void CentreOnScreen(QWidget& form) {
   }
 }
 
+namespace {
+
+// The icon's drawn sizes, decoded on demand: adding the eight files to a QIcon decodes every
+// one of them at once, which cost more than the rest of a window's construction.
+class ProgramIconEngine : public QIconEngine {
+ public:
+  QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+    const int side = Drawn(std::max(size.width(), size.height()));
+    QPixmap& decoded = decoded_[side];
+    if (decoded.isNull())
+      decoded.load(QStringLiteral(":/kt310/hicolor/kt310-%1.png").arg(side), "PNG");
+    QPixmap result = decoded.size() == size
+                         ? decoded
+                         : decoded.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (mode != QIcon::Normal && mode != QIcon::Active) {
+      QStyleOption option;
+      result = QApplication::style()->generatedIconPixmap(mode, result, &option);
+    }
+    return result;
+  }
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+    painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+  }
+  QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+    const int side =
+        std::min({Drawn(std::max(size.width(), size.height())), size.width(), size.height()});
+    return {side, side};
+  }
+  QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+    QList<QSize> sizes;
+    for (const int side : kSides) sizes.append(QSize(side, side));
+    return sizes;
+  }
+  QIconEngine* clone() const override { return new ProgramIconEngine(*this); }
+  QString key() const override { return QStringLiteral("kt310"); }
+
+ private:
+  static constexpr std::array<int, 8> kSides{16, 22, 24, 32, 48, 64, 128, 256};
+  // The smallest drawn size not below the one asked for, else the largest.
+  static int Drawn(int wanted) {
+    for (const int side : kSides)
+      if (side >= wanted) return side;
+    return kSides.back();
+  }
+  std::map<int, QPixmap> decoded_;
+};
+
+}  // namespace
+
 QIcon ProgramIcon() {
-  QIcon icon;
-  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
-    icon.addFile(QStringLiteral(":/kt310/hicolor/kt310-%1.png").arg(size), QSize(size, size));
-  return icon;
+  // Kept for the rest of the run, never destroyed: its pixmaps must not outlive the
+  // application object.
+  static const QIcon* icon = new QIcon(new ProgramIconEngine);
+  return *icon;
 }
 
 QString ApplicationTitle() { return QApplication::applicationName(); }

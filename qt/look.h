@@ -70,7 +70,7 @@ class FocusablePicture : public QLabel {
 void CentreOnScreen(QWidget& form);
 
 /// The program's icon, drawn at each size from 16 to 256 pixels, so that it stays sharp at
-/// any scale.
+/// any scale. One icon for every window; each size is decoded when first asked for and kept.
 QIcon ProgramIcon();
 
 /// The program's name, the caption of a message box that gives none of its own.

@@ -24,7 +24,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // context lets go of its handlers.
   Connection(tcp::socket socket, Board& board, bool powerOn, std::shared_ptr<std::size_t> clients)
       : socket_(std::move(socket)),
-        buffer_(kMaxLine),
+        buffer_(kMaxLine + 2),  // the longest message and a CR LF
         session_(board, powerOn),
         clients_(std::move(clients)) {
     ++*clients_;
@@ -42,19 +42,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
  private:
   void OnLine(std::error_code error, std::size_t size) {
+    std::string line;
+    if (!error) {
+      line.assign(asio::buffers_begin(buffer_.data()),
+                  asio::buffers_begin(buffer_.data()) + static_cast<std::ptrdiff_t>(size));
+      buffer_.consume(size);
+      line.pop_back();  // the \n
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() > kMaxLine) error = asio::error::not_found;
+    }
     if (error == asio::error::not_found) {
       // No terminator within the limit: the rest of the line cannot be trusted to be a
       // message of its own, so the connection ends.
-      session_.Queue(-363, fmt::format("a line longer than {} bytes", kMaxLine));
+      session_.Queue(-363, fmt::format("a message longer than {} bytes", kMaxLine));
       Write(fmt::format("{},\"{}\"\n", -363, session_.Errors().back().Text), true);
       return;
     }
     if (error) return;  // the client went away; dropping the last handler closes the socket
-    std::string line(asio::buffers_begin(buffer_.data()),
-                     asio::buffers_begin(buffer_.data()) + static_cast<std::ptrdiff_t>(size));
-    buffer_.consume(size);
-    line.pop_back();  // the \n
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string response = session_.Execute(line);
     if (response.empty()) {
       Read();

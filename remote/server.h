@@ -24,7 +24,8 @@ Listen ParseListen(const std::string& text);
 
 /// Clients served at once; one more is told so and let go.
 inline constexpr std::size_t kMaxClients = 8;
-/// The longest program message, terminator included; a longer one ends its connection.
+/// The longest program message, its terminator (LF or CR LF) not counted; a longer one ends
+/// its connection.
 inline constexpr std::size_t kMaxLine = 4096;
 
 /// Serves SCPI over TCP until SIGINT, SIGTERM or SIGHUP: each line a program message, run to

@@ -159,6 +159,16 @@ def main():
         long_line.close()
         check(dac.query("*OPC?") == "1", "others are served")
 
+        # The limit, 4096 bytes, counts the message alone, with either terminator.
+        for ending in (b"\n", b"\r\n"):
+            for size, served in ((4096, True), (4097, False)):
+                edge, edge_in = connect(port)
+                edge.sendall(b"*OPC?" + b" " * (size - 5) + ending)
+                answer = edge_in.readline()
+                check(answer == "1\n" if served else answer.startswith("-363,"),
+                      f"a message of {size} bytes ending {ending!r}: {answer!r}")
+                edge.close()
+
         # A client that vanishes mid-command: what it did not finish is not sent.
         vanishing, _ = connect(port)
         vanishing.sendall(b"DAC:CODE 12")

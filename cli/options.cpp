@@ -35,11 +35,18 @@ dac::RawFrame CheckRawFrame(const RawCommand& raw) {
   if (data.size() > 2 && data[0] == '0' && (data[1] == 'x' || data[1] == 'X')) data.erase(0, 2);
   if (data.empty() || data.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
     throw UsageError{"--data " + raw.Data + " is not hexadecimal digits"};
+  dac::RawFrame frame{};
   try {
-    return dac::ReadRawFrame(raw.Bits, data);
+    frame = dac::ReadRawFrame(raw.Bits, data);
   } catch (const Error& error) {
     throw UsageError{error.what()};
   }
+  if (static_cast<std::uint32_t>(frame.Word) > dac::kLargestRequestData)
+    throw UsageError{
+        fmt::format("--data {} is wider than the 24 bits a frame request carries "
+                    "(at most FFFFFF)",
+                    raw.Data)};
+  return frame;
 }
 
 Dac CheckTarget(const Target& target) {
@@ -60,6 +67,8 @@ void AddOutput(CLI::App& command, std::string& output) {
 void ValidateVref(const std::optional<double>& vref) {
   if (vref && !(std::isfinite(*vref) && *vref > 0))
     throw UsageError{fmt::format("--vref {} is not a positive voltage", *vref)};
+  if (vref && *vref > dac::kMaxReferenceVolts)
+    throw UsageError{fmt::format("--vref {} is beyond {} V", *vref, dac::kMaxReferenceVolts)};
 }
 
 void AddTarget(CLI::App& command, Target& target) {
@@ -83,8 +92,6 @@ Characterizing CheckCharacterize(const CharacterizeCommand& command) {
   ValidateVref(command.Vref);
   if (!command.Vref) throw UsageError{"--vref is required"};
   const double vref = *command.Vref;
-  // The range ktdac serve takes: beyond it no DAC of this family works.
-  if (vref > 1000) throw UsageError{fmt::format("--vref {} is beyond 1000 V", vref)};
   if (command.Average < 1) throw UsageError{"--average must be 1 or more"};
   if (command.Output.empty()) throw UsageError{"--output names no folder"};
   if (command.Query.empty()) throw UsageError{"--meter-query is empty"};

@@ -18,6 +18,9 @@ struct DeviceProfile {
 };
 
 /// The five models in the order of the device window's option buttons.
+/// The highest reference voltage the commands take: beyond it no DAC of this family works.
+inline constexpr double kMaxReferenceVolts = 1000;
+
 inline constexpr std::array<DeviceProfile, 5> DeviceTable{{
     {"KT300", 16, 14},
     {"KT310", 24, 16},

@@ -18,4 +18,9 @@ struct RawFrame {
 /// more than eight hexadecimal digits raise kt::Error, before anything could be sent.
 RawFrame ReadRawFrame(std::string_view bitsText, std::string_view dataText);
 
+/// The frame data a request to the board carries: 24 bits (16 in its value, 8 in its index).
+/// The SPI test window sends what it reads and the board drops the rest; ktdac and the
+/// remote control refuse wider data rather than report a word the board never got.
+inline constexpr std::uint32_t kLargestRequestData = 0xFFFFFF;
+
 }  // namespace kt::dac

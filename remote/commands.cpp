@@ -7,6 +7,7 @@
 
 #include "dac/device_table.h"
 #include "dac/power_down.h"
+#include "dac/raw_frame.h"
 #include "remote/session.h"
 
 namespace kt::remote {
@@ -241,8 +242,9 @@ void Session::Reference(const Call& call) {
   const Number number = ReadNumber(call.Value());
   if (number.Error) {
     Queue(number.Error, "reference " + call.Value());
-  } else if (!(number.Value > 0 && number.Value <= 1000)) {
-    Queue(-222, "reference " + call.Value() + " V is outside 0..1000 V");
+  } else if (!(number.Value > 0 && number.Value <= dac::kMaxReferenceVolts)) {
+    Queue(-222,
+          fmt::format("reference {} V is outside 0..{} V", call.Value(), dac::kMaxReferenceVolts));
   } else {
     vref_ = number.Value;
   }
@@ -278,7 +280,7 @@ void Session::Raw(const Call& call) {
   std::int64_t bits = 0;
   std::int64_t data = 0;
   if (!Whole(call.Typed.Parameters[0], -32768, 32767, "frame length", bits) ||
-      !Whole(call.Typed.Parameters[1], 0, 4294967295.0, "frame data", data))
+      !Whole(call.Typed.Parameters[1], 0, dac::kLargestRequestData, "frame data", data))
     return;
   const std::int16_t status = board_.SendRaw(
       static_cast<std::int16_t>(bits), static_cast<std::int32_t>(static_cast<std::uint32_t>(data)));

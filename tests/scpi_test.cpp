@@ -138,6 +138,8 @@ TEST(Scpi, EachErrorIsQueuedWithItsCodeAndNothingIsSent) {
       {"DAC:RAW 24", -109, ""},
       {"DAC:RAW 40000,1", -222, ""},
       {"DAC:RAW 24,#H100000000", -222, ""},
+      {"DAC:RAW 32,#HDEADBEEF", -222, ""},  // a request carries 24 bits of data
+      {"DAC:RAW 24,#H1000000", -222, ""},
       {"DAC:CODE #HBAD", -300, "", 1},  // the board refused it
   };
   for (const auto& row : rows) {

@@ -42,12 +42,38 @@ void ExpectFile(const std::string& what, const std::string& file) {
     throw UsageError{fmt::format("{} {}: not a plain file", what, file)};
 }
 
+// A script is read whole and checked before its first line runs; this bounds what is held,
+// so that an endless stream on standard input is refused rather than read until memory
+// runs out.
+constexpr std::size_t kMaxScript = 1 << 20;
+
 std::string ReadAll(const std::string& file) {
-  if (file == "-") return {std::istreambuf_iterator<char>(std::cin), {}};
-  ExpectFile("the script", file);
-  std::ifstream in(kt::platform::PathFromUtf8(file), std::ios::binary);
-  if (!in) throw UsageError{"cannot read the script " + file};
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::ifstream opened;
+  std::istream* in = &std::cin;
+  if (file != "-") {
+    ExpectFile("the script", file);
+    opened.open(kt::platform::PathFromUtf8(file), std::ios::binary);
+    if (!opened) throw UsageError{"cannot read the script " + file};
+    in = &opened;
+  }
+  std::string text(kMaxScript + 1, '\0');
+  in->read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in->gcount()));
+  if (text.size() > kMaxScript)
+    throw UsageError{fmt::format("the script {} is longer than {} bytes, the most a script holds",
+                                 file == "-" ? "on standard input" : file, kMaxScript)};
+  return text;
+}
+
+// What a command lacks, in its own words: CLI11 names a missing positional argument by the
+// name it was given in the code.
+std::string Missing(const std::string& command, const CLI::ParseError& error) {
+  const std::string what = error.what();
+  if (what.rfind("values is required", 0) == 0) return command + " needs at least one code";
+  if (what.rfind("script is required", 0) == 0)
+    return command + " needs a script: a file, or - for standard input";
+  if (what.rfind("duration is required", 0) == 0) return command + " needs a duration (10ms, 2s)";
+  return command + ": " + what;
 }
 
 struct ScriptCommand {
@@ -58,7 +84,14 @@ struct ScriptCommand {
 // Every line parsed and checked before the first one runs.
 std::vector<ScriptCommand> ParseScript(const std::string& file) {
   std::vector<ScriptCommand> commands;
-  for (const ScriptLine& line : ReadScript(ReadAll(file))) {
+  std::vector<ScriptLine> lines;
+  const std::string text = ReadAll(file);
+  try {
+    lines = ReadScript(text);
+  } catch (const UsageError& error) {
+    throw UsageError{fmt::format("{}:{}", file, error.message)};
+  }
+  for (const ScriptLine& line : lines) {
     try {
       const std::string& verb = line.words.front();
       // No serve: it never ends by itself, so a script could not go on after it.
@@ -71,7 +104,9 @@ std::vector<ScriptCommand> ParseScript(const std::string& file) {
       parser.parse(words);
       commands.push_back({line.number, Check(*command)});
     } catch (const CLI::ParseError& error) {
-      throw UsageError{fmt::format("{}:{}: {}", file, line.number, error.what())};
+      const bool missing = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
+      throw UsageError{fmt::format("{}:{}: {}", file, line.number,
+                                   missing ? Missing(line.words.front(), error) : error.what())};
     } catch (const UsageError& error) {
       throw UsageError{fmt::format("{}:{}: {}", file, line.number, error.message)};
     }
@@ -109,6 +144,9 @@ std::string Explain(const CLI::App& app, const std::vector<std::string>& argumen
         word.rfind("--firmware=", 0) == 0)
       continue;
     if (!word.empty() && word[0] == '-') return "unknown option " + word;
+    // A known command that lacks what it needs: say what.
+    for (const CLI::App* sub : app.get_subcommands({}))
+      if (sub->get_name() == word) return Missing(word, error);
     std::string commands;
     for (const CLI::App* sub : app.get_subcommands({}))
       commands += (commands.empty() ? "" : ", ") + sub->get_name();
@@ -133,8 +171,10 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::IsMember({1, 2}));
   app.add_option("--library", common.Library,
-                 "second generation: the board library's path, in place of the fixed one");
-  app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex");
+                 "second generation: the board library's path, in place of the fixed one")
+      ->check(NonEmptyPath());
+  app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex")
+      ->check(NonEmptyPath());
   app.set_version_flag("--version", [&board] {
     return fmt::format("ktdac {} ({} generation, board library {})",
                        kt::platform::ProgramFileVersion().Dotted(),
@@ -142,8 +182,9 @@ int main(int argc, char** argv) {
   });
   AddCommands(app, command, false);
   app.add_subcommand("run", "run a script of commands, one a line (FILE, or - for standard input)")
-      ->add_option("file", script, "the script")
-      ->required();
+      ->add_option("script", script, "the script")
+      ->required()
+      ->check(NonEmptyPath());
   try {
     // CLI11 takes the arguments last first, without the program's name.
     std::vector<std::string> words(arguments.rbegin(), arguments.rend() - 1);

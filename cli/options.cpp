@@ -130,6 +130,13 @@ Characterizing CheckCharacterize(const CharacterizeCommand& command) {
 
 }  // namespace
 
+CLI::Validator NonEmptyPath() {
+  return {[](std::string& path) {
+            return path.empty() ? std::string("an empty path names no file") : std::string();
+          },
+          "PATH"};
+}
+
 void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
   app.require_subcommand(1, 1);
   auto list = std::make_shared<ListCommand>();
@@ -160,7 +167,8 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
   sweepCommand->add_option("--dwell", sweep->Dwell, "wait after each frame (10ms, 1s)")
       ->capture_default_str();
   sweepCommand->add_option("--repeat", sweep->Repeat, "sweeps in a row")->capture_default_str();
-  sweepCommand->add_option("--csv", sweep->Csv, "write the rows here, not to standard output");
+  sweepCommand->add_option("--csv", sweep->Csv, "write the rows here, not to standard output")
+      ->check(NonEmptyPath());
   sweepCommand->add_option("--vref", sweep->Vref, "reference voltage: add each ideal output");
   sweepCommand->final_callback([&command, sweep] { command = *sweep; });
 

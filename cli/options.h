@@ -81,6 +81,9 @@ struct CharacterizeCommand {
 using Command = std::variant<ListCommand, SetCommand, SweepCommand, RawCommand, WaitCommand,
                              ServeCommand, CharacterizeCommand>;
 
+/// Refuses an empty path, which would otherwise leave an option at its default.
+CLI::Validator NonEmptyPath();
+
 /// Adds the commands (list, set, sweep, raw, serve; wait, not serve, when `script`) to a
 /// parser; the one given on the line lands in `command`.
 void AddCommands(CLI::App& app, std::optional<Command>& command, bool script);

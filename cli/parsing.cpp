@@ -85,7 +85,7 @@ std::vector<ScriptLine> ReadScript(const std::string& text) {
         inWord = true;
       }
     }
-    if (quoted) throw UsageError{"line " + std::to_string(number) + ": a quote is not closed"};
+    if (quoted) throw UsageError{std::to_string(number) + ": a quote is not closed"};
     if (inWord) words.push_back(word);
     if (!words.empty()) lines.push_back({number, std::move(words)});
   }

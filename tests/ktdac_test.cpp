@@ -285,7 +285,9 @@ TEST(Ktdac, ScriptsRunInOrderAndStopAtTheLineThatFails) {
       {"set 1\n\nset --device KT999 1\n", 2, ":3: --device: KT999 not in", 0},
       {"set 1\nsweep --from 0 --to 0x10000\n", 2, ":2: --to 0x10000 is beyond", 0},
       {"set 1\nraw --bits 99999 --data 1\n", 2, ":2: frame length 99999 is outside", 0},
-      {"set \"1\n", 2, "line 1: a quote is not closed", 0},
+      {"set \"1\n", 2, "script.txt:1: a quote is not closed", 0},
+      {"set 1\nset\n", 2, "script.txt:2: set needs at least one code", 0},
+      {"wait\n", 2, "script.txt:1: wait needs a duration", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.script);
@@ -306,8 +308,22 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
   };
   const std::string corrupt = test::WriteTempFile("corrupt.hex", ":00\n");
   const std::string folder = std::filesystem::path(corrupt).parent_path().string();
+  const std::string endless = test::WriteTempFile("endless.txt", std::string((1 << 20) + 1, '\n'));
   const Row rows[] = {
       {{"list"}, "", 0, ""},
+      // What a command lacks is named, not taken for an unknown command.
+      {{"set"}, "", 2, "ktdac: set needs at least one code"},
+      {{"set", "--vref", "2"}, "", 2, "ktdac: set needs at least one code"},
+      {{"sweep", "--to", "5"}, "", 2, "ktdac: sweep: --from is required"},
+      {{"raw", "--data", "1"}, "", 2, "ktdac: raw: --bits is required"},
+      {{"run"}, "", 2, "ktdac: run needs a script"},
+      {{"frob"}, "", 2, "ktdac: unknown command \"frob\""},
+      // An empty path is refused, not taken as the default.
+      {{"sweep", "--from", "0", "--to", "1", "--csv", ""}, "", 2, "--csv: an empty path"},
+      {{"--library", "", "set", "1"}, "", 2, "--library: an empty path"},
+      {{"--firmware", "", "set", "1"}, "", 2, "--firmware: an empty path"},
+      {{"run", ""}, "", 2, "script: an empty path"},
+      {{"run", endless}, "", 2, "is longer than 1048576 bytes"},
       {{"set", "1"},
        "KT_SIM_BOARDS=0",
        1,

@@ -79,8 +79,22 @@ int Session::Connect() {
   const std::int16_t status = firmware_.empty() ? board_.ConnectAndLoadFirmware()
                                                 : board_.ConnectAndLoadFirmware(firmware_);
   if (!board_.ConnectionSucceeded(status)) {
-    fmt::print(stderr, "ktdac: Communication Failure - Check USB connections: {}, loading {}\n",
-               board_.FailedConnectionStep(), board_.FirmwarePath);
+    // Only the step that failed is named. The second generation has found and connected the
+    // board before it loads, so a refused load there is the firmware's, not the cable's; in
+    // the first the load is also the search.
+    const std::string step = board_.FailedConnectionStep();
+    const bool load = board_.Steps.Search == 0 && board_.Steps.Connect == 0;
+    if (load && board_.Generation() == 2) {
+      fmt::print(stderr,
+                 "ktdac: {}, loading {}: the board was found and connected but did not take "
+                 "this firmware (is it the board maker's SPI.hex?)\n",
+                 step, board_.FirmwarePath);
+    } else if (load) {
+      fmt::print(stderr, "ktdac: Communication Failure - Check USB connections: {}, loading {}\n",
+                 step, board_.FirmwarePath);
+    } else {
+      fmt::print(stderr, "ktdac: Communication Failure - Check USB connections: {}\n", step);
+    }
     if (const std::string hint = board_.MissingFirmwareHint(); !hint.empty())
       fmt::print(stderr, "ktdac: {}\n", hint);
     return kConnectionFailure;

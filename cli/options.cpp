@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "cli/parsing.h"
 #include "core/error.h"
+#include "dac/entry_logic.h"
 #include "dac/readings.h"
 
 namespace kt::cli {
@@ -265,12 +267,23 @@ Checked Check(const Command& command) {
     // Strictly: a typo must not reach the board. Whole numbers in the format (0x always
     // hexadecimal), within the device's range unless clamping was asked for.
     const std::int32_t last = dac::LastCode(*checked.Target.Device);
+    const bool hex = checked.Target.Hexadecimal;
     for (const auto& value : set->Values) {
-      const std::int64_t code = ParseCode(value, checked.Target.Hexadecimal);
-      if (code > last && !set->Clamp)
+      const std::int64_t code = ParseCode(value, hex);
+      // The entry box reads hexadecimal text from 80000000 as a negative number (which
+      // clamps to 0); decimal text must fit the signed 32-bit range.
+      if (!hex && code > INT32_MAX)
         throw UsageError{
-            fmt::format("value {} is beyond the {}'s last code 0x{:X} (--clamp takes it)", value,
-                        set->Dac.Device, last)};
+            fmt::format("value {} is beyond the signed 32-bit range a decimal entry holds", value)};
+      if (code > last && !set->Clamp) {
+        const std::int32_t clamped =
+            dac::ClampCode(static_cast<std::int32_t>(static_cast<std::uint32_t>(code)),
+                           static_cast<std::int16_t>(checked.Target.Device->DataBits));
+        throw UsageError{
+            fmt::format("value {} is beyond the {}'s last code 0x{:X} (--clamp sends 0x{:X}{})",
+                        value, set->Dac.Device, last, clamped,
+                        clamped == 0 ? ", as the entry box reads it as a negative number" : "")};
+      }
       checked.Codes.push_back({value, code});
     }
     return checked;

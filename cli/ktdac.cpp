@@ -14,6 +14,7 @@
 #include "cli/options.h"
 #include "cli/parsing.h"
 #include "cli/session.h"
+#include "cli/stop.h"
 #include "core/error.h"
 #include "link/board.h"
 #include "link/boardlink_binding.h"
@@ -116,8 +117,14 @@ std::vector<ScriptCommand> ParseScript(const std::string& file) {
 
 int RunScript(Session& session, const std::string& file) {
   const std::vector<ScriptCommand> commands = ParseScript(file);
+  // A stop signal ends the script after the command in hand (at once in a wait).
+  const StopOnSignals stopOnSignals;
   for (const ScriptCommand& entry : commands) {
     try {
+      if (const int signal = StopSignal()) {
+        fmt::print(stderr, "ktdac: {}:{}: interrupted before this line\n", file, entry.line);
+        return 128 + signal;
+      }
       if (const int status = session.Run(entry.command); status != kSuccess) {
         fmt::print(stderr, "ktdac: {}:{}: stopped here (status {})\n", file, entry.line, status);
         return status;
@@ -223,6 +230,11 @@ int main(int argc, char** argv) {
     fmt::print(stderr, "ktdac: {}\n", error.message);
     return kUsageError;
   } catch (const WriteError& error) {
+    // A write cut short by a stop signal (a reader that stopped reading): the stop's status.
+    if (const int signal = StopSignal()) {
+      fmt::print(stderr, "ktdac: interrupted while writing: {}\n", error.message);
+      return 128 + signal;
+    }
     fmt::print(stderr, "ktdac: {}\n", error.message);
     return kWriteFailure;
   } catch (const kt::Error& error) {

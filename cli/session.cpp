@@ -106,7 +106,7 @@ int Session::Connect() {
 int Session::Run(const Checked& command) {
   if (const auto* list = std::get_if<Listing>(&command)) return List(*list);
   if (const auto* wait = std::get_if<Waiting>(&command)) {
-    std::this_thread::sleep_for(wait->Duration);
+    if (!WaitUnlessStopped(wait->Duration)) return 128 + StopSignal();
     return kSuccess;
   }
   if (const auto* characterize = std::get_if<Characterizing>(&command))

@@ -21,18 +21,42 @@ constexpr int kStopSignals[] = {
 };
 constexpr auto kSignals = sizeof kStopSignals / sizeof kStopSignals[0];
 
+// Where there is sigaction (not on Windows), it sets the handlers; std::signal elsewhere.
+#ifdef SA_RESTART
+struct sigaction previous[kSignals];
+#else
 void (*previous[kSignals])(int);
+#endif
+int depth = 0;  // a sweep inside a script asks again: the outermost request holds
 
 }  // namespace
 
 StopOnSignals::StopOnSignals() {
+  if (depth++ > 0) return;
   requested = 0;
-  for (std::size_t i = 0; i < kSignals; ++i)
+  for (std::size_t i = 0; i < kSignals; ++i) {
+#ifdef SA_RESTART
+    // Without SA_RESTART: a write blocked on a full pipe returns, so that the stop is not
+    // held back until the reader drains it.
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(kStopSignals[i], &action, &previous[i]);
+#else
     previous[i] = std::signal(kStopSignals[i], OnStopSignal);
+#endif
+  }
 }
 
 StopOnSignals::~StopOnSignals() {
-  for (std::size_t i = 0; i < kSignals; ++i) std::signal(kStopSignals[i], previous[i]);
+  if (--depth > 0) return;
+  for (std::size_t i = 0; i < kSignals; ++i) {
+#ifdef SA_RESTART
+    sigaction(kStopSignals[i], &previous[i], nullptr);
+#else
+    std::signal(kStopSignals[i], previous[i]);
+#endif
+  }
 }
 
 int StopSignal() { return requested; }

@@ -18,7 +18,11 @@
 #include "tests/test_support.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace kt::cli {
@@ -35,6 +39,7 @@ std::string Read(const std::string& file) {
 }
 
 using test::Child;
+using test::Kill;
 using test::Wait;
 
 Child Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
@@ -258,6 +263,61 @@ TEST(Ktdac, ASignalStopsASweepAfterTheFrameInHandAndTheCsvKeepsEverySentRow) {
 #endif
 
 #ifndef _WIN32
+TEST(Ktdac, EveryWaitEndsAtOnceOnAStopSignal) {
+  // A dwell of an hour, a script's wait of an hour, and a sweep writing to a pipe whose
+  // reader has stopped reading: each stop signal ends the run within the bound, by the
+  // program's own exit (128 + the signal), with a row for every frame sent.
+  const std::string script = test::WriteTempFile("long.txt", "set 1\nwait 1h\nset 2\n");
+  const std::string fifo = test::WriteTempFile("fifo", "") + ".pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Way {
+    const char* what;
+    std::vector<std::string> args;
+    bool blockedPipe;
+    std::size_t frames;  // sent before the signal, 0: many
+  };
+  const Way ways[] = {
+      {"a sweep's dwell", {"sweep", "--from", "0", "--to", "3", "--dwell", "1h"}, false, 1},
+      {"a script's wait", {"run", script}, false, 1},
+      {"a write to a full pipe",
+       {"sweep", "--from", "0", "--to", "0xFFFF", "--repeat", "9"},
+       true,
+       0},
+  };
+  for (const Way& way : ways) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(::testing::Message() << way.what << ", signal " << signal);
+      test::Trace trace;
+      // The pipe's reader: open, never reading, so the pipe fills and the writer blocks.
+      const int reader = way.blockedPipe ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+      const std::string out = way.blockedPipe ? fifo : test::WriteTempFile("out", "");
+      const Child child = Start(way.args, out, test::WriteTempFile("err", ""));
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      const std::size_t before = way.frames ? way.frames : 100;
+      while (trace.Frames().size() < before && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well inside the wait
+      kill(child, signal);
+      // Ended within the bound, or killed so that the test goes on.
+      int status = 0;
+      const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+      while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < bound)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (std::chrono::steady_clock::now() >= bound) {
+        ADD_FAILURE() << "still running 3 s after the signal";
+        Kill(child);
+      } else {
+        EXPECT_TRUE(WIFEXITED(status)) << "killed by the signal, not ended by itself";
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+      }
+      if (way.frames) {
+        EXPECT_EQ(trace.Frames().size(), way.frames);
+      }
+      if (reader >= 0) close(reader);
+    }
+  }
+}
+
 TEST(Ktdac, StandardOutputThatCannotBeWrittenEndsTheRunWithItsOwnStatus) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"set", "1"}, {"list"}, {"raw", "--bits", "8", "--data", "1"}}) {

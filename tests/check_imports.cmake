@@ -3,7 +3,7 @@
 # that copying its folder is enough to run it; the board library is loaded at run time.
 cmake_minimum_required(VERSION 3.25)
 set(allowed ADVAPI32.DLL COMCTL32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL SHELL32.DLL USER32.DLL
-            VERSION.DLL)
+            UXTHEME.DLL VERSION.DLL)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE table RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "cannot read the import table of ${PROGRAM}")

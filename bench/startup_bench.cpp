@@ -56,31 +56,25 @@ std::optional<ProbeRun> RunProbe() {
   return ProbeRun{std::stoll(text) * 1e-9 - seconds(start), seconds(end) - seconds(start)};
 }
 
-// What a user waits for: from the program's start to its first window on screen.
-void BM_ProcessStartToDeviceWindow(benchmark::State& state) {
+// Times runs of the probe up to one of its moments.
+void TimeProbe(benchmark::State& state, double ProbeRun::*until) {
   for (auto _ : state) {
     const auto run = RunProbe();
     if (!run) {
       state.SkipWithError("the probe failed");
       return;
     }
-    state.SetIterationTime(run->Shown);
+    state.SetIterationTime((*run).*until);
   }
 }
+
+// What a user waits for: from the program's start to its first window on screen.
+void BM_ProcessStartToDeviceWindow(benchmark::State& state) { TimeProbe(state, &ProbeRun::Shown); }
 BENCHMARK(BM_ProcessStartToDeviceWindow)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // The same run to the probe's end: its teardown (the application object, the fonts, the
 // libraries unloading) included, which the user does not wait for at start.
-void BM_ProcessStartToExit(benchmark::State& state) {
-  for (auto _ : state) {
-    const auto run = RunProbe();
-    if (!run) {
-      state.SkipWithError("the probe failed");
-      return;
-    }
-    state.SetIterationTime(run->Ended);
-  }
-}
+void BM_ProcessStartToExit(benchmark::State& state) { TimeProbe(state, &ProbeRun::Ended); }
 BENCHMARK(BM_ProcessStartToExit)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // OK runs the connection and firmware load, closes the device window, builds the main

@@ -185,6 +185,14 @@ def browse(seconds=3.0):
     return found
 
 
+def check_served_unannounced(server, why):
+    """The server answers, and one line of its says why it is not announced."""
+    check(server.identity(SERVER).startswith("Corvane,"), "served unannounced")
+    said = [line for line in server.lines() if "announce" in line]
+    check(len(said) == 1 and why in said[0] and "serving anyway" in said[0],
+          f"one line says why it is not announced: {said}")
+
+
 def windows_build(folder):
     # Wine's sockets are made by its wineserver, in the network namespace the wineserver
     # started in: a prefix of our own gives us a wineserver of our own, here, and leaves the
@@ -193,10 +201,7 @@ def windows_build(folder):
     try:
         server = Server(folder, "wine", "--listen", SERVER + ":0")
         try:
-            check(server.identity(SERVER).startswith("Corvane,"), "served unannounced")
-            said = [line for line in server.lines() if "announce" in line]
-            check(len(said) == 1 and "not announced on the network" in said[0]
-                  and "serving anyway" in said[0], f"one line says it is not announced: {said}")
+            check_served_unannounced(server, "not announced on the network")
         finally:
             server.stop()
     finally:
@@ -209,10 +214,7 @@ def linux_build(folder):
     # No daemon yet: said in one line, served anyway.
     alone = Server(folder, "alone", "--listen", SERVER + ":0")
     try:
-        check(alone.identity(SERVER).startswith("Corvane,"), "served without a daemon")
-        said = [line for line in alone.lines() if "announce" in line]
-        check(len(said) == 1 and "avahi-daemon cannot be reached" in said[0]
-              and "serving anyway" in said[0], f"one line says why: {said}")
+        check_served_unannounced(alone, "avahi-daemon cannot be reached")
     finally:
         alone.stop()
 

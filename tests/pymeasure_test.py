@@ -7,33 +7,17 @@ nothing, and what the server refuses is raised with its SCPI error.
 
 Usage: pymeasure_test.py KTDAC...   (the program, after a runner such as Wine's when given)"""
 
-import json
 import os
-import signal
-import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "drivers",
                                 "pymeasure"))
 from kt31x import KT31xError, KT31xEvaluationBoard  # noqa: E402
+from serve_support import check, frames, start, stop  # noqa: E402
 
 KTDAC = sys.argv[1:]
 UNDER_WINE = len(KTDAC) > 1
-
-
-def check(condition, what):
-    if not condition:
-        raise AssertionError(what)
-
-
-def frames(trace):
-    if not os.path.exists(trace):
-        return []
-    with open(trace, encoding="utf-8") as lines:
-        records = [json.loads(line) for line in lines]
-    return [(r["value"], r["index"]) for r in records
-            if r["entry"] in ("Control_Transfer", "LinkControl")]
 
 
 def raises(kind, action, text=""):
@@ -47,14 +31,7 @@ def raises(kind, action, text=""):
 
 def main():
     trace = os.path.join(tempfile.mkdtemp(prefix="kt_pymeasure_"), "trace.jsonl")
-    server = subprocess.Popen(KTDAC + ["serve", "--listen", "127.0.0.1:0"],
-                              env=dict(os.environ, KT_SIM_TRACE=trace), stderr=subprocess.PIPE,
-                              text=True)
-    line = server.stderr.readline()
-    while UNDER_WINE and line and not line.startswith("ktdac:"):
-        line = server.stderr.readline()
-    check(line.startswith("ktdac: serving SCPI on 127.0.0.1:"), "listening: " + line)
-    port = int(line.strip().rsplit(":", 1)[1])
+    server, port = start(KTDAC, trace, UNDER_WINE)
     try:
         board = KT31xEvaluationBoard(f"TCPIP::127.0.0.1::{port}::SOCKET")
         check(board.id.startswith("Corvane,KT31X-KT300 evaluation board,"), board.id)
@@ -110,12 +87,7 @@ def main():
         fresh.adapter.connection.close()
         board.adapter.connection.close()
     finally:
-        if UNDER_WINE:
-            server.kill()
-        else:
-            server.send_signal(signal.SIGTERM)
-        status = server.wait(timeout=30)
-    check(UNDER_WINE or status == 0, f"the server ends cleanly (status {status})")
+        stop(server, UNDER_WINE)
     print("pymeasure_test: all checks passed")
 
 

@@ -9,44 +9,17 @@ serving, and the trace holds no frame that was not asked for.
 Usage: scpi_pyvisa_test.py KTDAC...   (the program, after a runner such as Wine's when given)
 Under Wine the server is ended without a signal check: Windows programs have no SIGTERM."""
 
-import json
 import os
-import signal
 import socket
-import subprocess
 import sys
 import tempfile
 import time
 
 import pyvisa
+from serve_support import check, frames, start, stop
 
 KTDAC = sys.argv[1:]
 UNDER_WINE = len(KTDAC) > 1
-
-
-def frames(trace):
-    """The (value, index) of every frame the board received."""
-    if not os.path.exists(trace):
-        return []
-    with open(trace, encoding="utf-8") as lines:
-        records = [json.loads(line) for line in lines]
-    return [(r["value"], r["index"]) for r in records if r["entry"] in ("Control_Transfer", "LinkControl")]
-
-
-def check(condition, what):
-    if not condition:
-        raise AssertionError(what)
-
-
-def start(trace):
-    env = dict(os.environ, KT_SIM_TRACE=trace)
-    server = subprocess.Popen(KTDAC + ["serve", "--listen", "127.0.0.1:0"], env=env,
-                              stderr=subprocess.PIPE, text=True)
-    line = server.stderr.readline()
-    while UNDER_WINE and line and not line.startswith("ktdac:"):
-        line = server.stderr.readline()  # Wine's own notes
-    check(line.startswith("ktdac: serving SCPI on 127.0.0.1:"), "announced: " + line)
-    return server, int(line.strip().rsplit(":", 1)[1])
 
 
 def connect(port):
@@ -100,7 +73,7 @@ def status_model(dac):
 
 def main():
     trace = os.path.join(tempfile.mkdtemp(prefix="kt_scpi_"), "trace.jsonl")
-    server, port = start(trace)
+    server, port = start(KTDAC, trace, UNDER_WINE)
     try:
         rm = pyvisa.ResourceManager("@py")
         dac = rm.open_resource(f"TCPIP::127.0.0.1::{port}::SOCKET", read_termination="\n",
@@ -207,9 +180,7 @@ def main():
         dac.close()
         rm.close()
     finally:
-        server.send_signal(signal.SIGTERM)
-        status = server.wait(timeout=30)
-    check(UNDER_WINE or status == 0, f"SIGTERM ends the server cleanly (status {status})")
+        stop(server, UNDER_WINE)
     print("scpi_pyvisa_test: all checks passed")
 
 

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "cli/characterize.h"

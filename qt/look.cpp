@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 
 namespace kt::ui {
@@ -40,11 +41,54 @@ void InstallFontSubstitutes() {
 
 namespace {
 
+// An icon made when it is first drawn or measured.
+class DeferredIconEngine : public QIconEngine {
+ public:
+  explicit DeferredIconEngine(std::function<QIcon()> make) : make_(std::move(make)) {}
+
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+    Made().paint(painter, rect, Qt::AlignCenter, mode, state);
+  }
+  QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+    return Made().pixmap(size, mode, state);
+  }
+  QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+    return Made().actualSize(size, mode, state);
+  }
+  QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+    return Made().availableSizes(mode, state);
+  }
+  bool isNull() override { return Made().isNull(); }
+  QIconEngine* clone() const override { return new DeferredIconEngine(*this); }
+
+ private:
+  const QIcon& Made() {
+    if (make_) {
+      made_ = make_();
+      make_ = nullptr;
+    }
+    return made_;
+  }
+  std::function<QIcon()> make_;
+  QIcon made_;
+};
+
 // Fusion, with the focus mark of the design's platform: Fusion's own is a thin frame in the
 // highlight colour, dark blue on the blue forms, and only after a key press.
 class DesignStyle : public QProxyStyle {
  public:
   DesignStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+  // Every menu bar asks for its overflow arrow when it is built, and Fusion decodes each
+  // size of it then, a tenth of the main window's making; the arrow shows only when the
+  // window is too narrow for its menus, so it is made when first drawn.
+  QIcon standardIcon(StandardPixmap icon, const QStyleOption* option,
+                     const QWidget* widget) const override {
+    if (icon != SP_ToolBarHorizontalExtensionButton && icon != SP_ToolBarVerticalExtensionButton)
+      return QProxyStyle::standardIcon(icon, option, widget);
+    const QStyle* base = baseStyle();
+    return QIcon(new DeferredIconEngine([base, icon] { return base->standardIcon(icon); }));
+  }
 
   void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override {

@@ -11,10 +11,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "fakes/fake_registry.h"
 #include "qt/about_form.h"
@@ -299,6 +302,24 @@ TEST_F(Windows, TheFormsAreBlueToTheirEdgesAndNeverSmallerThanDesigned) {
     EXPECT_EQ(form->size(), before) << form->objectName().toStdString();
   }
   EXPECT_EQ(main.minimumSize(), designed);
+}
+
+TEST_F(Windows, TheMenuBarsOverflowArrowIsFusionsOwnAtEveryScale) {
+  // The program's style makes these two icons only when first drawn.
+  const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+  for (const QStyle::StandardPixmap arrow :
+       {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton}) {
+    const QIcon ours = QApplication::style()->standardIcon(arrow);
+    const QIcon theirs = fusion->standardIcon(arrow);
+    ASSERT_FALSE(ours.isNull()) << arrow;
+    EXPECT_EQ(ours.availableSizes(), theirs.availableSizes()) << arrow;
+    for (const qreal scale : {1.0, 2.0}) {
+      const QPixmap drawn = ours.pixmap(QSize(16, 16), scale);
+      EXPECT_EQ(drawn.devicePixelRatio(), scale) << arrow;
+      EXPECT_EQ(drawn.toImage(), theirs.pixmap(QSize(16, 16), scale).toImage())
+          << arrow << " at " << scale;
+    }
+  }
 }
 
 TEST_F(Windows, ADarkDesktopThemeChangesNoColourOfTheWindows) {

@@ -11,7 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "cli/evaluation.h"
@@ -31,13 +33,23 @@ namespace fs = std::filesystem;
 constexpr const char* kCsvName = "characterization.csv";
 
 // The lines that say which run a CSV belongs to; --resume continues only the same run.
-std::string RunHeader(const Characterizing& command) {
-  std::string header = fmt::format(
-      "# ktdac characterize\n# device: {}\n# vref_v: {}\n# codes: {}\n# average: "
-      "{}\ncode,frame_word",
+std::string RunLines(const Characterizing& command) {
+  return fmt::format(
+      "# ktdac characterize\n# device: {}\n# vref_v: {}\n# codes: {}\n# average: {}\n",
       command.Target.Device->Label, command.Vref, command.Plan.Text, command.Average);
-  for (int i = 1; i <= command.Average; ++i) header += fmt::format(",reading_{}_v", i);
-  return header + ",mean_v,std_v,elapsed_s\n";
+}
+
+constexpr std::string_view kMeterLine = "# meter: ";
+
+// The meter that measures the run: its answer to *IDN?.
+std::string MeterLine(const std::string& identity) {
+  return fmt::format("{}{}\n", kMeterLine, identity);
+}
+
+std::string Columns(const Characterizing& command) {
+  std::string columns = "code,frame_word";
+  for (int i = 1; i <= command.Average; ++i) columns += fmt::format(",reading_{}_v", i);
+  return columns + ",mean_v,std_v,elapsed_s\n";
 }
 
 std::string Utf8(const fs::path& path) {
@@ -51,6 +63,8 @@ struct Earlier {
   std::vector<dac::MeasuredCode> Points;
   double Elapsed = 0;
   std::uintmax_t WholeRows = 0;  ///< bytes up to the end of the last whole row
+  /// The meter that measured them; none named in a file from before the meter was written.
+  std::optional<std::string> Meter;
 };
 
 Earlier ReadEarlier(const fs::path& csv, const Characterizing& command) {
@@ -58,12 +72,18 @@ Earlier ReadEarlier(const fs::path& csv, const Characterizing& command) {
   std::ifstream in(csv, std::ios::binary);
   if (!in) throw UsageError{"--resume: cannot read " + name};
   const std::string text{std::istreambuf_iterator<char>(in), {}};
-  const std::string header = RunHeader(command);
+  const std::string run = RunLines(command);
+  Earlier earlier;
+  const std::size_t meterEnd = text.find('\n', run.size());
+  if (text.compare(run.size(), kMeterLine.size(), kMeterLine) == 0 && meterEnd != std::string::npos)
+    earlier.Meter =
+        text.substr(run.size() + kMeterLine.size(), meterEnd - run.size() - kMeterLine.size());
+  const std::string header =
+      run + (earlier.Meter ? MeterLine(*earlier.Meter) : std::string()) + Columns(command);
   if (text.compare(0, header.size(), header) != 0)
     throw UsageError{"--resume: " + name +
                      " is from another run (its device, reference, codes or averaging differ); "
                      "nothing was sent"};
-  Earlier earlier;
   earlier.WholeRows = header.size();
   std::size_t line = header.size();
   const std::size_t fields = 2 + static_cast<std::size_t>(command.Average) + 3;
@@ -141,7 +161,6 @@ int Characterize(Session& session, const Characterizing& command, std::FILE* out
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> csv(
       platform::OpenFile(csvName, command.Resume ? "ab" : "wb"), &std::fclose);
   if (!csv) throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
-  if (!command.Resume) Put(csv.get(), csvName, RunHeader(command));
   // Before the first row, a run that could not start leaves nothing behind to refuse a rerun.
   const auto abandon = [&] {
     if (!command.Resume && earlier.Points.empty()) {
@@ -169,11 +188,23 @@ int Characterize(Session& session, const Characterizing& command, std::FILE* out
     return kMeterFailure;
   };
   std::string identity;
+  bool headed = command.Resume;  // the CSV names its run, and so can be continued
   try {
     meter::Meter meter(command.Meter, command.MeterSettings, [] { return StopSignal() != 0; });
     identity = meter.Identity();
     fmt::print(out, "meter: {}\n", identity);
     std::fflush(out);
+    // Readings of two meters differ by their calibrations, which would show in the figures
+    // as the DAC's own error at the code where one took over.
+    if (earlier.Meter && identity != *earlier.Meter)
+      throw UsageError{fmt::format(
+          "--resume: {} was measured with the meter \"{}\", and this one answers \"{}\"; "
+          "nothing was sent (another --output starts a new run)",
+          csvName, *earlier.Meter, identity)};
+    if (!command.Resume) {
+      Put(csv.get(), csvName, RunLines(command) + MeterLine(identity) + Columns(command));
+      headed = true;
+    }
     meter.Configure();
     if (const int status = session.Connect(); status != kSuccess) {
       abandon();
@@ -214,7 +245,12 @@ int Characterize(Session& session, const Characterizing& command, std::FILE* out
   if (std::fclose(csv.release()) != 0)
     throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
   if (const int signal = StopSignal()) {
-    fmt::print(stderr, "ktdac: interrupted: {}; --resume continues\n", measured());
+    if (!headed) {
+      abandon();
+      fmt::print(stderr, "ktdac: interrupted while the meter was being reached; nothing kept\n");
+    } else {
+      fmt::print(stderr, "ktdac: interrupted: {}; --resume continues\n", measured());
+    }
     return 128 + signal;
   }
 

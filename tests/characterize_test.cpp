@@ -648,6 +648,7 @@ TEST(Characterize, BadInputIsAUsageErrorAndNothingIsSentOrOverwritten) {
       0);
   const std::string csv = Read(done + "/characterization.csv");
   const std::string file = test::WriteTempFile("a-file", "");
+  Bench otherMeter({"--idn", "KT Test,Simulated meter,2,1.0"});
   struct Row {
     std::vector<std::string> args;
     const char* message;
@@ -673,6 +674,8 @@ TEST(Characterize, BadInputIsAUsageErrorAndNothingIsSentOrOverwritten) {
       {Characterize(bench, done, {"--resume", "--codes", "every:2048"}), "is from another run", 2},
       {Characterize(bench, done, {"--resume", "--device", "KT311"}), "is from another run", 2},
       {Characterize(bench, done, {"--resume", "--average", "2"}), "is from another run", 2},
+      {Characterize(otherMeter, done, {"--resume", "--codes", "every:4096", "--settle", "0"}),
+       "was measured with the meter", 2},
       {Characterize(bench, file + "/sub", {}), "cannot write the folder", 4},
   };
   for (const Row& row : rows) {
@@ -688,6 +691,32 @@ TEST(Characterize, BadInputIsAUsageErrorAndNothingIsSentOrOverwritten) {
     EXPECT_FALSE(fs::exists(fresh)) << "no folder is made for a run that cannot start";
     EXPECT_EQ(Read(done + "/characterization.csv"), csv) << "the earlier run stays as it was";
   }
+}
+
+TEST(Characterize, ResumeContinuesAFileThatNamesNoMeter) {
+  // Files written before the meter was named in them carry on without the check.
+  Bench bench({});
+  const std::string output = Folder("unnamed");
+  std::vector<std::string> args = Characterize(
+      bench, output,
+      {"--device", "KT300", "--codes", "every:4096", "--vref", "2.5", "--settle", "0"});
+  ASSERT_EQ(Ktdac(args).status, 0);
+  const std::string csv = output + "/characterization.csv";
+  std::string text = Read(csv);
+  const auto meter = text.find("# meter: ");
+  ASSERT_NE(meter, std::string::npos);
+  text.erase(meter, text.find('\n', meter) + 1 - meter);
+  const std::vector<std::string> rows = Rows(csv);
+  text.erase(text.find(rows[2]));  // two codes measured
+  std::ofstream(csv, std::ios::binary) << text;
+  args.push_back("--resume");
+  const Result resumed = Ktdac(args);
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  const auto readings = [](std::vector<std::string> lines) {
+    for (std::string& line : lines) line.erase(line.rfind(','));  // all but the time
+    return lines;
+  };
+  EXPECT_EQ(readings(Rows(csv)), readings(rows));
 }
 
 #ifndef _WIN32
@@ -733,6 +762,21 @@ TEST(Characterize, ASignalEndsTheRunAtOnceKeepingEveryRowAndResumeFinishesIt) {
                 std::to_string(std::min<int>(static_cast<int>(i) * 1024, 0x3FFF)));
     EXPECT_EQ(Summary(output)["codes"], 17);
   }
+}
+
+TEST(Characterize, ASignalWhileTheMeterIsReachedLeavesNoCsv) {
+  Bench bench({"--fault", "slow:3000"});
+  const std::string output = Folder("unreached");
+  const std::vector<std::string> args =
+      Characterize(bench, output, {"--device", "KT300", "--codes", "every:4096", "--vref", "2.5"});
+  const std::string err = test::WriteTempFile("err", "");
+  const test::Child child = test::Start("ktdac", args, test::WriteTempFile("out", ""), err);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // *IDN? is awaited
+  kill(child, SIGINT);
+  EXPECT_EQ(test::Wait(child), 128 + SIGINT);
+  EXPECT_NE(Read(err).find("nothing kept"), std::string::npos) << Read(err);
+  EXPECT_FALSE(fs::exists(output + "/characterization.csv")) << "a rerun is not refused";
+  EXPECT_TRUE(bench.trace.Frames().empty());
 }
 #endif
 

@@ -277,8 +277,7 @@ Checked Check(const Command& command) {
             fmt::format("value {} is beyond the signed 32-bit range a decimal entry holds", value)};
       if (code > last && !set->Clamp) {
         const std::int32_t clamped =
-            dac::ClampCode(static_cast<std::int32_t>(static_cast<std::uint32_t>(code)),
-                           static_cast<std::int16_t>(checked.Target.Device->DataBits));
+            dac::ClampCode(EntryValue(code, hex), checked.Target.Device->DataBits);
         throw UsageError{
             fmt::format("value {} is beyond the {}'s last code 0x{:X} (--clamp sends 0x{:X}{})",
                         value, set->Dac.Device, last, clamped,

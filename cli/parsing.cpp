@@ -61,6 +61,11 @@ std::int64_t ParseCode(const std::string& text, bool hexadecimal) {
                                 : "decimal digits, or 0x and hexadecimal digits)")};
 }
 
+std::int32_t EntryValue(std::int64_t code, bool hexadecimal) {
+  if (hexadecimal) return static_cast<std::int32_t>(static_cast<std::uint32_t>(code));
+  return dac::RoundToInt32(static_cast<double>(code));
+}
+
 std::vector<ScriptLine> ReadScript(const std::string& text) {
   std::vector<ScriptLine> lines;
   std::istringstream in(text);

@@ -46,6 +46,10 @@ std::chrono::nanoseconds ParseDuration(const std::string& text);
 /// Raises UsageError for text that is neither.
 std::int64_t ParseCode(const std::string& text, bool hexadecimal);
 
+/// A checked code as the entry box reads its text: a hexadecimal one as its 32-bit
+/// two's-complement value, a decimal one as itself, which must fit the signed 32-bit range.
+std::int32_t EntryValue(std::int64_t code, bool hexadecimal);
+
 /// @brief One line of a script, split into words (double quotes group words).
 struct ScriptLine {
   int number;

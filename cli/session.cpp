@@ -16,7 +16,6 @@
 #include "cli/stop.h"
 #include "core/error.h"
 #include "dac/entry_logic.h"
-#include "dac/readings.h"
 #include "platform/program.h"
 
 namespace kt::cli {
@@ -34,13 +33,6 @@ void Emit(std::FILE* file, const std::string& name, const std::string& text) {
 int Refused(std::int16_t status, const std::string& what) {
   fmt::print(stderr, "ktdac: the board refused the frame of {} (status {})\n", what, status);
   return kFrameRefused;
-}
-
-// A checked code as the entry box reads its text: a hexadecimal one as its 32-bit
-// two's-complement value, a decimal one as itself, which must fit the signed 32-bit range.
-std::int32_t EntryValue(std::int64_t code, bool hexadecimal) {
-  if (hexadecimal) return static_cast<std::int32_t>(static_cast<std::uint32_t>(code));
-  return dac::RoundToInt32(static_cast<double>(code));
 }
 
 // The record of a code sent, for the CSV and JSON lines.

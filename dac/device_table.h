@@ -17,10 +17,10 @@ struct DeviceProfile {
   std::int16_t DataBits;
 };
 
-/// The five models in the order of the device window's option buttons.
 /// The highest reference voltage the commands take: beyond it no DAC of this family works.
 inline constexpr double kMaxReferenceVolts = 1000;
 
+/// The five models in the order of the device window's option buttons.
 inline constexpr std::array<DeviceProfile, 5> DeviceTable{{
     {"KT300", 16, 14},
     {"KT310", 24, 16},

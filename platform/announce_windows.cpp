@@ -8,7 +8,6 @@
 #include <windns.h>
 #include <windows.h>
 
-
 #include "platform/announce.h"
 #include "platform/wide.h"
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/wide.h"
+
 int wmain(int argc, wchar_t** argv) {
   wchar_t file[MAX_PATH];
   std::wstring folder(file, GetModuleFileNameW(nullptr, file, MAX_PATH));
@@ -16,15 +18,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!out) return 1;
   std::fputs("started\n", out);
   for (int i = 1; i < argc; ++i) {
-    const std::wstring argument = argv[i];
-    std::string utf8(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, argument.data(),
-                                                                  static_cast<int>(argument.size()),
-                                                                  nullptr, 0, nullptr, nullptr)),
-                     '\0');
-    WideCharToMultiByte(CP_UTF8, 0, argument.data(), static_cast<int>(argument.size()), utf8.data(),
-                        static_cast<int>(utf8.size()), nullptr, nullptr);
     std::fputc('=', out);  // an empty argument is still a line
-    for (const unsigned char c : utf8) std::fprintf(out, "%02X", c);
+    for (const unsigned char c : kt::platform::FromWide(argv[i])) std::fprintf(out, "%02X", c);
     std::fputc('\n', out);
   }
   std::fclose(out);

@@ -10,7 +10,7 @@
 #include "dac/device_table.h"
 #include "dac/entry_logic.h"
 #include "dac/readings.h"
-#include "link/board.h"
+#include "link/vendor_board.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ kt::AppState& Connected() {
     kt::AppState state;
     kt::SetStartDefaults(state);
     kt::dac::SelectDevice(state, kt::dac::DeviceTable[1]);
-    kt::link::Board& board = kt::link::ProgramBoard();
+    kt::link::VendorBoard& board = kt::link::ProgramBoard();
     if (!board.ConnectionSucceeded(board.ConnectAndLoadFirmware())) std::abort();
     return state;
   }();
@@ -47,7 +47,7 @@ BENCHMARK_CAPTURE(BM_Update, dec, "Dec", "4660")->UseRealTime();
 // The library call alone: SendSpiWord through the binding into the simulated board.
 void BM_SendSpiWord(benchmark::State& state) {
   Connected();
-  kt::link::Board& board = kt::link::ProgramBoard();
+  kt::link::VendorBoard& board = kt::link::ProgramBoard();
   for (auto _ : state) board.SendSpiWord(24, 0x011234);
   state.SetItemsProcessed(state.iterations());
 }

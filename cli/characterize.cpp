@@ -36,7 +36,7 @@ constexpr const char* kCsvName = "characterization.csv";
 std::string RunLines(const Characterizing& command) {
   return fmt::format(
       "# ktdac characterize\n# device: {}\n# vref_v: {}\n# codes: {}\n# average: {}\n",
-      command.Target.Device->Label, command.Vref, command.Plan.Text, command.Average);
+      command.Target.Device->Label, *command.Vref, command.Plan.Text, command.Average);
 }
 
 constexpr std::string_view kMeterLine = "# meter: ";
@@ -134,9 +134,28 @@ std::pair<double, std::optional<double>> Spread(const std::vector<double>& readi
   return {mean, std::sqrt(squares / static_cast<double>(readings.size() - 1))};
 }
 
+// The reference of the run: the one given, else the board's, which needs the board connected.
+// A board that never tells one is refused before anything happens.
+int TakeReference(Session& session, Characterizing& command) {
+  const link::Board& board = session.Board();
+  if (!command.Vref && !board.TellsReference())
+    throw UsageError{"--vref is required: " + board.Description() +
+                     " does not tell the DAC's reference"};
+  if (!board.TellsReference()) return kSuccess;
+  if (const int status = session.Connect(command.Target.Device, command.Vref); status != kSuccess)
+    return status;
+  command.Vref = session.Reference(command.Vref, command.Target.Device->DataBits);
+  if (!command.Vref)
+    throw UsageError{"--vref is required: " + board.Description() + " gives no reference"};
+  return kSuccess;
+}
+
 }  // namespace
 
-int Characterize(Session& session, const Characterizing& command, std::FILE* out) {
+int Characterize(Session& session, const Characterizing& asked, std::FILE* out) {
+  Characterizing command = asked;
+  if (const int status = TakeReference(session, command); status != kSuccess) return status;
+  command.MeterSettings = MeterSettingsFor(command, *command.Vref);
   const fs::path folder = platform::PathFromUtf8(command.Output);
   const fs::path csvPath = folder / kCsvName;
   const std::string csvName = Utf8(csvPath);
@@ -206,7 +225,8 @@ int Characterize(Session& session, const Characterizing& command, std::FILE* out
       headed = true;
     }
     meter.Configure();
-    if (const int status = session.Connect(); status != kSuccess) {
+    if (const int status = session.Connect(command.Target.Device, command.Vref);
+        status != kSuccess) {
       abandon();
       return status;
     }
@@ -256,7 +276,7 @@ int Characterize(Session& session, const Characterizing& command, std::FILE* out
 
   const RunInfo run{command.Target.Device->Label,
                     command.Target.Device->DataBits,
-                    command.Vref,
+                    *command.Vref,
                     command.Plan.Text,
                     points.size(),
                     command.Average,

@@ -16,8 +16,9 @@
 #include "cli/session.h"
 #include "cli/stop.h"
 #include "core/error.h"
-#include "link/board.h"
+#include "link/board_spec.h"
 #include "link/boardlink_binding.h"
+#include "link/vendor_board.h"
 #include "platform/dynamic_library.h"
 #include "platform/process.h"
 #include "platform/program.h"
@@ -143,12 +144,13 @@ std::string Explain(const CLI::App& app, const std::vector<std::string>& argumen
   if (dynamic_cast<const CLI::RequiredError*>(&error) == nullptr) return error.what();
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
-    if (word == "--generation" || word == "--library" || word == "--firmware") {
+    if (word == "--generation" || word == "--library" || word == "--firmware" ||
+        word == "--board") {
       ++i;  // and its value
       continue;
     }
     if (word.rfind("--generation=", 0) == 0 || word.rfind("--library=", 0) == 0 ||
-        word.rfind("--firmware=", 0) == 0)
+        word.rfind("--firmware=", 0) == 0 || word.rfind("--board=", 0) == 0)
       continue;
     if (!word.empty() && word[0] == '-') return "unknown option " + word;
     // A known command that lacks what it needs: say what.
@@ -168,8 +170,8 @@ int main(int argc, char** argv) {
   kt::platform::RestrictLibrarySearch();
   const std::vector<std::string> arguments = kt::platform::ProgramArguments(argc, argv);
   CLI::App app{"ktdac: send codes to a KT300 or KT310..KT313 DAC on the evaluation board"};
-  kt::link::Board& board = kt::link::ProgramBoard();
-  const int generation = board.Generation();
+  kt::link::VendorBoard& own = kt::link::ProgramBoard();
+  const int generation = own.Generation();
   Common common;
   common.Generation = generation;
   std::optional<Command> command;
@@ -182,10 +184,26 @@ int main(int argc, char** argv) {
       ->check(NonEmptyPath());
   app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex")
       ->check(NonEmptyPath());
-  app.set_version_flag("--version", [&board] {
+  kt::link::BoardSpec spec;
+  app.add_option(
+         "--board", common.Board,
+         std::string("another board than the evaluation board's library: ") + kt::link::kBoardUsage)
+      ->check(CLI::Validator(
+          [&spec](std::string& text) {
+            try {
+              spec = kt::link::ParseBoardSpec(text);
+              if (spec.Road == kt::link::BoardSpec::Kind::Library)
+                return std::string("it needs a value: ") + kt::link::kBoardUsage;
+              return std::string();
+            } catch (const kt::Error& error) {
+              return std::string(error.what());
+            }
+          },
+          "BOARD"));
+  app.set_version_flag("--version", [&own] {
     return fmt::format("ktdac {} ({} generation, board library {})",
                        kt::platform::ProgramFileVersion().Dotted(),
-                       board.Generation() == 2 ? "second" : "first", board.LibraryFile());
+                       own.Generation() == 2 ? "second" : "first", own.LibraryFile());
   });
   AddCommands(app, command, false);
   app.add_subcommand("run", "run a script of commands, one a line (FILE, or - for standard input)")
@@ -215,6 +233,17 @@ int main(int argc, char** argv) {
   }
 
   try {
+    std::unique_ptr<kt::link::Board> made;
+    kt::link::Board* board = &own;
+    try {
+      board = &kt::link::ChooseBoard(spec, own, made);
+    } catch (const kt::Error& error) {
+      throw UsageError{error.what()};
+    }
+    if (made && (!common.Library.empty() || !common.Firmware.empty()))
+      throw UsageError{fmt::format("{} is for the evaluation board's library, not for --board {}",
+                                   common.Library.empty() ? "--firmware" : "--library",
+                                   common.Board)};
     if (!common.Library.empty()) {
       if (generation != 2)
         throw UsageError{
@@ -222,8 +251,11 @@ int main(int argc, char** argv) {
             "generation finds BoardIO beside the program"};
       kt::link::BindBoardLinkTo(common.Library);
     }
-    if (!common.Firmware.empty()) ExpectFile("--firmware", common.Firmware);
-    Session session(board, common.Firmware, stdout);
+    if (!common.Firmware.empty()) {
+      ExpectFile("--firmware", common.Firmware);
+      own.UseFirmware(common.Firmware);
+    }
+    Session session(*board, stdout);
     if (!script.empty()) return RunScript(session, script);
     return session.Run(Check(*command));
   } catch (const UsageError& error) {

@@ -92,23 +92,20 @@ void AddTarget(CLI::App& command, Target& target) {
 Characterizing CheckCharacterize(const CharacterizeCommand& command) {
   const Dac target = CheckTarget({command.Device, "normal", command.Format});
   ValidateVref(command.Vref);
-  if (!command.Vref) throw UsageError{"--vref is required"};
-  const double vref = *command.Vref;
   if (command.Average < 1) throw UsageError{"--average must be 1 or more"};
   if (command.Output.empty()) throw UsageError{"--output names no folder"};
   if (command.Query.empty()) throw UsageError{"--meter-query is empty"};
   if (!(std::isfinite(command.Nplc) && command.Nplc > 0))
     throw UsageError{fmt::format("--meter-nplc {} is not a positive number", command.Nplc)};
-  double range = 1;
-  while (range < vref) range *= 10;
+  std::optional<double> range;
   if (!command.Range.empty()) {
     char* end = nullptr;
     range = std::strtod(command.Range.c_str(), &end);
-    if (*end != '\0' || !(std::isfinite(range) && range > 0))
+    if (*end != '\0' || !(std::isfinite(*range) && *range > 0))
       throw UsageError{"--meter-range " + command.Range + " is not a positive voltage"};
   }
   meter::Settings settings;
-  settings.Setup = command.Setup.empty() ? meter::DefaultSetup(range, command.Nplc) : command.Setup;
+  settings.Setup = command.Setup;
   settings.Query = command.Query;
   settings.Timeout =
       std::chrono::duration_cast<std::chrono::milliseconds>(ParseDuration(command.Timeout));
@@ -120,17 +117,29 @@ Characterizing CheckCharacterize(const CharacterizeCommand& command) {
     throw UsageError{error.what()};
   }
   return {target,
-          vref,
+          command.Vref,
           ParseCodePlan(command.Codes, target.Hexadecimal, dac::LastCode(*target.Device)),
           ParseDuration(command.Settle),
           command.Average,
           command.Output,
           command.Resume,
           resource,
-          settings};
+          settings,
+          range,
+          command.Nplc};
 }
 
 }  // namespace
+
+meter::Settings MeterSettingsFor(const Characterizing& command, double vref) {
+  meter::Settings settings = command.MeterSettings;
+  if (settings.Setup.empty()) {
+    double range = 1;
+    while (range < vref) range *= 10;
+    settings.Setup = meter::DefaultSetup(command.MeterRange.value_or(range), command.Nplc);
+  }
+  return settings;
+}
 
 CLI::Validator NonEmptyPath() {
   return {[](std::string& path) {
@@ -194,8 +203,9 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
       ->add_option("--meter", characterize->Meter,
                    "the meter: TCPIP::HOST[::PORT]::SOCKET (port 5025 unless given) or HOST:PORT")
       ->required();
-  characterizeCommand->add_option("--vref", characterize->Vref, "the DAC's reference, volts")
-      ->required();
+  characterizeCommand->add_option(
+      "--vref", characterize->Vref,
+      "the DAC's reference, volts (needed unless the board tells it, as an IIO DAC does)");
   characterizeCommand
       ->add_option("--codes", characterize->Codes,
                    "all, every:N, codes and ranges, or a list of these (every:64,7FF0-8010); "

@@ -21,11 +21,12 @@
 // into the values a run uses.
 namespace kt::cli {
 
-/// @brief Options of the whole run: which board library, and which firmware.
+/// @brief Options of the whole run: which board, which board library, and which firmware.
 struct Common {
   int Generation = 0;    ///< 1 or 2; the program's own unless --generation says otherwise
   std::string Library;   ///< replaces the second generation's fixed path
   std::string Firmware;  ///< replaces the program folder's SPI.hex
+  std::string Board;     ///< --board: another board than the library's, as the windows take it
 };
 
 /// @brief What every command that drives a DAC shares, as typed.
@@ -130,16 +131,22 @@ struct Serving {
   remote::Listen Where;
 };
 struct Characterizing {
-  Dac Target;  ///< always in normal operation
-  double Vref;
+  Dac Target;                  ///< always in normal operation
+  std::optional<double> Vref;  ///< none: the board's own, when it tells one
   CodePlan Plan;
   std::chrono::nanoseconds Settle;
   int Average;
   std::string Output;  ///< the folder for the CSV, the summaries, the plots and the report
   bool Resume;
   meter::Resource Meter;
-  meter::Settings MeterSettings;
+  meter::Settings MeterSettings;     ///< no Setup: the default one for MeterRange and Nplc
+  std::optional<double> MeterRange;  ///< none: the smallest of 1, 10, 100, 1000 V that holds vref
+  double Nplc = 1;
 };
+
+/// The meter's settings for a run at that reference: the setup given, or the default
+/// configuration on the range given or the smallest decade that holds the reference.
+meter::Settings MeterSettingsFor(const Characterizing& command, double vref);
 using Checked =
     std::variant<Listing, Setting, Sweeping, RawSending, Waiting, Serving, Characterizing>;
 

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "core/error.h"
 #include "platform/version.h"
@@ -26,26 +27,39 @@ std::int16_t RemoteBoard::Send(std::int32_t code, std::int32_t powerDown) {
   const Session::Sent sent = session_.SendCode({device_, mode, true}, code);
   code_ = code;
   powerDown_ = powerDown;
-  last_ = sent.Frame;
+  last_ = LastFrame{sent.Frame, false};
   return sent.Result.Status;
 }
 
 std::int16_t RemoteBoard::SendRaw(std::int16_t bits, std::int32_t word) {
-  last_ = Frame{bits, word};
-  return session_.Board().SendSpiWord(bits, word).Status;
+  const link::SentFrame sent = session_.Board().SendRaw({bits, word});
+  // A raw frame the board could not even take changes nothing a self-test would resend.
+  if (sent.Status != -EOPNOTSUPP) last_ = LastFrame{Frame{bits, word}, true};
+  return sent.Status;
+}
+
+std::string RemoteBoard::RawRefusal(std::int16_t bits) const {
+  return session_.Board().RawRefusal(bits);
+}
+
+std::optional<double> RemoteBoard::Reference() const {
+  return session_.Board().ReferenceVolts(device_->DataBits);
 }
 
 remote::Board::Check RemoteBoard::SelfTest() {
   link::Board& board = session_.Board();
   if (!last_) {
-    const bool held = board.ConnectionSucceeded(board.LinkStatus);
+    const bool held = board.Connected();
     return {static_cast<std::int16_t>(held ? 0 : board.LinkStatus), "the connection at the start"};
   }
-  return {board.Send(*last_).Status, "the last frame sent again"};
+  const link::SentFrame sent = last_->Raw ? board.SendRaw(last_->Sent) : board.Send(last_->Sent);
+  return {sent.Status, "the last frame sent again"};
 }
 
 std::string RemoteBoard::Identity() const {
-  return "Corvane,KT31X-KT300 evaluation board,0," + platform::ProgramFileVersion().Dotted();
+  const link::Board& board = session_.Board();
+  return "Corvane," + board.IdentityModel() + "," + board.IdentitySerial() + "," +
+         platform::ProgramFileVersion().Dotted();
 }
 
 }  // namespace kt::cli

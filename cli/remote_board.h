@@ -25,6 +25,8 @@ class RemoteBoard : public remote::Board {
   std::int32_t PowerDown() const override { return powerDown_; }
   std::int16_t Send(std::int32_t code, std::int32_t powerDown) override;
   std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override;
+  std::string RawRefusal(std::int16_t bits) const override;
+  std::optional<double> Reference() const override;
   std::int16_t Status() const override { return session_.Board().LinkStatus; }
   std::string Identity() const override;
   /// Sends the frame last sent once more, so the DAC stays where it is; before any frame,
@@ -36,7 +38,11 @@ class RemoteBoard : public remote::Board {
   const dac::DeviceProfile* device_;
   std::int32_t code_ = 0;
   std::int32_t powerDown_ = 0;
-  std::optional<Frame> last_;  // the last frame sent, code or raw
+  struct LastFrame {
+    Frame Sent;
+    bool Raw;
+  };
+  std::optional<LastFrame> last_;  // the last frame sent, code or raw
 };
 
 }  // namespace kt::cli

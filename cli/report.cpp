@@ -28,8 +28,12 @@ std::string CsvHeader(bool elapsed, bool vref) {
 }
 
 std::string CsvRow(const FrameRecord& record) {
-  std::string row = fmt::format("{},{},{},{},{},{},{}", record.Device, record.Mode, record.Code,
-                                record.Word, record.Value, record.Index, record.Status);
+  const auto field = [](const std::optional<std::uint16_t>& value) {
+    return value ? std::to_string(*value) : std::string();
+  };
+  std::string row =
+      fmt::format("{},{},{},{},{},{},{}", record.Device, record.Mode, record.Code, record.Word,
+                  field(record.Value), field(record.Index), record.Status);
   if (record.Elapsed) row += fmt::format(",{:.6f}", *record.Elapsed);
   // Powered down, the output column stays empty: no ideal voltage to give.
   if (record.HasVref) row += record.Volts ? fmt::format(",{:.6f}", *record.Volts) : ",";
@@ -37,10 +41,16 @@ std::string CsvRow(const FrameRecord& record) {
 }
 
 std::string JsonLine(const FrameRecord& record) {
+  const auto field = [](const std::optional<std::uint16_t>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+  };
   nlohmann::ordered_json line{
-      {"device", record.Device},       {"power_down", record.Mode},
-      {"code", record.Code},           {"frame_word", record.Word},
-      {"request_value", record.Value}, {"request_index", record.Index},
+      {"device", record.Device},
+      {"power_down", record.Mode},
+      {"code", record.Code},
+      {"frame_word", record.Word},
+      {"request_value", field(record.Value)},
+      {"request_index", field(record.Index)},
       {"board_status", record.Status},
   };
   if (record.Elapsed) line["elapsed_s"] = *record.Elapsed;

@@ -17,13 +17,13 @@ Output ParseOutput(const std::string& name);
 
 /// @brief One frame as a script sees it: what was asked for and what went out.
 struct FrameRecord {
-  std::string Device;             ///< model label, "KT310"
-  std::string Mode;               ///< power-down name as the options take it, "tri-state"
-  std::int64_t Code = 0;          ///< the checked code, before the window's clamping
-  std::int32_t Word = 0;          ///< the frame word sent
-  std::uint16_t Value = 0;        ///< the library request's value field
-  std::uint16_t Index = 0;        ///< the library request's index field
-  std::int16_t Status = 0;        ///< the board library's status for the frame
+  std::string Device;     ///< model label, "KT310"
+  std::string Mode;       ///< power-down name as the options take it, "tri-state"
+  std::int64_t Code = 0;  ///< the checked code, before the window's clamping
+  std::int32_t Word = 0;  ///< the frame word sent
+  /// The library request's value and index fields; none on a board without the library.
+  std::optional<std::uint16_t> Value, Index;
+  std::int16_t Status = 0;        ///< the board's status for the frame (0: sent)
   std::optional<double> Elapsed;  ///< seconds since the sweep began (sweeps only)
   bool HasVref = false;           ///< a reference voltage was given: the output column is there
   std::optional<double> Volts;    ///< ideal output; none while powered down

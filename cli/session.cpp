@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -29,10 +30,26 @@ void Emit(std::FILE* file, const std::string& name, const std::string& text) {
     throw WriteError{"cannot write " + name + ": " + std::strerror(errno)};
 }
 
-// Reports a frame the board library refused.
-int Refused(std::int16_t status, const std::string& what) {
-  fmt::print(stderr, "ktdac: the board refused the frame of {} (status {})\n", what, status);
+// Reports a frame the board refused, and why when the board says.
+int Refused(const link::SentFrame& sent, const std::string& what) {
+  fmt::print(stderr, "ktdac: the board refused the frame of {} (status {}){}\n", what, sent.Status,
+             sent.Failure.empty() ? "" : ": " + sent.Failure);
   return kFrameRefused;
+}
+
+// What carried a frame, for the text output; "not sent" when nothing went out.
+std::string Carried(const link::SentFrame& sent) {
+  return sent.Carried.empty() ? std::string("not sent") : sent.Carried;
+}
+
+// Each line of a text, said as ktdac's.
+void Say(const std::string& text) {
+  std::size_t from = 0;
+  for (std::size_t end = text.find('\n'); from <= text.size(); end = text.find('\n', from)) {
+    if (end == std::string::npos) end = text.size();
+    fmt::print(stderr, "ktdac: {}\n", text.substr(from, end - from));
+    from = end + 1;
+  }
 }
 
 // The record of a code sent, for the CSV and JSON lines.
@@ -43,8 +60,10 @@ FrameRecord Record(const Dac& target, std::int64_t code, const Session::Sent& se
   record.Mode = target.Mode->Name;
   record.Code = code;
   record.Word = sent.Frame.Word;
-  record.Value = static_cast<std::uint16_t>(sent.Result.Request.value);
-  record.Index = static_cast<std::uint16_t>(sent.Result.Request.index);
+  if (const auto& request = sent.Result.Request) {
+    record.Value = static_cast<std::uint16_t>(request->value);
+    record.Index = static_cast<std::uint16_t>(request->index);
+  }
   record.Status = sent.Result.Status;
   record.HasVref = vref.has_value();
   if (vref && target.Mode->Code == 0)
@@ -55,8 +74,7 @@ FrameRecord Record(const Dac& target, std::int64_t code, const Session::Sent& se
 
 }  // namespace
 
-Session::Session(link::Board& board, std::string firmware, std::FILE* out)
-    : board_(board), firmware_(std::move(firmware)), out_(out) {}
+Session::Session(link::Board& board, std::FILE* out) : board_(board), out_(out) {}
 
 Session::Sent Session::SendCode(const Dac& target, std::int64_t code) {
   const std::int32_t value =
@@ -65,33 +83,28 @@ Session::Sent Session::SendCode(const Dac& target, std::int64_t code) {
   return {dac::NormalisedText(value, target.Hexadecimal), frame, board_.Send(frame)};
 }
 
-int Session::Connect() {
+int Session::Connect(const dac::DeviceProfile* device, std::optional<double> vref) {
   if (connected_) return kSuccess;
-  const std::int16_t status = firmware_.empty() ? board_.ConnectAndLoadFirmware()
-                                                : board_.ConnectAndLoadFirmware(firmware_);
-  if (!board_.ConnectionSucceeded(status)) {
-    // Only the step that failed is named. The second generation has found and connected the
-    // board before it loads, so a refused load there is the firmware's, not the cable's; in
-    // the first the load is also the search.
-    const std::string step = board_.FailedConnectionStep();
-    const bool load = board_.Steps.Search == 0 && board_.Steps.Connect == 0;
-    if (load && board_.Generation() == 2) {
-      fmt::print(stderr,
-                 "ktdac: {}, loading {}: the board was found and connected but did not take "
-                 "this firmware (is it the board maker's SPI.hex?)\n",
-                 step, board_.FirmwarePath);
-    } else if (load) {
-      fmt::print(stderr, "ktdac: Communication Failure - Check USB connections: {}, loading {}\n",
-                 step, board_.FirmwarePath);
-    } else {
-      fmt::print(stderr, "ktdac: Communication Failure - Check USB connections: {}\n", step);
-    }
-    if (const std::string hint = board_.MissingFirmwareHint(); !hint.empty())
-      fmt::print(stderr, "ktdac: {}\n", hint);
+  std::optional<link::Model> model;
+  if (device) model = link::Model{device->Label, device->FrameBits, device->DataBits, vref};
+  if (!board_.Connect(model)) {
+    Say(board_.ConnectionDiagnosis());
     return kConnectionFailure;
   }
   connected_ = true;
   return kSuccess;
+}
+
+std::optional<double> Session::Reference(const std::optional<double>& given,
+                                         std::int16_t dataBits) {
+  const std::optional<double> told = board_.ReferenceVolts(dataBits);
+  if (!given) return told;
+  if (told && std::fabs(*given - *told) > 0.001 * *told)
+    fmt::print(stderr,
+               "ktdac: warning: --vref {} V differs from {:.6g} V, the reference {} gives; "
+               "--vref is used\n",
+               *given, *told, board_.ReferenceSource());
+  return given;
 }
 
 int Session::Run(const Checked& command) {
@@ -102,11 +115,26 @@ int Session::Run(const Checked& command) {
   }
   if (const auto* characterize = std::get_if<Characterizing>(&command))
     return Characterize(*this, *characterize, out_);
-  if (const int status = Connect(); status != kSuccess) return status;
-  if (const auto* set = std::get_if<Setting>(&command)) return Set(*set);
-  if (const auto* serve = std::get_if<Serving>(&command)) return Serve(*serve);
-  if (const auto* sweep = std::get_if<Sweeping>(&command)) return Sweep(*sweep);
-  return Raw(std::get<RawSending>(command));
+  if (const auto* set = std::get_if<Setting>(&command)) {
+    if (const int status = Connect(set->Target.Device, set->Vref); status != kSuccess)
+      return status;
+    return Set(*set);
+  }
+  if (const auto* serve = std::get_if<Serving>(&command)) {
+    if (const int status = Connect(serve->Device); status != kSuccess) return status;
+    return Serve(*serve);
+  }
+  if (const auto* sweep = std::get_if<Sweeping>(&command)) {
+    if (const int status = Connect(sweep->Target.Device, sweep->Vref); status != kSuccess)
+      return status;
+    return Sweep(*sweep);
+  }
+  const auto& raw = std::get<RawSending>(command);
+  // A board that cannot send raw frames refuses before anything is sent.
+  if (const std::string refusal = board_.RawRefusal(raw.Frame.FrameBits); !refusal.empty())
+    throw UsageError{"raw: " + refusal};
+  if (const int status = Connect(nullptr); status != kSuccess) return status;
+  return Raw(raw);
 }
 
 int Session::List(const Listing& command) {
@@ -118,11 +146,12 @@ int Session::List(const Listing& command) {
 }
 
 int Session::Set(const Setting& command) {
+  const std::optional<double> vref = Reference(command.Vref, command.Target.Device->DataBits);
   if (command.Form == Output::Csv)
-    Emit(out_, "standard output", CsvHeader(false, command.Vref.has_value()));
+    Emit(out_, "standard output", CsvHeader(false, vref.has_value()));
   for (const Code& code : command.Codes) {
     const Sent sent = SendCode(command.Target, code.Value);
-    const FrameRecord record = Record(command.Target, code.Value, sent, command.Vref);
+    const FrameRecord record = Record(command.Target, code.Value, sent, vref);
     if (command.Form == Output::Csv) {
       Emit(out_, "standard output", CsvRow(record));
     } else if (command.Form == Output::Json) {
@@ -133,10 +162,10 @@ int Session::Set(const Setting& command) {
           : record.Volts  ? fmt::format("  output {:.6f} V", *record.Volts)
                           : fmt::format("  output: power-down, {}", command.Target.Mode->Caption);
       Emit(out_, "standard output",
-           fmt::format("{:<6}  word 0x{:06X}  value 0x{:04X}  index 0x{:04X}{}\n", sent.Box,
-                       static_cast<std::uint32_t>(record.Word), record.Value, record.Index, volts));
+           fmt::format("{:<6}  word 0x{:06X}  {}{}\n", sent.Box,
+                       static_cast<std::uint32_t>(record.Word), Carried(sent.Result), volts));
     }
-    if (sent.Result.Status != 0) return Refused(sent.Result.Status, code.Text);
+    if (sent.Result.Status != 0) return Refused(sent.Result, code.Text);
   }
   return kSuccess;
 }
@@ -151,7 +180,8 @@ int Session::Sweep(const Sweeping& command) {
     if (!file) throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
   }
   std::FILE* csv = file ? file.get() : out_;
-  Emit(csv, csvName, CsvHeader(true, command.Vref.has_value()));
+  const std::optional<double> vref = Reference(command.Vref, command.Target.Device->DataBits);
+  Emit(csv, csvName, CsvHeader(true, vref.has_value()));
   const std::int64_t perPass = (command.To - command.From) / command.Step + 1;
   Progress progress(perPass * command.Repeat, csv == out_ && IsTerminal(out_));
   const StopOnSignals stopOnSignals;
@@ -163,7 +193,7 @@ int Session::Sweep(const Sweeping& command) {
     for (std::int64_t i = 0; i < perPass && !StopSignal() && !refused; ++i) {
       const std::int64_t value = command.From + i * command.Step;
       sent = SendCode(command.Target, value);
-      FrameRecord record = Record(command.Target, value, sent, command.Vref);
+      FrameRecord record = Record(command.Target, value, sent, vref);
       record.Elapsed =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       Emit(csv, csvName, CsvRow(record));
@@ -175,7 +205,7 @@ int Session::Sweep(const Sweeping& command) {
   progress.Finish();
   if (file && std::fclose(file.release()) != 0)
     throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
-  if (refused) return Refused(sent.Result.Status, sent.Box);
+  if (refused) return Refused(sent.Result, sent.Box);
   if (const int signal = StopSignal()) {
     fmt::print(stderr, "ktdac: interrupted: {} of {} frames sent\n", count,
                perPass * command.Repeat);
@@ -186,13 +216,11 @@ int Session::Sweep(const Sweeping& command) {
 
 int Session::Raw(const RawSending& command) {
   const dac::RawFrame& frame = command.Frame;
-  const link::SentFrame sent = board_.SendSpiWord(frame.FrameBits, frame.Word);
+  const link::SentFrame sent = board_.SendRaw({frame.FrameBits, frame.Word});
   Emit(out_, "standard output",
-       fmt::format("bits {}  word 0x{:08X}  value 0x{:04X}  index 0x{:X}  status {}\n",
-                   frame.FrameBits, static_cast<std::uint32_t>(frame.Word),
-                   static_cast<std::uint32_t>(sent.Request.value),
-                   static_cast<std::uint32_t>(sent.Request.index), sent.Status));
-  if (sent.Status != 0) return Refused(sent.Status, command.Data);
+       fmt::format("bits {}  word 0x{:08X}  {}  status {}\n", frame.FrameBits,
+                   static_cast<std::uint32_t>(frame.Word), Carried(sent), sent.Status));
+  if (sent.Status != 0) return Refused(sent, command.Data);
   return kSuccess;
 }
 

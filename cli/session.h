@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "dac/device_table.h"
 #include "link/board.h"
 
 namespace kt::cli {
@@ -16,8 +17,7 @@ namespace kt::cli {
 /// same rules as the windows' and sent through the board's one road.
 class Session {
  public:
-  /// `firmware`: the firmware file to load, or empty for the program folder's SPI.hex.
-  Session(link::Board& board, std::string firmware, std::FILE* out);
+  Session(link::Board& board, std::FILE* out);
 
   /// Runs a checked command. Returns an exit status: a connection or firmware failure is 1,
   /// a refused frame 5, an interrupted sweep 128 + the signal. Raises kt::Error for a
@@ -39,9 +39,13 @@ class Session {
 
   [[nodiscard]] link::Board& Board() { return board_; }
 
-  /// Connects and loads the firmware, once: later calls return at once. Returns 1 when the
-  /// connection or the load fails, having said which step failed.
-  int Connect();
+  /// Connects for the model (none: raw frames alone), once: later calls return at once.
+  /// Returns 1 when the connection fails, having said which step failed and why.
+  int Connect(const dac::DeviceProfile* device, std::optional<double> vref = std::nullopt);
+
+  /// The reference a command uses: the one given, else the one the board tells, else none.
+  /// A given one that differs from the board's by more than 0.1 % is taken, with a warning.
+  std::optional<double> Reference(const std::optional<double>& given, std::int16_t dataBits);
 
  private:
   int List(const Listing& command);
@@ -51,7 +55,6 @@ class Session {
   int Serve(const Serving& command);
 
   link::Board& board_;
-  std::string firmware_;
   std::FILE* out_;
   bool connected_ = false;
 };

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "core/app_state.h"
@@ -46,6 +47,18 @@ constexpr std::int32_t LastCode(const DeviceProfile& device) { return LastCode(d
 /// The frame of a code within 0..LastCode in a power-down mode, as an update composes it:
 /// the device's frame length, and the mode's code just above the data bits.
 Frame DeviceFrame(const DeviceProfile& device, std::int32_t powerDownCode, std::int32_t code);
+
+/// @brief What a model's frame tells its DAC.
+struct DeviceWord {
+  std::int16_t DataBits;   ///< the resolution the frame's length stands for
+  std::int32_t PowerDown;  ///< the power-down code, 0..3
+  std::int32_t Code;       ///< 0..LastCode(DataBits)
+};
+
+/// Reads a frame as the DAC it reaches does, the reverse of DeviceFrame: a 16-bit frame
+/// drives a 14-bit DAC, a 24-bit frame a 16-bit one, the power-down code just above the
+/// data bits. Nothing for a frame of another length, or with bits set above the mode.
+std::optional<DeviceWord> ReadDeviceFrame(const Frame& frame);
 
 /// The ideal output of a code in normal operation: vref × code / 2^dataBits.
 double IdealVolts(std::int32_t code, std::int16_t dataBits, double vref);

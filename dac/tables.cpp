@@ -31,6 +31,18 @@ Frame DeviceFrame(const DeviceProfile& device, std::int32_t powerDownCode, std::
   return {device.FrameBits, ComposeFrameWord(device.DataBits, powerDownCode, code)};
 }
 
+std::optional<DeviceWord> ReadDeviceFrame(const Frame& frame) {
+  for (const auto& device : DeviceTable) {
+    if (device.FrameBits != frame.Bits) continue;
+    const auto word = static_cast<std::uint32_t>(frame.Word);
+    if (word >> (device.DataBits + 2) != 0) return std::nullopt;
+    return DeviceWord{
+        device.DataBits, static_cast<std::int32_t>(word >> device.DataBits),
+        static_cast<std::int32_t>(word & static_cast<std::uint32_t>(LastCode(device)))};
+  }
+  return std::nullopt;
+}
+
 double IdealVolts(std::int32_t code, std::int16_t dataBits, double vref) {
   return vref * code / std::ldexp(1.0, dataBits);
 }

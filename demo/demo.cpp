@@ -12,7 +12,7 @@
 #include "dac/device_table.h"
 #include "dac/entry_logic.h"
 #include "dac/power_down.h"
-#include "link/board.h"
+#include "link/vendor_board.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ int main() {
   kt::AppState app;
   kt::SetStartDefaults(app);
   kt::dac::TextEntry entry;
-  kt::link::Board& board = kt::link::ProgramBoard();
+  kt::link::VendorBoard& board = kt::link::ProgramBoard();
   try {
     std::printf("Board library: %s\n", board.LibraryFile().c_str());
     kt::dac::SelectDevice(app, kt::dac::DeviceTable[1]);
@@ -60,7 +60,7 @@ int main() {
         std::printf("box emptied, nothing sent (%s)\n", outcome.Trapped.c_str());
         continue;
       }
-      const kt::link::FrameRequest& request = sent.Request;
+      const kt::link::FrameRequest request = sent.Request.value_or(kt::link::FrameRequest{});
       std::printf("box \"%s\", word 0x%06X, request 0x%02X value 0x%04X index 0x%04X, status %d\n",
                   entry.Text.c_str(), static_cast<unsigned>(app.DacWord),
                   kt::link::kSpiFrameRequest, static_cast<unsigned>(request.value),

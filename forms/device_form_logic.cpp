@@ -14,18 +14,20 @@ void DeviceFormLogic::Form_Load() {
 
 void DeviceFormLogic::Option_Click(std::size_t row) {
   dac::SelectDevice(app_, dac::DeviceTable.at(row));
+  chosen_ = row;
 }
 
 void DeviceFormLogic::Command1_Click() {
-  std::int16_t status = 0;
+  bool connected = false;
   try {
     const Busy busy(desktop_);
-    status = board_.ConnectAndLoadFirmware();
+    const dac::DeviceProfile& device = dac::DeviceTable.at(chosen_);
+    connected = board_.Connect(link::Model{device.Label, app_.FrameBits, app_.DataBits, {}});
   } catch (const Error& error) {
     view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
     return;
   }
-  if (!board_.ConnectionSucceeded(status)) {
+  if (!connected) {
     view_.MsgBox(board_.ConnectionFailureMessage(), kExclamation, "Error");
     return;
   }

@@ -28,8 +28,9 @@ class DeviceFormLogic {
   void Form_Load();
   /// Option1_Click..Option5_Click: the row of the device table.
   void Option_Click(std::size_t row);
-  /// OK. A run-time error on the way (no library, no entry, a path that does not fit) is
-  /// shown in a box titled "Error" and the window stays, as after a failed connection.
+  /// OK: connects the board for the model chosen. A run-time error on the way (no library,
+  /// no entry, a path that does not fit) is shown in a box titled "Error" and the window
+  /// stays, as after a failed connection.
   void Command1_Click();
 
  private:
@@ -37,6 +38,7 @@ class DeviceFormLogic {
   link::Board& board_;
   Desktop& desktop_;
   DeviceView& view_;
+  std::size_t chosen_ = 0;  // the row of the model last chosen
 };
 
 }  // namespace kt::forms

@@ -43,7 +43,7 @@ class MainFormLogic {
   link::Board& board_;
   Desktop& desktop_;
   MainView& view_;
-  /// The update's road to the board: SendSpiWord.
+  /// The update's road to the board.
   const dac::FrameSender send_ = [this](const Frame& frame) { board_.Send(frame); };
 };
 

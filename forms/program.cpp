@@ -32,8 +32,25 @@ void MainSpiTest(link::Board& board, Desktop& desktop) {
 
 Start ReadArguments(const std::vector<std::string>& arguments) {
   Start start;
-  for (const std::string& argument : arguments) {
-    if (argument == "--spi-test") {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--board" || argument.rfind("--board=", 0) == 0) {
+      const bool joined = argument != "--board";
+      if (!joined && i + 1 == arguments.size()) {
+        start.Usage = true;
+        start.Problem = "--board needs a value: " + std::string(link::kBoardUsage);
+        continue;
+      }
+      const std::string value = joined ? argument.substr(8) : arguments[++i];
+      try {
+        start.Board = link::ParseBoardSpec(value);
+        if (start.Board.Road == link::BoardSpec::Kind::Library)
+          throw Error("it needs a value: " + std::string(link::kBoardUsage));
+      } catch (const Error& error) {
+        start.Usage = true;
+        start.Problem = std::string("--board: ") + error.what();
+      }
+    } else if (argument == "--spi-test") {
       start.SpiTest = true;
     } else if (argument == "--help" || argument == "-h") {
       start.Help = true;
@@ -48,13 +65,17 @@ Start ReadArguments(const std::vector<std::string>& arguments) {
 
 std::string UsageText(const std::string& program) {
   return "usage: " + program +
-         " [--spi-test]\n"
+         " [--spi-test] [--board BOARD]\n"
          "  --spi-test  open the diagnostic SPI test window instead of the device window\n"
+         "  --board     drive a DAC other than through the evaluation board's library:\n"
+         "              " +
+         std::string(link::kBoardUsage) +
+         "\n"
          "  --version   print the version and the board library, then end\n"
          "  --help      print this text, then end\n";
 }
 
-std::string VersionLine(const std::string& title, const link::Board& board) {
+std::string VersionLine(const std::string& title, const link::VendorBoard& board) {
   return title + " " + platform::ProgramFileVersion().Dotted() +
          (board.Generation() == 2 ? ", second" : ", first") + "-generation board library " +
          board.LibraryFile() + "\n";
@@ -79,10 +100,14 @@ void ResetProgram() {
 }
 
 std::optional<Answer> AnswerArguments(const Start& start, const std::string& program,
-                                      const std::string& title, const link::Board& board) {
+                                      const std::string& title, const link::VendorBoard& board) {
   if (start.Help) return Answer{0, UsageText(program), false};
   if (start.Version) return Answer{0, VersionLine(title, board), false};
-  if (start.Usage) return Answer{kUsageStatus, UsageText(program), true};
+  if (start.Usage)
+    return Answer{
+        kUsageStatus,
+        (start.Problem.empty() ? "" : program + ": " + start.Problem + "\n") + UsageText(program),
+        true};
   return std::nullopt;
 }
 

@@ -10,6 +10,8 @@
 #include "core/error.h"
 #include "forms/desktop.h"
 #include "link/board.h"
+#include "link/board_spec.h"
+#include "link/vendor_board.h"
 
 // Start-up, the program's arguments, and the end of the program, the same for both front
 // ends.
@@ -30,9 +32,12 @@ void MainSpiTest(link::Board& board, Desktop& desktop);
 /// @brief What the program was asked to do by its arguments (argv[0] not included).
 struct Start {
   bool SpiTest = false;  ///< --spi-test: the SPI test window instead of the device window
-  bool Help = false;     ///< --help: print UsageText to standard output and end with 0
+  link::BoardSpec
+      Board;          ///< --board: the board to drive; the build's own library board when not given
+  bool Help = false;  ///< --help: print UsageText to standard output and end with 0
   bool Version = false;  ///< --version: print VersionLine to standard output and end with 0
   bool Usage = false;    ///< anything else: print UsageText and end with kUsageStatus
+  std::string Problem;   ///< what was wrong with the arguments, said before the usage
 };
 Start ReadArguments(const std::vector<std::string>& arguments);
 
@@ -43,7 +48,7 @@ inline constexpr int kUsageStatus = 2;
 std::string UsageText(const std::string& program);
 
 /// The program's name, its file version, and the board library it binds, in one line.
-std::string VersionLine(const std::string& title, const link::Board& board);
+std::string VersionLine(const std::string& title, const link::VendorBoard& board);
 
 /// @brief What the arguments alone answer, without a window: a text and where it goes.
 struct Answer {
@@ -56,7 +61,7 @@ struct Answer {
 /// output (status 0); anything else unknown: the usage to standard error (kUsageStatus).
 /// Nothing when the windows are to open. `program` is the name the usage shows (argv[0]).
 std::optional<Answer> AnswerArguments(const Start& start, const std::string& program,
-                                      const std::string& title, const link::Board& board);
+                                      const std::string& title, const link::VendorBoard& board);
 
 /// Ends the program at once with `status`: no further window event runs, no other window's
 /// close handling either. A second call while ending does nothing.

@@ -17,7 +17,7 @@ void SpiFormLogic::Form_Load() {
   SetLamp(design::kRed);
   try {
     const Busy busy(desktop_);
-    if (board_.ConnectionSucceeded(board_.ConnectSpiTest())) SetLamp(design::kGreen);
+    if (board_.ConnectSpiTest()) SetLamp(design::kGreen);
   } catch (const Error& error) {
     view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
   }
@@ -28,10 +28,15 @@ void SpiFormLogic::Command1_Click() {
   // load shows it; the window stays and nothing is sent.
   try {
     const dac::RawFrame frame = dac::ReadRawFrame(view_.BitsText(), view_.DataText());
+    // A board that cannot send raw frames says so, and nothing is sent.
+    if (const std::string refusal = board_.RawRefusal(frame.FrameBits); !refusal.empty()) {
+      view_.MsgBox(refusal, kExclamation, "Error");
+      return;
+    }
     app_.FrameBits = frame.FrameBits;
     app_.DacWord = frame.Word;
     const Busy busy(desktop_);
-    board_.SendSpiWord(app_.FrameBits, app_.DacWord);
+    board_.SendRaw({app_.FrameBits, app_.DacWord});
   } catch (const Error& error) {
     view_.MsgBox(TrappedErrorText(error), kExclamation, "Error");
   }

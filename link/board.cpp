@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "link/board.h"
 
-#include "platform/process.h"
-#include "platform/program.h"
+#include <cerrno>
 
 namespace kt::link {
-
-std::string FirmwarePathIn(const std::string& folder) {
-  return folder + platform::kFolderSeparator + kFirmwareFileName;
-}
 
 std::string BoardLibraryFailureMessage(const std::string& reason) {
   return "The board library cannot be used.\n\n" + reason +
@@ -16,42 +11,37 @@ std::string BoardLibraryFailureMessage(const std::string& reason) {
          "library where this program looks for it, then try again.";
 }
 
-std::int16_t Board::ConnectAndLoadFirmware() {
-  return ConnectAndLoadFirmware(FirmwarePathIn(platform::ProgramFolder()));
-}
-
-SentFrame Board::SendSpiWord(std::int16_t frameBits, std::int32_t word) {
-  const FrameRequest request = PackFrame(frameBits, word);
-  LinkStatus = Transfer(request);
-  return {request, LinkStatus};
-}
-
-std::string Board::FailedConnectionStep() const {
-  // The second generation's search and connection report 0 on success; the load is judged
-  // by the generation's own rule.
-  if (Steps.Search != 0) return "the board search returned " + std::to_string(Steps.Search);
-  if (Steps.Connect != 0) return "the connection returned " + std::to_string(Steps.Connect);
-  if (!ConnectionSucceeded(Steps.Load))
-    return "the firmware load returned " + std::to_string(Steps.Load);
-  return {};
-}
-
-std::string Board::MissingFirmwareHint() const {
-  if (FirmwarePath.empty() || platform::FileExists(FirmwarePath)) return {};
-  return "The firmware " + FirmwarePath + " is missing: put the board maker's SPI.hex there.";
-}
-
 std::string Board::ConnectionFailureMessage() const {
-  std::string message = "Communication Failure - Check USB connections";
-  if (const std::string hint = MissingFirmwareHint(); !hint.empty()) message += "\n\n" + hint;
+  std::string message = kCommunicationFailure;
+  if (const std::string reason = ConnectionFailureReason(); !reason.empty())
+    message += "\n\n" + reason;
   return message;
 }
 
+SentFrame Board::Send(const Frame& frame) {
+  SentFrame sent = Transmit(frame, false);
+  LinkStatus = sent.Status;
+  return sent;
+}
+
+SentFrame Board::SendRaw(const Frame& frame) {
+  if (std::string refusal = RawRefusal(frame.Bits); !refusal.empty()) {
+    SentFrame refused;
+    refused.Status = -EOPNOTSUPP;
+    refused.Failure = std::move(refusal);
+    LinkStatus = refused.Status;
+    return refused;
+  }
+  SentFrame sent = Transmit(frame, true);
+  LinkStatus = sent.Status;
+  return sent;
+}
+
+std::optional<double> Board::ReferenceVolts(std::int16_t) const { return std::nullopt; }
+
 void Board::Reset() {
   LinkStatus = 0;
-  FirmwarePath.clear();
-  PathBuffer.fill(0);
-  Steps = {};
+  connected_ = false;
 }
 
 }  // namespace kt::link

@@ -2,52 +2,51 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/frame.h"
 #include "link/frame_request.h"
-#include "link/path_buffer.h"
 
-// The board as the program reaches it, the same for both library generations: each
-// generation's board object (kt_board_g1, kt_board_g2) implements it, and a program picks
-// one by which of the two it links.
+// The board as everything above this layer reaches it: the evaluation board behind either
+// generation of its library, a kernel IIO DAC through libiio, or a DAC on a spidev port.
+// Each is a Board; a program drives whichever it is given.
 namespace kt::link {
-
-/// The board maker's USB vendor identifier and the board's product identifier.
-inline constexpr std::int32_t kBoardVendorId = 0xC0A5;
-inline constexpr std::int32_t kBoardProductId = 0xB201;
-
-/// The firmware file in the program's folder.
-inline constexpr const char* kFirmwareFileName = "SPI.hex";
-
-/// folder + separator + "SPI.hex". The separator is always added, so a root folder that
-/// already ends in one gives two in a row, which the file system takes as one.
-std::string FirmwarePathIn(const std::string& folder);
 
 /// What a board library that cannot be used is reported with, in every window: that it
 /// cannot be used, the reason (which names the library looked for, and where), and what the
 /// user can do about it.
 std::string BoardLibraryFailureMessage(const std::string& reason);
 
-/// @brief The statuses of the last connection's steps, for a diagnosis: the windows judge
-/// only the load, as the design has it. The first generation has the load alone.
-struct ConnectionSteps {
-  std::int16_t Search = 0;   ///< Scan_Bus (second generation)
-  std::int16_t Connect = 0;  ///< Open_Link (second generation)
-  std::int16_t Load = 0;     ///< Load_Code, or InitLink
+/// What a failed connection is reported with in the windows, whatever the board.
+inline constexpr const char* kCommunicationFailure =
+    "Communication Failure - Check USB connections";
+
+/// @brief The DAC model a connection is made for, so that a board that can tell what it
+/// drives refuses a model it does not fit.
+struct Model {
+  std::string Label;           ///< "KT300", "KT310", ...
+  std::int16_t FrameBits = 0;  ///< 16 or 24
+  std::int16_t DataBits = 0;   ///< 14 or 16
+  std::optional<double> Vref;  ///< the reference the user gave, volts
 };
 
-/// @brief What one frame became: the vendor request that carried it and the library's
-/// status, unexamined.
+/// @brief What one frame became: what carried it and the board's status.
 struct SentFrame {
-  FrameRequest Request;
+  /// The evaluation board's library: its status, unexamined (0 is success). Other boards:
+  /// 0 when the frame went out, a negative errno when it did not (Failure says why).
   std::int16_t Status = 0;
+  /// The evaluation board's vendor request that carried the frame; none on other boards.
+  std::optional<FrameRequest> Request;
+  /// What went out, in the board's own terms: "value 0x1234  index 0x1801",
+  /// "bytes 01 12 34", "out_voltage0_raw 4660".
+  std::string Carried;
+  /// Why a board other than the library refused the frame; empty when it went out.
+  std::string Failure;
 };
 
-/// @brief One evaluation board behind its board library: the connection and firmware load,
-/// and the one road by which a frame leaves the program. Owns what the connection and the
-/// frames share: the firmware path, the path buffer handed to the library, and the status of
-/// the last library operation recorded.
+/// @brief One board, whichever road reaches it: connected once, then sends frames. Owns the
+/// status of the last operation recorded.
 class Board {
  public:
   Board() = default;
@@ -55,65 +54,70 @@ class Board {
   Board(const Board&) = delete;
   Board& operator=(const Board&) = delete;
 
-  /// 1 or 2: the board library generation this board talks to.
-  [[nodiscard]] virtual int Generation() const = 0;
+  /// What the board is, for messages and --version: "the second-generation board library
+  /// PATH", "the IIO device kt310 (iio:device0) at local:", "the spidev port /dev/spidev0.0".
+  [[nodiscard]] virtual std::string Description() const = 0;
 
-  /// The board library this board binds: its fixed path, or its file name.
-  [[nodiscard]] virtual std::string LibraryFile() const = 0;
+  /// The model and serial fields of *IDN? (no commas): what kind of board, and where.
+  [[nodiscard]] virtual std::string IdentityModel() const = 0;
+  [[nodiscard]] virtual std::string IdentitySerial() const = 0;
 
-  /// The generation's success test of a connection status: 0 only in the second
-  /// generation, 0 or greater in the first.
-  [[nodiscard]] virtual bool ConnectionSucceeded(std::int16_t status) const = 0;
+  /// Connects for driving `model`, or for raw frames alone when none is given. Returns
+  /// whether the board can now take frames; ConnectionFailureReason says why not. Raises
+  /// kt::Error when a board library cannot be used.
+  virtual bool Connect(const std::optional<Model>& model) = 0;
 
-  /// The device window's connection: sets FirmwarePath to the firmware in the program's
-  /// folder, fills PathBuffer with it, connects and has the firmware loaded. Stores the
-  /// status in LinkStatus and returns it; judge it with ConnectionSucceeded.
-  std::int16_t ConnectAndLoadFirmware();
+  /// The SPI test window's connection: as Connect without a model, unless the board has one
+  /// of its own.
+  virtual bool ConnectSpiTest() { return Connect(std::nullopt); }
 
-  /// The same with a firmware file of the caller's choice (ktdac's --firmware);
-  /// FirmwarePath and PathBuffer then name that file.
-  virtual std::int16_t ConnectAndLoadFirmware(const std::string& firmwarePath) = 0;
+  /// Why the last connection failed, in a user's words, or empty when there is nothing to
+  /// add to the failure itself.
+  [[nodiscard]] virtual std::string ConnectionFailureReason() const = 0;
 
-  /// The SPI test window's connection. Second generation: as ConnectAndLoadFirmware. First
-  /// generation: fills PathBuffer with the window's own fixed firmware path (FirmwarePath is
-  /// not touched) and loads it. Stores the status in LinkStatus and returns it.
-  virtual std::int16_t ConnectSpiTest() = 0;
-
-  /// Sends one frame as vendor request 0xDD and stores the library's status, unexamined,
-  /// in LinkStatus; returns the request and the status. Raises kt::Error when the library
-  /// or its entry is missing; LinkStatus then keeps its previous value.
-  SentFrame SendSpiWord(std::int16_t frameBits, std::int32_t word);
-  SentFrame Send(const Frame& frame) { return SendSpiWord(frame.Bits, frame.Word); }
-
-  /// The step of the last connection that failed and its status, as "the firmware load
-  /// returned -3", for a diagnosis; empty when every step succeeded.
-  [[nodiscard]] std::string FailedConnectionStep() const;
-
-  /// "The firmware PATH is missing: put the board maker's SPI.hex there." when the
-  /// firmware file named in FirmwarePath is not a plain file; empty otherwise.
-  [[nodiscard]] std::string MissingFirmwareHint() const;
-
-  /// What a failed connection is reported with: "Communication Failure - Check USB
-  /// connections", and, when the firmware file is not there, a second paragraph that says
-  /// to put the board maker's SPI.hex in its place.
+  /// The windows' failure box: "Communication Failure - Check USB connections", and the
+  /// reason as a second paragraph when there is one.
   [[nodiscard]] std::string ConnectionFailureMessage() const;
 
-  /// Back to the state of a program that has not connected yet (the library stays bound).
+  /// A failed connection in one line, for ktdac: the step that failed and why.
+  [[nodiscard]] virtual std::string ConnectionDiagnosis() const = 0;
+
+  /// Sends one frame of a DAC model, as dac::DeviceFrame computes it, and stores its status
+  /// in LinkStatus. Raises kt::Error when a board library cannot be used; LinkStatus then
+  /// keeps its previous value.
+  SentFrame Send(const Frame& frame);
+
+  /// Sends a raw frame, as the SPI test window writes one: any length, any word. A board
+  /// that cannot (RawRefusal) sends nothing, answers -EOPNOTSUPP and says why in Failure.
+  SentFrame SendRaw(const Frame& frame);
+
+  /// Why this board cannot send a raw frame of that many bits, naming the boards that can;
+  /// empty when it can. Known before anything is sent.
+  [[nodiscard]] virtual std::string RawRefusal(std::int16_t bits) const = 0;
+
+  /// The reference voltage of the DAC as this board knows it, for a DAC of that resolution;
+  /// none when it cannot tell.
+  [[nodiscard]] virtual std::optional<double> ReferenceVolts(std::int16_t dataBits) const;
+
+  /// Whether the board may tell the reference once connected; known before it is.
+  [[nodiscard]] virtual bool TellsReference() const { return false; }
+
+  /// Where the reference comes from when the board tells it ("out_voltage0_scale").
+  [[nodiscard]] virtual std::string ReferenceSource() const { return {}; }
+
+  /// Whether the last connection succeeded and the board has not been reset since.
+  [[nodiscard]] bool Connected() const { return connected_; }
+
+  /// Back to the state of a program that has not connected yet.
   virtual void Reset();
 
-  std::int16_t LinkStatus = 0;   ///< status of the last library operation recorded
-  std::string FirmwarePath;      ///< program folder + separator + "SPI.hex" (UTF-8)
-  PathBufferBytes PathBuffer{};  ///< 8-bit copy of a path and its terminating 0
-  ConnectionSteps Steps;         ///< the last connection's steps, for a diagnosis
+  std::int16_t LinkStatus = 0;  ///< status of the last operation recorded
 
  protected:
-  /// Hands one packed request to the library's frame entry and returns its status.
-  virtual std::int16_t Transfer(const FrameRequest& request) = 0;
-};
+  /// Sends a frame; called by Send and, once RawRefusal has allowed it, by SendRaw.
+  virtual SentFrame Transmit(const Frame& frame, bool raw) = 0;
 
-/// This program's board, of the generation it was linked with (kt_board_g1 or
-/// kt_board_g2). Only program entry points and tests call it; everything else is handed a
-/// Board.
-Board& ProgramBoard();
+  bool connected_ = false;
+};
 
 }  // namespace kt::link

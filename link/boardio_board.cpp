@@ -21,7 +21,7 @@ std::int16_t BoardIoBoard::ConnectAndLoadFirmware(const std::string& firmwarePat
   return LinkStatus;
 }
 
-std::int16_t BoardIoBoard::ConnectSpiTest() {
+std::int16_t BoardIoBoard::LoadSpiTestFirmware() {
   FillPathBuffer(PathBuffer, kSpiTestFirmwarePath);
   LinkStatus = BoardIo().InitLink(reinterpret_cast<char*>(PathBuffer.data()));
   return LinkStatus;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/board.h"
+#include "link/vendor_board.h"
 
 namespace kt::link {
 
@@ -13,14 +13,14 @@ extern const char* const kSpiTestFirmwarePath;
 
 /// @brief A board behind the first-generation library (BoardIO), which keeps the board
 /// implicit: no search, no handle; reached through BoardIo().
-class BoardIoBoard : public Board {
+class BoardIoBoard : public VendorBoard {
  public:
   [[nodiscard]] int Generation() const override { return 1; }
   [[nodiscard]] std::string LibraryFile() const override;
   [[nodiscard]] bool ConnectionSucceeded(std::int16_t status) const override { return status >= 0; }
-  using Board::ConnectAndLoadFirmware;
+  using VendorBoard::ConnectAndLoadFirmware;
   std::int16_t ConnectAndLoadFirmware(const std::string& firmwarePath) override;
-  std::int16_t ConnectSpiTest() override;
+  std::int16_t LoadSpiTestFirmware() override;
 
  protected:
   std::int16_t Transfer(const FrameRequest& request) override;

@@ -37,7 +37,7 @@ std::int16_t BoardLinkBoard::ConnectAndLoadFirmware(const std::string& firmwareP
 }
 
 void BoardLinkBoard::Reset() {
-  Board::Reset();
+  VendorBoard::Reset();
   BoardHandle = 0;
 }
 

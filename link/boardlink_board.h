@@ -4,20 +4,20 @@
 #include <cstdint>
 #include <string>
 
-#include "link/board.h"
+#include "link/vendor_board.h"
 
 namespace kt::link {
 
 /// @brief A board behind the second-generation library (CVR_BOARDLINK), which searches for
 /// boards, connects and returns a handle; reached through BoardLink().
-class BoardLinkBoard : public Board {
+class BoardLinkBoard : public VendorBoard {
  public:
   [[nodiscard]] int Generation() const override { return 2; }
   [[nodiscard]] std::string LibraryFile() const override;
   [[nodiscard]] bool ConnectionSucceeded(std::int16_t status) const override { return status == 0; }
-  using Board::ConnectAndLoadFirmware;
+  using VendorBoard::ConnectAndLoadFirmware;
   std::int16_t ConnectAndLoadFirmware(const std::string& firmwarePath) override;
-  std::int16_t ConnectSpiTest() override { return ConnectAndLoadFirmware(); }
+  std::int16_t LoadSpiTestFirmware() override { return ConnectAndLoadFirmware(); }
   void Reset() override;
 
   /// Searches for the board, connects to it, fills PathBuffer with the firmware path and

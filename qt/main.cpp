@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "forms/program.h"
-#include "link/board.h"
+#include "link/board_spec.h"
+#include "link/vendor_board.h"
 #include "qt/application.h"
 #include "qt/desktop.h"
 
@@ -36,9 +39,9 @@ bool HasDisplay(int argc, char** argv) {
 int main(int argc, char** argv) {
   // --help and --version need no window, so they are answered before Qt starts; an unknown
   // argument only once Qt has taken its own options out.
-  kt::link::Board& board = kt::link::ProgramBoard();
+  kt::link::VendorBoard& own = kt::link::ProgramBoard();
   const auto answer = [&](const kt::forms::Start& start) {
-    return kt::forms::AnswerArguments(start, argv[0], KT_APPLICATION_TITLE, board);
+    return kt::forms::AnswerArguments(start, argv[0], KT_APPLICATION_TITLE, own);
   };
   if (const auto early = answer(kt::forms::ReadArguments({argv + 1, argv + argc}));
       early && !early->ToError) {
@@ -59,10 +62,18 @@ int main(int argc, char** argv) {
     std::fputs(usage->Text.c_str(), usage->ToError ? stderr : stdout);
     return usage->Status;
   }
+  std::unique_ptr<kt::link::Board> made;
+  kt::link::Board* board = &own;
+  try {
+    board = &kt::link::ChooseBoard(start.Board, own, made);
+  } catch (const kt::Error& error) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
+    return kt::forms::kUsageStatus;
+  }
   if (start.SpiTest) {
-    kt::ui::MainSpiTest(board);
+    kt::ui::MainSpiTest(*board);
   } else {
-    kt::ui::Main(board);
+    kt::ui::Main(*board);
   }
   return kt::ui::Application::exec();
 }

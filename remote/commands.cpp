@@ -99,6 +99,8 @@ void Session::Send(std::int32_t code, std::int32_t mode) {
     Queue(-300, fmt::format("the board refused the frame, status {}", status));
 }
 
+std::optional<double> Session::Vref() const { return vref_ ? vref_ : board_.Reference(); }
+
 void Session::Identify(const Call& call) { call.Answers.push_back(board_.Identity()); }
 
 void Session::Reset(const Call&) { Send(0, 0); }  // as the main window opens: 0, "Normal"
@@ -232,11 +234,12 @@ void Session::PowerDownCommand(const Call& call) {
 
 void Session::Reference(const Call& call) {
   if (call.Query()) {
-    if (!vref_) {
+    const std::optional<double> vref = Vref();
+    if (!vref) {
       Queue(-221, "no reference voltage set");
       return;
     }
-    call.Answers.push_back(FormatNumber(*vref_));
+    call.Answers.push_back(FormatNumber(*vref));
     return;
   }
   const Number number = ReadNumber(call.Value());
@@ -251,13 +254,14 @@ void Session::Reference(const Call& call) {
 }
 
 void Session::Voltage(const Call& call) {
-  if (!vref_) {
+  const std::optional<double> vref = Vref();
+  if (!vref) {
     Queue(-221, "set VOLTage:REFerence first");
     return;
   }
   const auto dataBits = static_cast<std::int16_t>(board_.DataBits());
   if (call.Query()) {
-    call.Answers.push_back(FormatNumber(dac::IdealVolts(board_.Code(), dataBits, *vref_)));
+    call.Answers.push_back(FormatNumber(dac::IdealVolts(board_.Code(), dataBits, *vref)));
     return;
   }
   const Number number = ReadNumber(call.Value());
@@ -266,11 +270,11 @@ void Session::Voltage(const Call& call) {
     return;
   }
   const double max = dac::LastCode(dataBits);
-  const double code = std::nearbyint(number.Value / dac::IdealVolts(1, dataBits, *vref_));
+  const double code = std::nearbyint(number.Value / dac::IdealVolts(1, dataBits, *vref));
   if (!(code >= 0 && code <= max)) {
     Queue(-222, fmt::format("{} V is outside 0..{} V", call.Value(),
-                            FormatNumber(dac::IdealVolts(static_cast<std::int32_t>(max), dataBits,
-                                                         *vref_))));
+                            FormatNumber(
+                                dac::IdealVolts(static_cast<std::int32_t>(max), dataBits, *vref))));
     return;
   }
   Send(static_cast<std::int32_t>(code), board_.PowerDown());
@@ -282,6 +286,11 @@ void Session::Raw(const Call& call) {
   if (!Whole(call.Typed.Parameters[0], -32768, 32767, "frame length", bits) ||
       !Whole(call.Typed.Parameters[1], 0, dac::kLargestRequestData, "frame data", data))
     return;
+  if (const std::string refusal = board_.RawRefusal(static_cast<std::int16_t>(bits));
+      !refusal.empty()) {
+    Queue(-221, refusal);
+    return;
+  }
   const std::int16_t status = board_.SendRaw(
       static_cast<std::int16_t>(bits), static_cast<std::int32_t>(static_cast<std::uint32_t>(data)));
   if (status != 0) Queue(-300, fmt::format("the board refused the frame, status {}", status));

@@ -36,6 +36,10 @@ class Board {
   virtual std::int16_t Send(std::int32_t code, std::int32_t powerDown) = 0;
   /// A raw frame, as the SPI test window writes one.
   virtual std::int16_t SendRaw(std::int16_t bits, std::int32_t word) = 0;
+  /// Why the board cannot send a raw frame of that length; empty when it can.
+  virtual std::string RawRefusal(std::int16_t) const { return {}; }
+  /// The DAC's reference when the board tells it (volts), for the model selected.
+  virtual std::optional<double> Reference() const { return std::nullopt; }
   /// The board library's status for the last frame.
   virtual std::int16_t Status() const = 0;
   /// Maker, model, serial and version for *IDN?.
@@ -68,7 +72,8 @@ enum StatusByte : std::uint8_t {
 };
 
 /// @brief One connection's SCPI session: its own error queue and current path, over the
-/// shared board. A reference voltage set by one connection is that connection's.
+/// shared board. A reference voltage set by one connection is that connection's; until one
+/// is set, the board's own, when it tells one.
 class Session {
  public:
   /// `powerOn`: this is the first session since the server started, so its event status
@@ -148,6 +153,8 @@ class Session {
   bool Mask(const std::string& text, const char* what, std::uint8_t& out);
   /// Sends a code in a mode, queuing -300 when the board refuses the frame.
   void Send(std::int32_t code, std::int32_t mode);
+  /// The reference this connection set, else the one the board tells.
+  [[nodiscard]] std::optional<double> Vref() const;
 
   Board& board_;
   std::deque<QueuedError> errors_;

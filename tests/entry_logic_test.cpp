@@ -10,7 +10,7 @@
 
 #include "core/startup.h"
 #include "dac/device_table.h"
-#include "link/board.h"
+#include "link/vendor_board.h"
 #include "tests/test_support.h"
 
 namespace kt::dac {
@@ -34,7 +34,7 @@ AppState Connected(const std::string& device) {
   AppState app;
   SetStartDefaults(app);
   SelectDevice(app, Device(device));
-  link::Board& board = link::ProgramBoard();
+  link::VendorBoard& board = link::ProgramBoard();
   EXPECT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   return app;
 }

@@ -16,7 +16,7 @@
 #include "forms/main_form_logic.h"
 #include "forms/program.h"
 #include "forms/spi_form_logic.h"
-#include "link/board.h"
+#include "link/vendor_board.h"
 #include "tests/test_support.h"
 
 namespace kt::forms {
@@ -365,7 +365,7 @@ TEST_P(Forms, Session) {
   }
   test::Trace trace;
   FakeDesktop desktop;
-  link::Board& board = link::ProgramBoard();
+  link::VendorBoard& board = link::ProgramBoard();
   if (session.SpiTest) {
     MainSpiTest(board, desktop);
   } else {

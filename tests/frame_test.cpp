@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/startup.h"
-#include "link/board.h"
 #include "link/frame_request.h"
+#include "link/vendor_board.h"
 #include "tests/test_support.h"
 
 namespace kt::link {
@@ -38,7 +38,7 @@ static_assert(PackFrame(24, 0x011234) == FrameRequest{0x1234, 0x1801});
 static_assert(PackFrame(-1, 0xAB0000) == FrameRequest{0, -85});
 
 TEST(SendSpiWord, PacksEveryRowIntoRequest0xDD) {
-  Board& board = ProgramBoard();
+  VendorBoard& board = ProgramBoard();
   ASSERT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   test::Trace trace;
   for (const auto& row : kFrameRows) {
@@ -65,7 +65,7 @@ TEST(SendSpiWord, PacksEveryRowIntoRequest0xDD) {
 TEST(SendSpiWord, TraceLinesKeepTheDocumentedKeyOrder) {
   // The line the README quotes, so that grep finds it: KT310, "Tri - State", 1234.
   test::Trace trace;
-  Board& board = ProgramBoard();
+  VendorBoard& board = ProgramBoard();
   ASSERT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   board.SendSpiWord(24, 0x011234);
   const auto lines = trace.Lines();
@@ -77,7 +77,7 @@ TEST(SendSpiWord, TraceLinesKeepTheDocumentedKeyOrder) {
 }
 
 TEST(SendSpiWord, StoresEveryStatusUnexamined) {
-  Board& board = ProgramBoard();
+  VendorBoard& board = ProgramBoard();
   ASSERT_TRUE(board.ConnectionSucceeded(board.ConnectAndLoadFirmware()));
   for (std::int16_t status : {-7, 5, 0, -32768}) {
     test::ScopedEnv forced("KT_SIM_SEND_STATUS", std::to_string(status));
@@ -87,7 +87,7 @@ TEST(SendSpiWord, StoresEveryStatusUnexamined) {
 }
 
 TEST(SendSpiWord, BeforeAnyConnectionStillCallsTheLibrary) {
-  Board& board = ProgramBoard();
+  VendorBoard& board = ProgramBoard();
   test::Trace trace;
   board.SendSpiWord(24, 0x1234);
   const auto frames = trace.Frames();

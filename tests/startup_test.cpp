@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "dac/device_table.h"
-#include "link/board.h"
+#include "link/vendor_board.h"
 #include "platform/version.h"
 #include "tests/test_support.h"
 
@@ -19,7 +19,7 @@ TEST(Startup, DefaultsThenTheDeviceChoiceSetsFrameAndDataBitsAsAPair) {
   EXPECT_EQ(app.DataBits, 16);
   EXPECT_EQ(app.PowerDownCode, 0);
   EXPECT_EQ(app.DacWord, 0);
-  const link::Board& board = link::ProgramBoard();
+  const link::VendorBoard& board = link::ProgramBoard();
   EXPECT_EQ(board.LinkStatus, 0);
   EXPECT_TRUE(board.FirmwarePath.empty());
   EXPECT_EQ(board.PathBuffer, link::PathBufferBytes{});

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <random>
 
-#include "link/board.h"
+#include "link/vendor_board.h"
 #include "platform/program.h"
 
 namespace kt::test {

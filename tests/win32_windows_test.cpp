@@ -18,7 +18,7 @@
 #include "fakes/fake_registry.h"
 #include "forms/design.h"
 #include "forms/program.h"
-#include "link/board.h"
+#include "link/vendor_board.h"
 #include "platform/program.h"
 #include "tests/test_support.h"
 #include "win32/about_form.h"

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "core/error.h"
-#include "link/board.h"
 #include "link/boardio_binding.h"
 #include "link/boardlink_binding.h"
+#include "link/vendor_board.h"
 #include "platform/dynamic_library.h"
 #include "platform/process.h"
 #include "platform/program.h"

@@ -6,11 +6,14 @@
 #include <commctrl.h>
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "forms/program.h"
-#include "link/board.h"
+#include "link/board_spec.h"
+#include "link/vendor_board.h"
 #include "platform/dynamic_library.h"
 #include "platform/program.h"
 #include "win32/desktop.h"
@@ -50,11 +53,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Report(answer->Text, answer->ToError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     return answer->Status;
   }
+  // Another board than the library's is the Linux programs' (IIO, spidev): said and ended
+  // as for arguments it does not know.
+  std::unique_ptr<kt::link::Board> made;
+  kt::link::Board* board = &kt::link::ProgramBoard();
+  try {
+    board = &kt::link::ChooseBoard(start.Board, kt::link::ProgramBoard(), made);
+  } catch (const kt::Error& error) {
+    Report(program + ": " + error.what() + "\n", STD_ERROR_HANDLE);
+    return kt::forms::kUsageStatus;
+  }
   try {
     if (start.SpiTest) {
-      kt::win32::MainSpiTest(kt::link::ProgramBoard());
+      kt::win32::MainSpiTest(*board);
     } else {
-      kt::win32::Main(kt::link::ProgramBoard());
+      kt::win32::Main(*board);
     }
   } catch (const std::exception& error) {
     kt::forms::EndOnUntrappedError(kt::win32::Windows(), error);

@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+#include "link/board_spec.h"
+
+#include <charconv>
+#include <vector>
+
+#include "core/error.h"
+
+namespace kt::link {
+
+namespace {
+
+std::vector<std::string_view> Split(std::string_view text) {
+  std::vector<std::string_view> parts;
+  for (std::size_t from = 0;;) {
+    const std::size_t comma = text.find(',', from);
+    parts.push_back(text.substr(from, comma == std::string_view::npos ? comma : comma - from));
+    if (comma == std::string_view::npos) return parts;
+    from = comma + 1;
+  }
+}
+
+// A whole decimal number within [low, high], or an error naming the setting.
+std::uint32_t Number(std::string_view key, std::string_view value, std::uint32_t low,
+                     std::uint32_t high, std::string_view text) {
+  std::uint32_t number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (value.empty() || error != std::errc() || end != value.data() + value.size() || number < low ||
+      number > high)
+    throw Error(std::string(text) + ": " + std::string(key) + "=" + std::string(value) +
+                " is not a whole number from " + std::to_string(low) + " to " +
+                std::to_string(high));
+  return number;
+}
+
+[[noreturn]] void Unknown(std::string_view option, std::string_view text, const char* known) {
+  throw Error(std::string(text) + ": unknown setting \"" + std::string(option) + "\" (" + known +
+              ")");
+}
+
+}  // namespace
+
+BoardSpec ParseBoardSpec(std::string_view text) {
+  BoardSpec spec;
+  if (text.empty()) return spec;
+  const std::vector<std::string_view> parts = Split(text);
+  const std::string_view first = parts.front();
+  if (first.rfind("iio:", 0) == 0) {
+    spec.Road = BoardSpec::Kind::Iio;
+    spec.Uri = first.substr(4);
+    if (spec.Uri.empty())
+      throw Error(std::string(text) + ": name the IIO context (local:, ip:HOST)");
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+      if (parts[i].rfind("device=", 0) != 0) Unknown(parts[i], text, "device=NAME");
+      spec.Device = parts[i].substr(7);
+      if (spec.Device.empty()) throw Error(std::string(text) + ": device= names nothing");
+    }
+    return spec;
+  }
+  if (first.rfind("spidev:", 0) == 0) {
+    spec.Road = BoardSpec::Kind::Spidev;
+    spec.Path = first.substr(7);
+    if (spec.Path.empty() || spec.Path.front() != '/')
+      throw Error(std::string(text) +
+                  ": name the spidev port by its path, as spidev:/dev/spidev0.0");
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+      const std::string_view part = parts[i];
+      const std::size_t equals = part.find('=');
+      const std::string_view key = part.substr(0, equals);
+      const std::string_view value =
+          equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
+      if (equals != std::string_view::npos && key == "mode") {
+        spec.Mode = static_cast<int>(Number(key, value, 0, 3, text));
+      } else if (equals != std::string_view::npos && key == "hz") {
+        spec.Hz = Number(key, value, kLowestSpiHz, kHighestSpiHz, text);
+      } else {
+        Unknown(part, text, "mode=N, hz=N");
+      }
+    }
+    return spec;
+  }
+  throw Error("\"" + std::string(text) + "\" names no board: " + kBoardUsage);
+}
+
+}  // namespace kt::link

@@ -175,7 +175,8 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
   errno = 0;
   iio_context* context = iio_create_context_from_uri(uri_.c_str());
   if (!context) {
-    const std::string why = Reason(errno ? errno : EIO);
+    const int error = errno ? errno : EIO;
+    const std::string why = Reason(error);
     if (uri_.rfind("ip:", 0) == 0) {
       std::string host = uri_.substr(3);
       std::string port = kIiodPort;
@@ -190,6 +191,10 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
       return Fail("no iiod answers at " + host + " on TCP port " + port + " (" + why +
                   "): is iiod running there? (Debian's package iiod)");
     }
+    if (uri_ == "local:" && error == ENOENT)
+      return Fail(
+          "no IIO DAC at local: (this machine has no /sys/bus/iio: is the DAC's kernel driver "
+          "loaded, its device-tree overlay enabled?); devices there: none");
     return Fail("cannot open the IIO context " + uri_ + " (" + why + ")");
   }
   context_.reset(context);

@@ -70,7 +70,7 @@ void Kill(Child child) {
 Child Start(const std::string& name, const std::vector<std::string>& args, const std::string& out,
             const std::string& err) {
   std::vector<char*> argv;
-  const std::string program = BesideProgram(name);
+  const std::string program = name.front() == '/' ? name : BesideProgram(name);
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);

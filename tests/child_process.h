@@ -19,8 +19,9 @@ using Child = HANDLE;
 using Child = pid_t;
 #endif
 
-/// Starts a program of the test program's folder ("ktdac"; Windows adds ".exe") with the
-/// arguments, standard input empty, standard output and error to the files named.
+/// Starts a program of the test program's folder ("ktdac"; Windows adds ".exe"), or on
+/// Linux one named by its absolute path, with the arguments, standard input empty, standard
+/// output and error to the files named.
 Child Start(const std::string& name, const std::vector<std::string>& args, const std::string& out,
             const std::string& err);
 

@@ -19,6 +19,9 @@ packages=(
   avahi-daemon dbus-daemon iproute2     # the announcement's test, in a network of its own,
   python3-zeroconf                      # and the browser that finds it
   xvfb xauth xdotool                    # the recorded board traces drive the real windows
+  libiio-dev                            # kernel IIO DACs, here or through iiod (--board iio:)
+  umockdev libumockdev-dev iiod         # the IIO and spidev boards' tests: a faked sysfs and
+                                        # /dev, and iiod serving it across a network
 )
 
 # --sanitizers: also clang and its runtimes, for the sanitizer suite and the fuzz targets.

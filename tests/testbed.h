@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Linux hardware without hardware: umockdev's test bed, a sysfs and /dev of the test's own
+// that an unmodified program sees in place of the machine's (through umockdev's preloaded
+// library: this process when run under umockdev-wrapper, and every program it starts).
+namespace kt::test {
+
+/// @brief How an IIO DAC in the bed looks: a kernel driver's attributes, each value ending
+/// in a newline as the kernel gives it.
+struct IioDac {
+  std::string Name = "kt310";
+  int DataBits = 16;
+  bool Range = true;  ///< out_voltage0_raw_available, as drivers that give it do
+  double ScaleMv = 2500.0 / 65536;
+  std::string Modes = "1kohm_to_gnd 100kohm_to_gnd three_state";
+  std::string PowerDown = "0";
+};
+
+/// @brief What a spidev port in the bed refuses, as a controller would.
+struct SpiFaults {
+  bool RefuseMode = false;      ///< SPI_IOC_WR_MODE fails with EINVAL
+  bool RefuseSpeed = false;     ///< SPI_IOC_WR_MAX_SPEED_HZ fails with EINVAL
+  bool BytesOnly = false;       ///< a transfer of words other than 8 bits fails with EINVAL
+  int TransferError = 0;        ///< every transfer fails with this errno
+};
+
+/// @brief One test bed for the life of the object.
+class Testbed {
+ public:
+  Testbed();
+  ~Testbed();
+  Testbed(const Testbed&) = delete;
+  Testbed& operator=(const Testbed&) = delete;
+
+  /// Adds an IIO DAC; returns its id ("iio:device0", then 1, ...).
+  std::string AddIioDac(const IioDac& dac);
+  /// The file of an attribute of that device ("out_voltage0_raw"), by its path in the bed.
+  [[nodiscard]] std::string File(const std::string& id, const std::string& attribute) const;
+  /// An attribute's value, as a kernel would take it: without its newline, or the
+  /// terminating 0 that libiio writes.
+  [[nodiscard]] std::string Attribute(const std::string& id, const std::string& attribute) const;
+  /// The attribute files written since the last call, in the order written.
+  std::vector<std::string> Writes();
+
+  /// Adds /dev/NAME ("spidev0.0"), answering its ioctls as a spidev port would.
+  std::string AddSpidev(const std::string& name, const SpiFaults& faults = {});
+  /// What the ports were asked since the last call: "mode 1", "hz 1000000",
+  /// "transfer 01 12 34 (8-bit words, 1000000 Hz)".
+  std::vector<std::string> SpiLog();
+
+  /// The bed's root folder.
+  [[nodiscard]] std::string Root() const;
+
+  struct State;  ///< the bed itself and what its ports were asked
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace kt::test

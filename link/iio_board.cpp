@@ -2,6 +2,7 @@
 #include "link/iio_board.h"
 
 #include <iio.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,42 @@ std::string Reason(int error) {
   iio_strerror(error, text, sizeof text);
   return text;
 }
+
+// libiio writes to iiod's socket without asking the system to spare the program a SIGPIPE
+// when iiod has gone: while it is called, the signal is held back from this thread and, once
+// raised, taken away, so that the write fails with EPIPE and the board says so.
+class QuietPipe {
+ public:
+  QuietPipe() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe, &old_);
+  }
+  ~QuietPipe() {
+    const int error = errno;
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    if (!alreadyPending_ && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec now{0, 0};
+      sigtimedwait(&pipe, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    errno = error;
+  }
+  QuietPipe(const QuietPipe&) = delete;
+  QuietPipe& operator=(const QuietPipe&) = delete;
+
+ private:
+  sigset_t old_;
+  bool alreadyPending_ = false;
+};
 
 // A number as a person writes it: 2.5, not 2.500000.
 std::string Number(double value) {
@@ -83,6 +120,7 @@ std::optional<int> BitsOfRange(const std::string& text) {
 }  // namespace
 
 void IioBoard::ContextDeleter::operator()(iio_context* context) const {
+  const QuietPipe quiet;  // iiod is told goodbye, if it is still there
   iio_context_destroy(context);
 }
 
@@ -120,6 +158,7 @@ bool IioBoard::Fail(std::string reason) {
 std::optional<std::string> IioBoard::Read(const char* attribute) const {
   if (!iio_channel_find_attr(channel_, attribute)) return std::nullopt;
   char value[1024] = {};
+  const QuietPipe quiet;
   const ssize_t size = iio_channel_attr_read(channel_, attribute, value, sizeof value);
   if (size < 0) return std::nullopt;
   std::string text(value);
@@ -173,7 +212,11 @@ bool IioBoard::FindChannel() {
 bool IioBoard::Connect(const std::optional<Model>& model) {
   Reset();
   errno = 0;
-  iio_context* context = iio_create_context_from_uri(uri_.c_str());
+  iio_context* context = nullptr;
+  {
+    const QuietPipe quiet;
+    context = iio_create_context_from_uri(uri_.c_str());
+  }
   if (!context) {
     const int error = errno ? errno : EIO;
     const std::string why = Reason(error);
@@ -273,8 +316,11 @@ void IioBoard::Reset() {
 }
 
 bool IioBoard::Write(const char* attribute, const std::string& value, SentFrame& sent) {
-  const ssize_t written =
-      channel_ ? iio_channel_attr_write(channel_, attribute, value.c_str()) : -ENOTCONN;
+  ssize_t written = -ENOTCONN;
+  if (channel_) {
+    const QuietPipe quiet;
+    written = iio_channel_attr_write(channel_, attribute, value.c_str());
+  }
   if (written >= 0) {
     sent.Carried += (sent.Carried.empty() ? "" : ", ") + FileName(attribute) + " " + value;
     return true;

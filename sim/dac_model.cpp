@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -99,6 +100,38 @@ std::optional<DacState> ReadDacState(const std::string& file) {
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;  // not a state this program wrote
   }
+}
+
+namespace {
+
+// An attribute's text as the kernel shows it, without its newline (or the 0 libiio writes).
+std::optional<std::string> Attribute(const std::string& folder, const char* name) {
+  std::ifstream in(folder + "/" + name, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::optional<DacState> ReadIioState(const std::string& folder) {
+  const auto raw = Attribute(folder, "out_voltage0_raw");
+  const auto down = Attribute(folder, "out_voltage0_powerdown");
+  if (!raw || !down) return std::nullopt;
+  DacState state{16, 0, *down == "0" ? 0 : 1, std::nullopt, 0, 0};
+  try {
+    state.Code = std::stoi(*raw);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  if (const auto range = Attribute(folder, "out_voltage0_raw_available")) {
+    long long low = 0, step = 0, high = 0;
+    if (std::sscanf(range->c_str(), "[%lld %lld %lld]", &low, &step, &high) == 3)
+      for (int bits = 1; bits < 31; ++bits)
+        if (high == (1LL << bits) - 1) state.DataBits = bits;
+  }
+  return state;
 }
 
 }  // namespace kt::sim

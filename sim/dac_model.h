@@ -79,4 +79,10 @@ bool WriteDacState(const std::string& file, const DacState& state);
 /// The state in the file, or nothing while no frame has driven the DAC.
 std::optional<DacState> ReadDacState(const std::string& file);
 
+/// The state of a kernel IIO DAC, from its device's attribute files in `folder`
+/// (out_voltage0_raw, out_voltage0_powerdown; the resolution from out_voltage0_raw_available,
+/// 16 bits without it). What it showed before is not known. Nothing when the files cannot
+/// be read.
+std::optional<DacState> ReadIioState(const std::string& folder);
+
 }  // namespace kt::sim

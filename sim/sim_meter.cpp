@@ -33,6 +33,7 @@ constexpr double kRanges[] = {0.1, 1, 10, 100, 1000};
 struct Options {
   std::string Listen = "127.0.0.1:5025";
   std::string DacOutput;
+  std::string IioDevice;  // a kernel IIO DAC's attribute folder, in place of DacOutput
   kt::sim::Imperfections Dac;
   double GainPercent = 0;
   std::vector<std::string> Steps;
@@ -167,7 +168,8 @@ class Meter {
       return "";
     }
     double volts = 0;
-    if (const auto state = kt::sim::ReadDacState(options_.DacOutput)) {
+    if (const auto state = options_.IioDevice.empty() ? kt::sim::ReadDacState(options_.DacOutput)
+                                                      : kt::sim::ReadIioState(options_.IioDevice)) {
       const auto& dac = options_.Dac;
       volts = kt::sim::OutputVolts(dac, state->DataBits, state->Code, state->PowerDown);
       if (state->PreviousCode && options_.SettleSeconds > 0) {
@@ -241,6 +243,9 @@ int main(int argc, char** argv) {
   app.add_option("--dac-output", options.DacOutput,
                  "the file the simulated board writes the DAC's code to (default: "
                  "$KT_SIM_DAC_OUTPUT)");
+  app.add_option("--iio-device", options.IioDevice,
+                 "read a kernel IIO DAC's attributes in this folder "
+                 "(/sys/bus/iio/devices/iio:device0) in place of the simulated board's file");
   app.add_option("--vref", options.Dac.Vref, "the DAC's reference, volts")->capture_default_str();
   app.add_option("--offset", options.Dac.OffsetVolts, "offset, volts");
   app.add_option("--gain-error", options.GainPercent, "gain error, % (-0.1)");
@@ -260,8 +265,9 @@ int main(int argc, char** argv) {
                  "(each answer MS late); close:N (hang up after N readings)")
       ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
-  if (options.DacOutput.empty()) {
-    fmt::print(stderr, "kt-sim-meter: name the DAC's output file: --dac-output or {}\n",
+  if (options.DacOutput.empty() && options.IioDevice.empty()) {
+    fmt::print(stderr,
+               "kt-sim-meter: name the DAC's output file: --dac-output or {}, or --iio-device\n",
                kt::sim::kDacOutputVariable);
     return 2;
   }

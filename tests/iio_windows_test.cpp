@@ -64,12 +64,18 @@ TEST_F(IioWindows, EveryFlowOfTheWindowsWritesTheAttributesInTheSafeOrder) {
          main.Text1->setText("1234");
          QTest::keyClick(main.Text1, Qt::Key_Return);
        },
-       {kRaw}, "4660", "0", "three_state"},
-      {"100 kOhm to GND", [&] { Click(main.Option2); }, {kMode, kDown}, "4660", "1",
+       {kRaw},
+       "4660",
+       "0",
+       "three_state"},
+      {"100 kOhm to GND",
+       [&] { Click(main.Option2); },
+       {kMode, kDown},
+       "4660",
+       "1",
        "100kohm_to_gnd"},
       {"Tri - State", [&] { Click(main.Option3); }, {kMode, kDown}, "4660", "1", "three_state"},
-      {"1 kOhm to GND", [&] { Click(main.Option4); }, {kMode, kDown}, "4660", "1",
-       "1kohm_to_gnd"},
+      {"1 kOhm to GND", [&] { Click(main.Option4); }, {kMode, kDown}, "4660", "1", "1kohm_to_gnd"},
       {"Normal", [&] { Click(main.Option1); }, {kRaw, kDown}, "4660", "0", "1kohm_to_gnd"},
       {"to decimal, 100, Update DAC",
        [&] {
@@ -77,12 +83,19 @@ TEST_F(IioWindows, EveryFlowOfTheWindowsWritesTheAttributesInTheSafeOrder) {
          main.Text1->setText("100");
          QTest::mouseClick(main.Command2, Qt::LeftButton);
        },
-       {kRaw}, "100", "0", "1kohm_to_gnd"},
-      {"beyond the last code, clamped", [&] {
+       {kRaw},
+       "100",
+       "0",
+       "1kohm_to_gnd"},
+      {"beyond the last code, clamped",
+       [&] {
          main.Text1->setText("70000");
          QTest::keyClick(main.Text1, Qt::Key_Return);
        },
-       {kRaw}, "65535", "0", "1kohm_to_gnd"},
+       {kRaw},
+       "65535",
+       "0",
+       "1kohm_to_gnd"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.name);

@@ -257,8 +257,7 @@ TEST(SpidevBoard, EachFrameIsOneTransferOfItsBytesMostSignificantFirst) {
     SCOPED_TRACE(row.name);
     const SentFrame sent = row.raw ? board.SendRaw(row.frame) : board.Send(row.frame);
     EXPECT_EQ(sent.Status, 0) << sent.Failure;
-    EXPECT_EQ(bed.SpiLog(),
-              (Writes{"transfer " + std::string(row.transfer) + ", 500000 Hz)"}));
+    EXPECT_EQ(bed.SpiLog(), (Writes{"transfer " + std::string(row.transfer) + ", 500000 Hz)"}));
   }
 }
 
@@ -275,11 +274,17 @@ TEST(SpidevBoard, WhatThePortRefusesIsAnErrorNeverIgnored) {
   bytes.BytesOnly = true;
   broken.TransferError = EIO;
   const Row rows[] = {
-      {"a mode the controller does not take", mode, {},
+      {"a mode the controller does not take",
+       mode,
+       {},
        "setting SPI mode 1 on /dev/spidev0.0 failed: Invalid argument"},
-      {"a clock it does not take", speed, {},
+      {"a clock it does not take",
+       speed,
+       {},
        "setting the SPI clock to 1000000 Hz on /dev/spidev0.0 failed"},
-      {"a word length it does not take", bytes, {12, 1},
+      {"a word length it does not take",
+       bytes,
+       {12, 1},
        "the SPI controller behind /dev/spidev0.0 does not take 12-bit words"},
       {"a transfer that fails", broken, FrameOf("KT310", 0, 1),
        "the transfer on /dev/spidev0.0 failed: Input/output error"},
@@ -324,22 +329,30 @@ TEST(KtdacOnIio, EveryCommandReachesTheAttributesInTheSafeOrder) {
   const Row rows[] = {
       {{"set", "--device", "KT310", "1234"},
        {kRaw},
-       "4660", "0", "three_state",
+       "4660",
+       "0",
+       "three_state",
        {"1234    word 0x001234  out_voltage0_raw 4660  output 0.177765 V"}},
       {{"set", "--format", "dec", "--power-down", "100kohm_to_gnd", "4660"},
        {kMode, kDown},
-       "4660", "1", "100kohm_to_gnd",
+       "4660",
+       "1",
+       "100kohm_to_gnd",
        {"out_voltage0_powerdown_mode 100kohm_to_gnd, out_voltage0_powerdown 1"}},
       {{"set", "--power-down", "1k", "0"}, {kMode, kDown}, "4660", "1", "1kohm_to_gnd", {}},
       {{"set", "--power-down", "tri-state", "0"}, {kMode, kDown}, "4660", "1", "three_state", {}},
       {{"set", "--output", "csv", "FFFF"},
        {kRaw, kDown},
-       "65535", "0", "three_state",
+       "65535",
+       "0",
+       "three_state",
        {"device,power_down,code,frame_word,request_value,request_index,board_status,output_v\n"
         "KT310,normal,65535,65535,,,0,2.499962\n"}},
       {{"sweep", "--from", "0", "--to", "0x300", "--step", "0x100"},
        {kRaw},
-       "768", "0", "three_state",
+       "768",
+       "0",
+       "three_state",
        {"KT310,normal,512,512,,,0,"}},
       {{"run", script}, {kRaw}, "512", "0", "three_state", {}},
   };
@@ -405,11 +418,12 @@ TEST(KtdacOnLinuxBoards, PermissionDeniedNamesWhatToChange) {
   const std::string port = test::WriteTempFile("spidev0.0", "");
   chmod(port.c_str(), 0600);
   // The bed is the test's own; an unprivileged user may look into it but not write.
-  std::filesystem::permissions(bed.Root(), std::filesystem::perms::others_read |
-                                               std::filesystem::perms::others_exec,
-                               std::filesystem::perm_options::add);
+  std::filesystem::permissions(
+      bed.Root(), std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+      std::filesystem::perm_options::add);
   std::filesystem::permissions(std::filesystem::canonical(bed.File(id, kRaw)),
-                               std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                               std::filesystem::perms::owner_read |
+                                   std::filesystem::perms::group_read |
                                    std::filesystem::perms::others_read);
   const Result iio = KtdacAsNobody({"--board", "iio:local:", "set", "1"});
   EXPECT_EQ(iio.status, 1);

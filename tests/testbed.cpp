@@ -183,9 +183,9 @@ std::vector<std::string> Testbed::Writes() {
 
 std::string Testbed::AddSpidev(const std::string& name, const SpiFaults& faults) {
   const std::string node = "/dev/" + name;
-  const std::string description =
-      "P: /devices/platform/kt-spi/spi_master/spi0/" + name + "/spidev/" + name + "\nN: " + name +
-      "\nE: DEVNAME=" + node + "\nE: SUBSYSTEM=spidev\nE: MAJOR=153\nE: MINOR=0\nA: dev=153:0\n";
+  const std::string description = "P: /devices/platform/kt-spi/spi_master/spi0/" + name +
+                                  "/spidev/" + name + "\nN: " + name + "\nE: DEVNAME=" + node +
+                                  "\nE: SUBSYSTEM=spidev\nE: MAJOR=153\nE: MINOR=0\nA: dev=153:0\n";
   GError* error = nullptr;
   Check(umockdev_testbed_add_from_string(state_->bed, description.c_str(), &error), error,
         "adding the spidev port");

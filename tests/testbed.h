@@ -23,10 +23,10 @@ struct IioDac {
 
 /// @brief What a spidev port in the bed refuses, as a controller would.
 struct SpiFaults {
-  bool RefuseMode = false;      ///< SPI_IOC_WR_MODE fails with EINVAL
-  bool RefuseSpeed = false;     ///< SPI_IOC_WR_MAX_SPEED_HZ fails with EINVAL
-  bool BytesOnly = false;       ///< a transfer of words other than 8 bits fails with EINVAL
-  int TransferError = 0;        ///< every transfer fails with this errno
+  bool RefuseMode = false;   ///< SPI_IOC_WR_MODE fails with EINVAL
+  bool RefuseSpeed = false;  ///< SPI_IOC_WR_MAX_SPEED_HZ fails with EINVAL
+  bool BytesOnly = false;    ///< a transfer of words other than 8 bits fails with EINVAL
+  int TransferError = 0;     ///< every transfer fails with this errno
 };
 
 /// @brief One test bed for the life of the object.

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// What --board takes, the same in every program.
+#include "link/board_spec.h"
+
+#include <gtest/gtest.h>
+
+#include "core/error.h"
+
+namespace kt::link {
+namespace {
+
+TEST(BoardSpec, ReadsEachRoadAndRefusesWhatNamesNoBoard) {
+  using Kind = BoardSpec::Kind;
+  struct Row {
+    const char* text;
+    Kind road;
+    const char* where;  // the URI or the path
+    const char* device;
+    int mode;
+    std::uint32_t hz;
+    const char* refused;  // a part of the message, or nullptr when taken
+  };
+  const Row rows[] = {
+      {"", Kind::Library, "", "", 1, 1000000, nullptr},
+      {"iio:local:", Kind::Iio, "local:", "", 1, 1000000, nullptr},
+      {"iio:ip:raspberrypi.local,device=ad5686", Kind::Iio, "ip:raspberrypi.local", "ad5686", 1,
+       1000000, nullptr},
+      {"spidev:/dev/spidev0.1", Kind::Spidev, "/dev/spidev0.1", "", 1, 1000000, nullptr},
+      {"spidev:/dev/spidev1.0,mode=2,hz=250000", Kind::Spidev, "/dev/spidev1.0", "", 2, 250000,
+       nullptr},
+      {"spidev:/dev/spidev0.0,hz=1000,mode=0", Kind::Spidev, "/dev/spidev0.0", "", 0, 1000,
+       nullptr},
+      {"spidev:/dev/spidev0.0,hz=50000000", Kind::Spidev, "/dev/spidev0.0", "", 1, 50000000,
+       nullptr},
+      {"iio:", Kind::Iio, "", "", 1, 0, "name the IIO context"},
+      {"iio:local:,device=", Kind::Iio, "", "", 1, 0, "device= names nothing"},
+      {"iio:local:,mode=1", Kind::Iio, "", "", 1, 0, "unknown setting \"mode=1\" (device=NAME)"},
+      {"spidev:spidev0.0", Kind::Spidev, "", "", 1, 0, "by its path"},
+      {"spidev:/dev/spidev0.0,mode=4", Kind::Spidev, "", "", 1, 0,
+       "mode=4 is not a whole number from 0 to 3"},
+      {"spidev:/dev/spidev0.0,mode=-1", Kind::Spidev, "", "", 1, 0, "mode=-1 is not"},
+      {"spidev:/dev/spidev0.0,mode=1x", Kind::Spidev, "", "", 1, 0, "mode=1x is not"},
+      {"spidev:/dev/spidev0.0,hz=999", Kind::Spidev, "", "", 1, 0, "from 1000 to 50000000"},
+      {"spidev:/dev/spidev0.0,hz=50000001", Kind::Spidev, "", "", 1, 0, "hz=50000001 is not"},
+      {"spidev:/dev/spidev0.0,hz=", Kind::Spidev, "", "", 1, 0, "hz= is not"},
+      {"spidev:/dev/spidev0.0,speed=5", Kind::Spidev, "", "", 1, 0, "unknown setting \"speed=5\""},
+      {"usb:1.2.3", Kind::Library, "", "", 1, 0, "\"usb:1.2.3\" names no board"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    if (row.refused) {
+      try {
+        ParseBoardSpec(row.text);
+        ADD_FAILURE() << "taken";
+      } catch (const Error& error) {
+        EXPECT_NE(std::string(error.what()).find(row.refused), std::string::npos) << error.what();
+      }
+      continue;
+    }
+    const BoardSpec spec = ParseBoardSpec(row.text);
+    EXPECT_EQ(spec.Road, row.road);
+    EXPECT_EQ(row.road == Kind::Spidev ? spec.Path : spec.Uri, row.where);
+    EXPECT_EQ(spec.Device, row.device);
+    EXPECT_EQ(spec.Mode, row.mode);
+    EXPECT_EQ(spec.Hz, row.hz);
+  }
+}
+
+}  // namespace
+}  // namespace kt::link

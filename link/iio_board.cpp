@@ -26,41 +26,15 @@ std::string Reason(int error) {
   return text;
 }
 
-// libiio writes to iiod's socket without asking the system to spare the program a SIGPIPE
-// when iiod has gone: while it is called, the signal is held back from this thread and, once
-// raised, taken away, so that the write fails with EPIPE and the board says so.
-class QuietPipe {
- public:
-  QuietPipe() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe, &old_);
-  }
-  ~QuietPipe() {
-    const int error = errno;
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    if (!alreadyPending_ && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec now{0, 0};
-      sigtimedwait(&pipe, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    errno = error;
-  }
-  QuietPipe(const QuietPipe&) = delete;
-  QuietPipe& operator=(const QuietPipe&) = delete;
-
- private:
-  sigset_t old_;
-  bool alreadyPending_ = false;
-};
+// libiio writes to iiod's socket without sparing the program a SIGPIPE when iiod has gone,
+// which would end it at once, its rows and messages lost. A program that talks to iiod takes
+// a broken connection as the write's failure instead: SIGPIPE is ignored from then on (when
+// nothing else was made of it), which costs a frame nothing.
+void FailWritesToBrokenConnections() {
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+    signal(SIGPIPE, SIG_IGN);
+}
 
 // A number as a person writes it: 2.5, not 2.500000.
 std::string Number(double value) {
@@ -120,12 +94,11 @@ std::optional<int> BitsOfRange(const std::string& text) {
 }  // namespace
 
 void IioBoard::ContextDeleter::operator()(iio_context* context) const {
-  const QuietPipe quiet;  // iiod is told goodbye, if it is still there
   iio_context_destroy(context);
 }
 
 IioBoard::IioBoard(std::string uri, std::string device)
-    : uri_(std::move(uri)), wanted_(std::move(device)) {}
+    : uri_(std::move(uri)), wanted_(std::move(device)), network_(uri_ != "local:") {}
 
 IioBoard::~IioBoard() = default;
 
@@ -158,7 +131,6 @@ bool IioBoard::Fail(std::string reason) {
 std::optional<std::string> IioBoard::Read(const char* attribute) const {
   if (!iio_channel_find_attr(channel_, attribute)) return std::nullopt;
   char value[1024] = {};
-  const QuietPipe quiet;
   const ssize_t size = iio_channel_attr_read(channel_, attribute, value, sizeof value);
   if (size < 0) return std::nullopt;
   std::string text(value);
@@ -212,11 +184,8 @@ bool IioBoard::FindChannel() {
 bool IioBoard::Connect(const std::optional<Model>& model) {
   Reset();
   errno = 0;
-  iio_context* context = nullptr;
-  {
-    const QuietPipe quiet;
-    context = iio_create_context_from_uri(uri_.c_str());
-  }
+  if (network_) FailWritesToBrokenConnections();
+  iio_context* context = iio_create_context_from_uri(uri_.c_str());
   if (!context) {
     const int error = errno ? errno : EIO;
     const std::string why = Reason(error);
@@ -316,13 +285,13 @@ void IioBoard::Reset() {
 }
 
 bool IioBoard::Write(const char* attribute, const std::string& value, SentFrame& sent) {
-  ssize_t written = -ENOTCONN;
-  if (channel_) {
-    const QuietPipe quiet;
-    written = iio_channel_attr_write(channel_, attribute, value.c_str());
-  }
+  const ssize_t written =
+      channel_ ? iio_channel_attr_write(channel_, attribute, value.c_str()) : -ENOTCONN;
   if (written >= 0) {
-    sent.Carried += (sent.Carried.empty() ? "" : ", ") + FileName(attribute) + " " + value;
+    // Built in place: this is most of the board's own work in a frame.
+    if (!sent.Carried.empty()) sent.Carried += ", ";
+    sent.Carried.append("out_").append(channelId_).append(1, '_').append(attribute);
+    sent.Carried.append(1, ' ').append(value);
     return true;
   }
   const int error = static_cast<int>(-written);

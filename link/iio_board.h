@@ -64,6 +64,7 @@ class IioBoard : public Board {
 
   std::string uri_;
   std::string wanted_;  // device= as given
+  bool network_;        // reached through a socket, not this machine's sysfs
   std::unique_ptr<iio_context, ContextDeleter> context_;
   iio_channel* channel_ = nullptr;
   std::string deviceId_, deviceName_, channelId_;

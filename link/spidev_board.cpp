@@ -18,12 +18,15 @@ namespace kt::link {
 
 namespace {
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  char byte[4];
+// "bytes 01 12 34": what a transfer carried.
+std::string Carried(const std::vector<std::uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "bytes";
+  text.reserve(5 + 3 * bytes.size());
   for (const std::uint8_t b : bytes) {
-    std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : " ", b);
-    text += byte;
+    text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0xF];
   }
   return text;
 }
@@ -189,7 +192,7 @@ SentFrame SpidevBoard::Transmit(const Frame& frame, bool) {
   if (static_cast<std::size_t>(sentBytes) != transfer->Bytes.size())
     return fail(EIO, "the transfer on " + path_ + " sent " + std::to_string(sentBytes) + " of " +
                          std::to_string(transfer->Bytes.size()) + " bytes");
-  sent.Carried = "bytes " + Hex(transfer->Bytes);
+  sent.Carried = Carried(transfer->Bytes);
   if (transfer->BitsPerWord != 8)
     sent.Carried += " (one " + std::to_string(transfer->BitsPerWord) + "-bit word)";
   return sent;

@@ -17,6 +17,18 @@ done
 echo "== with a 1 ms library (KT_SIM_LATENCY_US=1000)"
 KT_SIM_LATENCY_US=1000 build/bench/bin/kt_bench_update_g2 --benchmark_filter='BM_Update/hex' "$@"
 
+# Frames per second through the IIO and spidev boards beside the bare libiio and ioctl loops,
+# against umockdev's test bed; iiod on its fixed port in a network namespace of its own.
+echo "== the IIO and spidev boards"
+boards=(umockdev-wrapper build/bench/bin/kt_bench_boards
+        --benchmark_out=build/bench/results/kt_bench_boards.json --benchmark_out_format=json "$@")
+if unshare --net true 2>/dev/null; then
+  unshare --net sh -c 'ip link set lo up && exec "$@"' boards "${boards[@]}"
+else
+  echo "(no network namespace of our own without root: the rows through iiod are left out)"
+  "${boards[@]}" --benchmark_filter=-iiod
+fi
+
 # A full 16-bit sweep with ktdac, as a bench engineer runs it, without and with a 1 ms library.
 # The simulated library reports the time spent inside its calls (KT_SIM_STATS), so the run
 # gives its own split: the whole run's time over the library's, and the program's share.

@@ -13,8 +13,12 @@ std::string BoardLibraryFailureMessage(const std::string& reason) {
 
 std::string Board::ConnectionFailureMessage() const {
   std::string message = kCommunicationFailure;
-  if (const std::string reason = ConnectionFailureReason(); !reason.empty())
+  if (std::string reason = ConnectionFailureReason(); !reason.empty()) {
+    // A paragraph of its own starts as a sentence does.
+    if (reason.front() >= 'a' && reason.front() <= 'z')
+      reason.front() = static_cast<char>(reason.front() - 'a' + 'A');
     message += "\n\n" + reason;
+  }
   return message;
 }
 

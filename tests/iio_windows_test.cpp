@@ -115,7 +115,7 @@ TEST_F(IioWindows, OkForAModelTheDacIsNotShowsTheFailureBoxWithTheReasonAndStays
   QTest::mouseClick(device.Command1, Qt::LeftButton);  // the KT300, chosen at the start
   ASSERT_EQ(answerer.Seen().size(), 1u);
   EXPECT_EQ(answerer.Seen()[0].Text,
-            "Communication Failure - Check USB connections\n\nthe IIO device kt310 "
+            "Communication Failure - Check USB connections\n\nThe IIO device kt310 "
             "(iio:device0) at local: is a 16-bit DAC (out_voltage0_raw_available [0 1 65535]); "
             "the KT300 takes 14-bit codes: choose the model fitted");
   EXPECT_EQ(answerer.Seen()[0].Title, "Error");

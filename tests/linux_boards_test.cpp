@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -171,8 +172,10 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
       EXPECT_NE(board.ConnectionFailureReason().find(words), std::string::npos)
           << board.ConnectionFailureReason();
     if (!connected) {
+      std::string reason = board.ConnectionFailureReason();
+      reason.front() = static_cast<char>(std::toupper(reason.front()));
       EXPECT_EQ(board.ConnectionFailureMessage(),
-                std::string(kCommunicationFailure) + "\n\n" + board.ConnectionFailureReason());
+                std::string(kCommunicationFailure) + "\n\n" + reason);
     }
     EXPECT_TRUE(bed.Writes().empty()) << "a connection writes nothing";
   }

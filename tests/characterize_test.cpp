@@ -691,6 +691,15 @@ TEST(Characterize, BadInputIsAUsageErrorAndNothingIsSentOrOverwritten) {
     EXPECT_FALSE(fs::exists(fresh)) << "no folder is made for a run that cannot start";
     EXPECT_EQ(Read(done + "/characterization.csv"), csv) << "the earlier run stays as it was";
   }
+  // No reference, and a board that cannot tell it: refused before anything, the board too.
+  test::Trace trace;
+  const Result unreferenced = Ktdac(Characterize(bench, fresh, {}));
+  EXPECT_EQ(unreferenced.status, 2);
+  EXPECT_NE(unreferenced.err.find("--vref is required: the second-generation board library "),
+            std::string::npos)
+      << unreferenced.err;
+  EXPECT_TRUE(trace.Records().empty()) << "not even a connection";
+  EXPECT_FALSE(fs::exists(fresh));
 }
 
 TEST(Characterize, ResumeContinuesAFileThatNamesNoMeter) {

@@ -25,6 +25,7 @@ std::int16_t RemoteBoard::Send(std::int32_t code, std::int32_t powerDown) {
   const dac::PowerDownMode* mode = dac::PowerDownByCode(powerDown);
   if (!mode) throw Error(fmt::format("no power-down mode has the code {}", powerDown));
   const Session::Sent sent = session_.SendCode({device_, mode, true}, code);
+  failure_ = sent.Result.Failure;
   code_ = code;
   powerDown_ = powerDown;
   last_ = LastFrame{sent.Frame, false};
@@ -33,6 +34,7 @@ std::int16_t RemoteBoard::Send(std::int32_t code, std::int32_t powerDown) {
 
 std::int16_t RemoteBoard::SendRaw(std::int16_t bits, std::int32_t word) {
   const link::SentFrame sent = session_.Board().SendRaw({bits, word});
+  failure_ = sent.Failure;
   // A raw frame the board could not even take changes nothing a self-test would resend.
   if (sent.Status != -EOPNOTSUPP) last_ = LastFrame{Frame{bits, word}, true};
   return sent.Status;

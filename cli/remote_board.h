@@ -28,6 +28,7 @@ class RemoteBoard : public remote::Board {
   std::string RawRefusal(std::int16_t bits) const override;
   std::optional<double> Reference() const override;
   std::int16_t Status() const override { return session_.Board().LinkStatus; }
+  std::string Failure() const override { return failure_; }
   std::string Identity() const override;
   /// Sends the frame last sent once more, so the DAC stays where it is; before any frame,
   /// the connection made at the start is what there is to report.
@@ -43,6 +44,7 @@ class RemoteBoard : public remote::Board {
     bool Raw;
   };
   std::optional<LastFrame> last_;  // the last frame sent, code or raw
+  std::string failure_;            // why the last frame was refused
 };
 
 }  // namespace kt::cli

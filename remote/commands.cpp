@@ -95,8 +95,13 @@ bool Session::Mask(const std::string& text, const char* what, std::uint8_t& out)
 }
 
 void Session::Send(std::int32_t code, std::int32_t mode) {
-  if (const std::int16_t status = board_.Send(code, mode); status != 0)
-    Queue(-300, fmt::format("the board refused the frame, status {}", status));
+  if (const std::int16_t status = board_.Send(code, mode); status != 0) Refused(status);
+}
+
+void Session::Refused(std::int16_t status) {
+  const std::string why = board_.Failure();
+  Queue(-300, fmt::format("the board refused the frame, status {}{}", status,
+                          why.empty() ? "" : ": " + why));
 }
 
 std::optional<double> Session::Vref() const { return vref_ ? vref_ : board_.Reference(); }
@@ -293,7 +298,7 @@ void Session::Raw(const Call& call) {
   }
   const std::int16_t status = board_.SendRaw(
       static_cast<std::int16_t>(bits), static_cast<std::int32_t>(static_cast<std::uint32_t>(data)));
-  if (status != 0) Queue(-300, fmt::format("the board refused the frame, status {}", status));
+  if (status != 0) Refused(status);
 }
 
 void Session::BoardStatus(const Call& call) {

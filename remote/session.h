@@ -42,6 +42,8 @@ class Board {
   virtual std::optional<double> Reference() const { return std::nullopt; }
   /// The board library's status for the last frame.
   virtual std::int16_t Status() const = 0;
+  /// Why the last frame was refused, when the board says (a board without the library).
+  virtual std::string Failure() const { return {}; }
   /// Maker, model, serial and version for *IDN?.
   virtual std::string Identity() const = 0;
   /// *TST?'s check of the board connection, leaving the DAC as it is: the board library's
@@ -153,6 +155,8 @@ class Session {
   bool Mask(const std::string& text, const char* what, std::uint8_t& out);
   /// Sends a code in a mode, queuing -300 when the board refuses the frame.
   void Send(std::int32_t code, std::int32_t mode);
+  /// Queues -300 for a frame the board refused with that status, and why when it says.
+  void Refused(std::int16_t status);
   /// The reference this connection set, else the one the board tells.
   [[nodiscard]] std::optional<double> Vref() const;
 

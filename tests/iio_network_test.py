@@ -160,6 +160,11 @@ def serve():
             check((attribute("out_voltage0_raw"), attribute("out_voltage0_powerdown"),
                    attribute("out_voltage0_powerdown_mode")) == (raw, down, mode),
                   command + " on the attributes")
+        dac.write("DAC:DEV KT300;CODE 1")
+        error = dac.query("SYST:ERR?")
+        check(error.startswith('-300,"Device-specific error;the board refused the frame, status -22: '
+                               'the frame is for a 14-bit DAC'), "another model's frame: " + error)
+        dac.write("DAC:DEV KT310")
         dac.write("DAC:RAW 24,1")
         error = dac.query("SYST:ERR?")
         check(error.startswith('-221,"Settings conflict;') and "not raw frames" in error,

@@ -454,6 +454,20 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
        "",
        3,
        "cannot load library /nonexistent/libX.so"},
+      {{"--board", "usb:1", "set", "1"}, "", 2, "ktdac: --board: \"usb:1\" names no board"},
+      {{"--board", "", "set", "1"}, "", 2, "--board: it needs a value"},
+#ifdef _WIN32
+      {{"--board", "iio:local:", "set", "1"},
+       "",
+       2,
+       "ktdac: this build reaches the evaluation board's library only: IIO boards are in the "
+       "Linux programs"},
+#else
+      {{"--board", "spidev:/dev/spidev9.9", "--library", "/x.so", "set", "1"},
+       "",
+       2,
+       "--library is for the evaluation board's library, not for --board spidev:/dev/spidev9.9"},
+#endif
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args.back());

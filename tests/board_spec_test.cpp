@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
+#include "forms/program.h"
+#include "link/vendor_board.h"
 
 namespace kt::link {
 namespace {
@@ -63,6 +65,39 @@ TEST(BoardSpec, ReadsEachRoadAndRefusesWhatNamesNoBoard) {
     EXPECT_EQ(spec.Device, row.device);
     EXPECT_EQ(spec.Mode, row.mode);
     EXPECT_EQ(spec.Hz, row.hz);
+  }
+}
+
+TEST(BoardSpec, TheWindowsTakeItInEitherSpellingAndSayWhatIsWrongBeforeTheUsage) {
+  using Kind = BoardSpec::Kind;
+  struct Row {
+    std::vector<std::string> arguments;
+    Kind road;
+    bool spiTest;
+    const char* problem;  // empty when the arguments are taken
+  };
+  const Row rows[] = {
+      {{"--board", "iio:local:"}, Kind::Iio, false, ""},
+      {{"--spi-test", "--board=spidev:/dev/spidev0.0"}, Kind::Spidev, true, ""},
+      {{"--board"}, Kind::Library, false, "--board needs a value: iio:URI"},
+      {{"--board="}, Kind::Library, false, "--board: it needs a value"},
+      {{"--board", "x", "--spi-test"}, Kind::Library, true, "--board: \"x\" names no board"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments.back());
+    const kt::forms::Start start = kt::forms::ReadArguments(row.arguments);
+    EXPECT_EQ(start.Board.Road, row.road);
+    EXPECT_EQ(start.SpiTest, row.spiTest);
+    EXPECT_EQ(start.Usage, *row.problem != '\0');
+    EXPECT_EQ(start.Problem.rfind(row.problem, 0), 0u) << start.Problem;
+    const auto answer =
+        kt::forms::AnswerArguments(start, "kt310v2", "KT310(version2)", ProgramBoard());
+    ASSERT_EQ(answer.has_value(), start.Usage);
+    if (answer) {
+      EXPECT_TRUE(answer->ToError);
+      EXPECT_EQ(answer->Text.rfind("kt310v2: " + start.Problem + "\nusage: kt310v2", 0), 0u)
+          << answer->Text;
+    }
   }
 }
 

@@ -93,5 +93,28 @@ TEST(BoardLinkLibrary, ReportsMissingAndCorruptFirmwareFiles) {
   EXPECT_EQ(library.Load_Code(handle + 1, corrupt.data()), -1) << "unknown handle";
 }
 
+// Only the step that failed is named: the search, the connection, or, once the board was found
+// and connected, the firmware it did not take.
+TEST(ConnectBoard, AFailedConnectionNamesTheStepThatFailedAndOnlyThatOne) {
+  struct Row {
+    ConnectionSteps steps;
+    const char* diagnosis;
+  };
+  const Row rows[] = {
+      {{-1, -1, -1}, "Communication Failure - Check USB connections: the board search returned -1"},
+      {{0, -4, -1}, "Communication Failure - Check USB connections: the connection returned -4"},
+      {{0, 0, -3},
+       "the firmware load returned -3, loading /f/SPI.hex: the board was found and connected but "
+       "did not take this firmware"},
+  };
+  VendorBoard& board = ProgramBoard();
+  for (const Row& row : rows) {
+    board.Steps = row.steps;
+    board.FirmwarePath = "/f/SPI.hex";
+    EXPECT_EQ(board.ConnectionDiagnosis().rfind(row.diagnosis, 0), 0u)
+        << board.ConnectionDiagnosis();
+  }
+}
+
 }  // namespace
 }  // namespace kt::link

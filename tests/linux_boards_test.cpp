@@ -3,6 +3,7 @@
 // and a spidev port whose ioctls the bed answers as the kernel does. This program runs under
 // umockdev-wrapper, so libiio and the boards here, and ktdac started from here, see the bed in
 // place of the machine's /sys and /dev.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,6 +228,7 @@ TEST(IioBoard, AWriteTheDriverRefusesFailsTheFrameAndTheNextOneRestoresTheState)
                                  "device kt310 (iio:device0) at local: failed"),
             std::string::npos)
       << refused.Failure;
+  EXPECT_EQ(refused.Failure.find("belongs to root"), std::string::npos) << "not a permission";
   EXPECT_EQ(bed.Attribute(id, kDown), "0") << "not powered down in the wrong mode";
   // What the failed write left is not known: a code is written, then the DAC powered up.
   bed.Writes();
@@ -309,6 +311,11 @@ TEST(SpidevBoard, WhatThePortRefusesIsAnErrorNeverIgnored) {
     EXPECT_TRUE(sent.Carried.empty()) << "nothing reported as sent";
     EXPECT_NE(sent.Failure.find(row.said), std::string::npos) << sent.Failure;
   }
+  SpidevBoard folder(::testing::TempDir(), 1, 1'000'000);
+  EXPECT_FALSE(folder.Connect(std::nullopt));
+  EXPECT_EQ(folder.ConnectionFailureReason().rfind("cannot open " + ::testing::TempDir() + ": ", 0),
+            0u)
+      << folder.ConnectionFailureReason();
   SpidevBoard absent("/dev/spidev7.1", 1, 1'000'000);
   EXPECT_FALSE(absent.Connect(std::nullopt));
   EXPECT_NE(absent.ConnectionFailureReason().find("there is no /dev/spidev7.1"), std::string::npos);
@@ -402,7 +409,11 @@ TEST(KtdacOnIio, RefusalsSendNothingAndSayWhy) {
     EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
     EXPECT_TRUE(bed.Writes().empty());
   }
-  // A reference that disagrees with the driver's is used, with a warning.
+  // A reference that agrees with the driver's is taken quietly; one that disagrees is used,
+  // with a warning.
+  const Result agreed = Ktdac({"--board", "iio:local:", "set", "--vref", "2.5", "8000"});
+  EXPECT_EQ(agreed.status, 0);
+  EXPECT_EQ(agreed.err, "");
   const Result warned = Ktdac({"--board", "iio:local:", "set", "--vref", "3", "8000"});
   EXPECT_EQ(warned.status, 0);
   EXPECT_NE(warned.err.find("warning: --vref 3 V differs from 2.5 V, the reference "
@@ -438,6 +449,15 @@ TEST(KtdacOnLinuxBoards, PermissionDeniedNamesWhatToChange) {
   EXPECT_EQ(spi.status, 1);
   EXPECT_NE(spi.err.find("permission denied on " + port), std::string::npos) << spi.err;
   EXPECT_NE(spi.err.find("GROUP=\"spi\", MODE=\"0660\""), std::string::npos) << spi.err;
+  // A port of a group of its own: that group is named, to join.
+  if (const group* daemon = getgrnam("daemon"); daemon && geteuid() == 0) {
+    ASSERT_EQ(chown(port.c_str(), 0, daemon->gr_gid), 0);
+    const Result grouped = KtdacAsNobody({"--board", "spidev:" + port, "set", "1"});
+    EXPECT_NE(grouped.err.find("which belongs to the group daemon: add yourself to it (sudo "
+                               "usermod -aG daemon $USER"),
+              std::string::npos)
+        << grouped.err;
+  }
 }
 
 TEST(KtdacOnSpidev, ModelsAndRawFramesGoOutAsTheirBytes) {

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/code_plan.h"
+#include "cli/options.h"
 #include "cli/parsing.h"
 #include "cli/plot.h"
 #include "core/error.h"
@@ -226,6 +227,31 @@ TEST(CodePlan, ReadsEveryFormAlwaysWithBothEnds) {
     EXPECT_TRUE(std::is_sorted(plan.Codes.begin(), plan.Codes.end()));
   }
   EXPECT_EQ(cli::ParseCodePlan("all", true, 0xFFFF).Codes.size(), 65536u);
+}
+
+// The meter's range is the one given, or the smallest decade that holds the reference, which
+// may be known only once the board has told it.
+TEST(MeterSettings, TheRangeHoldsTheReferenceUnlessOneIsGiven) {
+  struct Row {
+    double vref;
+    std::optional<double> range;
+    std::vector<std::string> setup;
+    const char* configured;  // the range command, or the first command of a setup given
+  };
+  const Row rows[] = {
+      {0.5, {}, {}, "CONF:VOLT:DC 1"},          {1, {}, {}, "CONF:VOLT:DC 1"},
+      {2.5, {}, {}, "CONF:VOLT:DC 10"},         {10, {}, {}, "CONF:VOLT:DC 10"},
+      {10.5, {}, {}, "CONF:VOLT:DC 100"},       {2.5, 3, {}, "CONF:VOLT:DC 3"},
+      {2.5, {}, {"*RST", "CONF:VOLT"}, "*RST"},
+  };
+  for (const Row& row : rows) {
+    cli::Characterizing command{};
+    command.MeterRange = row.range;
+    command.MeterSettings.Setup = row.setup;
+    const std::vector<std::string> setup = cli::MeterSettingsFor(command, row.vref).Setup;
+    const auto found = std::find(setup.begin(), setup.end(), row.configured);
+    EXPECT_NE(found, setup.end()) << row.vref << " " << ::testing::PrintToString(setup);
+  }
 }
 
 TEST(MeterResource, ReadsVisaStringsAndHostPort) {
@@ -665,6 +691,7 @@ TEST(Characterize, BadInputIsAUsageErrorAndNothingIsSentOrOverwritten) {
       {Characterize(bench, fresh, {"--vref", "1e308"}), "beyond 1000 V", 2},
       {Characterize(bench, fresh, {"--meter-timeout", "0"}), "longer than 0", 2},
       {Characterize(bench, fresh, {"--meter-range", "-5"}), "not a positive voltage", 2},
+      {Characterize(bench, fresh, {"--meter-range", "0"}), "not a positive voltage", 2},
       {{"characterize", "--meter", "TCPIP::x::INSTR", "--vref", "2.5", "--output", fresh},
        "a raw socket is TCPIP::HOST::PORT::SOCKET",
        2},

@@ -321,6 +321,8 @@ TEST(SpidevBoard, WhatThePortRefusesIsAnErrorNeverIgnored) {
   EXPECT_NE(absent.ConnectionFailureReason().find("there is no /dev/spidev7.1"), std::string::npos);
   EXPECT_NE(absent.ConnectionFailureReason().find("dtparam=spi=on"), std::string::npos);
   EXPECT_NE(absent.RawRefusal(33).find("33 bits are neither"), std::string::npos);
+  EXPECT_FALSE(SpiTransferOf({0, 0})) << "no transfer carries a frame of no bits";
+  EXPECT_NE(absent.RawRefusal(0), "");
   EXPECT_EQ(absent.RawRefusal(32), "");
 }
 

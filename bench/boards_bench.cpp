@@ -89,8 +89,8 @@ void BoardThroughIio(benchmark::State& state, const char* uri) {
     const kt::link::SentFrame sent = board.Send(kt::dac::DeviceFrame(Kt310(), 0, code++ & 0xFFFF));
     if (sent.Status != 0) state.SkipWithError(sent.Failure.c_str());
   }
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BareIio(benchmark::State& state, const char* uri) {
@@ -100,7 +100,7 @@ void BareIio(benchmark::State& state, const char* uri) {
     return;
   }
   std::unique_ptr<iio_context, void (*)(iio_context*)> context(iio_create_context_from_uri(uri),
-                                                                &iio_context_destroy);
+                                                               &iio_context_destroy);
   iio_channel* channel =
       iio_device_find_channel(iio_context_find_device(context.get(), "kt310"), "voltage0", true);
   std::int32_t code = 0;
@@ -108,8 +108,8 @@ void BareIio(benchmark::State& state, const char* uri) {
     const std::string value = std::to_string(code++ & 0xFFFF);
     if (iio_channel_attr_write(channel, "raw", value.c_str()) < 0) state.SkipWithError("write");
   }
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BoardThroughSpidev(benchmark::State& state) {
@@ -124,28 +124,31 @@ void BoardThroughSpidev(benchmark::State& state) {
     board.Send(kt::dac::DeviceFrame(Kt310(), 0, code++ & 0xFFFF));
     Bed().SpiLog();
   }
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// A KT31x frame in normal operation as the bare ioctl sends it.
+void BareTransfer(int fd, std::int32_t code) {
+  std::uint8_t bytes[3] = {0, static_cast<std::uint8_t>(code >> 8),
+                           static_cast<std::uint8_t>(code)};
+  spi_ioc_transfer message{};
+  message.tx_buf = reinterpret_cast<std::uintptr_t>(bytes);
+  message.len = 3;
+  message.speed_hz = 1'000'000;
+  message.bits_per_word = 8;
+  ioctl(fd, SPI_IOC_MESSAGE(1), &message);
+  Bed().SpiLog();
 }
 
 void BareSpidev(benchmark::State& state) {
   Bed();
   const int fd = open("/dev/spidev0.0", O_RDWR);
-  std::uint32_t code = 0;
-  for (auto _ : state) {
-    std::uint8_t bytes[3] = {0, static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
-    ++code;
-    spi_ioc_transfer message{};
-    message.tx_buf = reinterpret_cast<std::uintptr_t>(bytes);
-    message.len = 3;
-    message.speed_hz = 1'000'000;
-    message.bits_per_word = 8;
-    ioctl(fd, SPI_IOC_MESSAGE(1), &message);
-    Bed().SpiLog();
-  }
+  std::int32_t code = 0;
+  for (auto _ : state) BareTransfer(fd, code++ & 0xFFFF);
   close(fd);
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 // The program's own share of a frame, measured in pairs: a frame through the board and the
@@ -189,7 +192,7 @@ void ShareOfIio(benchmark::State& state, const char* uri) {
   }
   kt::link::IioBoard board(uri, "");
   std::unique_ptr<iio_context, void (*)(iio_context*)> context(iio_create_context_from_uri(uri),
-                                                                &iio_context_destroy);
+                                                               &iio_context_destroy);
   iio_channel* channel =
       iio_device_find_channel(iio_context_find_device(context.get(), "kt310"), "voltage0", true);
   if (!board.Connect(kt::link::Model{"KT310", 24, 16, {}}) || !channel) {
@@ -217,17 +220,7 @@ void ShareOfSpidev(benchmark::State& state) {
         board.Send(kt::dac::DeviceFrame(Kt310(), 0, code));
         Bed().SpiLog();
       },
-      [&](std::int32_t code) {
-        std::uint8_t bytes[3] = {0, static_cast<std::uint8_t>(code >> 8),
-                                 static_cast<std::uint8_t>(code)};
-        spi_ioc_transfer message{};
-        message.tx_buf = reinterpret_cast<std::uintptr_t>(bytes);
-        message.len = 3;
-        message.speed_hz = 1'000'000;
-        message.bits_per_word = 8;
-        ioctl(fd, SPI_IOC_MESSAGE(1), &message);
-        Bed().SpiLog();
-      });
+      [&](std::int32_t code) { BareTransfer(fd, code); });
   close(fd);
 }
 

@@ -24,10 +24,11 @@ import sys
 import tempfile
 import time
 
+from namespace_support import enter_namespace, loopback_alone
+
 KTDAC = sys.argv[1:]
 UNDER_WINE = len(KTDAC) > 1
 SERVER, BROWSER = "192.0.2.1", "192.0.2.2"  # TEST-NET-1: never routed anywhere
-SKIP = 77
 
 
 def check(condition, what):
@@ -39,24 +40,8 @@ def run(*command):
     subprocess.run(command, check=True)
 
 
-def enter_namespace():
-    """Runs this script again in a network and mount namespace of its own."""
-    probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        print("announce_test: skipped: no network namespace of our own here ("
-              + probe.stderr.strip() + "); run as root", file=sys.stderr)
-        sys.exit(SKIP)
-    env = dict(os.environ, KT_ANNOUNCE_NAMESPACE="1")
-    result = subprocess.run(["unshare", "--net", "--mount", "--propagation", "private",
-                             sys.executable, os.path.abspath(__file__)] + KTDAC, env=env)
-    sys.exit(result.returncode)
-
-
 def build_network(folder):
-    links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True).stdout
-    check([line.split(":")[1].strip() for line in links.splitlines()] == ["lo"],
-          "the namespace starts with loopback alone: " + links)
-    run("ip", "link", "set", "lo", "up")
+    loopback_alone()
     run("ip", "link", "add", "kt0", "type", "veth", "peer", "name", "kt1")
     run("ip", "addr", "add", SERVER + "/24", "dev", "kt0")
     run("ip", "addr", "add", BROWSER + "/24", "dev", "kt1")
@@ -268,7 +253,7 @@ def linux_build(folder):
 
 def main():
     if not os.environ.get("KT_ANNOUNCE_NAMESPACE"):
-        enter_namespace()
+        enter_namespace("announce_test", __file__, KTDAC, "KT_ANNOUNCE_NAMESPACE")
     with tempfile.TemporaryDirectory(prefix="kt_announce_") as folder:
         build_network(folder)
         if UNDER_WINE:

@@ -326,17 +326,9 @@ TEST(Plot, AnEnvelopeKeepsEveryExtremeInOrderAndStaysSmall) {
 
 // ---- End to end ----
 
-struct Result {
-  int status;
-  std::string out, err;
-};
+using test::Result;
 
-Result Ktdac(const std::vector<std::string>& args) {
-  const std::string out = test::WriteTempFile("out", "");
-  const std::string err = test::WriteTempFile("err", "");
-  const int status = test::Wait(test::Start("ktdac", args, out, err));
-  return {status, Read(out), Read(err)};
-}
+Result Ktdac(const std::vector<std::string>& args) { return test::Run("ktdac", args); }
 
 // A fresh folder name in the test's temporary folder, another at each call.
 std::string Folder(const std::string& name) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "platform/process.h"
 #include "tests/test_support.h"
 
@@ -96,5 +99,16 @@ void Kill(Child child) {
   Wait(child);
 }
 #endif
+
+Result Run(const std::string& name, const std::vector<std::string>& args) {
+  const std::string out = WriteTempFile("out", "");
+  const std::string err = WriteTempFile("err", "");
+  const int status = Wait(Start(name, args, out, err));
+  const auto read = [](const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(in), {}};
+  };
+  return {status, read(out), read(err)};
+}
 
 }  // namespace kt::test

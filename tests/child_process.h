@@ -32,4 +32,13 @@ int Wait(Child child);
 /// Ends the child at once and waits for it.
 void Kill(Child child);
 
+/// @brief A program's run to its end: its exit status (as Wait gives it) and what it wrote.
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+/// Runs a program, named as Start names it, to its end.
+Result Run(const std::string& name, const std::vector<std::string>& args);
+
 }  // namespace kt::test

@@ -18,8 +18,8 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "qt/device_form.h"
 #include "qt/desktop.h"
+#include "qt/device_form.h"
 #include "qt/main_form.h"
 #include "qt/spi_form.h"
 #include "tests/test_support.h"

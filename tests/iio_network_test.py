@@ -23,8 +23,9 @@ import sys
 import tempfile
 import time
 
+from namespace_support import enter_namespace, loopback_alone
+
 KTDAC, METER = sys.argv[1], sys.argv[2]
-SKIP = 77
 STAGE = "KT_IIO_NETWORK_STAGE"
 DEVICE = "/sys/bus/iio/devices/iio:device0"
 BOARD = "iio:ip:127.0.0.1"
@@ -72,23 +73,8 @@ def answering(port):
         return False
 
 
-def enter_namespace():
-    probe = subprocess.run(["unshare", "--net", "--mount", "true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        print("iio_network_test: skipped: no network namespace of our own here ("
-              + probe.stderr.strip() + "); run as root", file=sys.stderr)
-        sys.exit(SKIP)
-    result = subprocess.run(["unshare", "--net", "--mount", "--propagation", "private",
-                             sys.executable, os.path.abspath(__file__), KTDAC, METER],
-                            env=dict(os.environ, **{STAGE: "namespace"}))
-    sys.exit(result.returncode)
-
-
 def enter_bed(folder):
-    links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True).stdout
-    check([line.split(":")[1].strip() for line in links.splitlines()] == ["lo"],
-          "the namespace starts with loopback alone: " + links)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    loopback_alone()
     bed = os.path.join(folder, "kt310.umockdev")
     with open(bed, "w", encoding="ascii") as description:
         description.write(BED)
@@ -221,7 +207,7 @@ def iiod_gone_mid_sweep(folder, iiod):
 def main():
     stage = os.environ.get(STAGE)
     if not stage:
-        enter_namespace()
+        enter_namespace("iio_network_test", __file__, [KTDAC, METER], STAGE)
     with tempfile.TemporaryDirectory(prefix="kt_iio_network_") as folder:
         if stage == "namespace":
             enter_bed(folder)

@@ -21,9 +21,9 @@ namespace kt::ui {
 namespace {
 
 using Writes = std::vector<std::string>;
-constexpr const char* kRaw = "out_voltage0_raw";
-constexpr const char* kDown = "out_voltage0_powerdown";
-constexpr const char* kMode = "out_voltage0_powerdown_mode";
+using test::kDown;
+using test::kMode;
+using test::kRaw;
 
 void Click(QRadioButton* option) {
   QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(8, option->height() / 2));

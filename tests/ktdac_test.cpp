@@ -28,10 +28,7 @@
 namespace kt::cli {
 namespace {
 
-struct Result {
-  int status;
-  std::string out, err;
-};
+using test::Result;
 
 std::string Read(const std::string& file) {
   std::ifstream in(file);
@@ -55,12 +52,7 @@ std::string Utf8(const std::filesystem::path& path) {
   return {text.begin(), text.end()};
 }
 
-Result Ktdac(const std::vector<std::string>& args) {
-  const std::string out = test::WriteTempFile("out", "");
-  const std::string err = test::WriteTempFile("err", "");
-  const int status = Wait(Start(args, out, err));
-  return {status, Read(out), Read(err)};
-}
+Result Ktdac(const std::vector<std::string>& args) { return test::Run("ktdac", args); }
 
 TEST(Ktdac, SetSendsWhatTheUpdateSendsForEachDeviceAndMode) {
   struct Row {

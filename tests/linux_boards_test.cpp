@@ -26,9 +26,9 @@ namespace {
 
 using Writes = std::vector<std::string>;
 
-constexpr const char* kRaw = "out_voltage0_raw";
-constexpr const char* kDown = "out_voltage0_powerdown";
-constexpr const char* kMode = "out_voltage0_powerdown_mode";
+using test::kDown;
+using test::kMode;
+using test::kRaw;
 
 const dac::DeviceProfile& Kt(const char* label) { return *dac::FindDevice(label); }
 
@@ -41,23 +41,8 @@ Frame FrameOf(const char* label, int mode, int code) {
   return dac::DeviceFrame(Kt(label), mode, code);
 }
 
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-std::string Read(const std::string& file) {
-  std::ifstream in(file);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// A program of the build, or one named by its path, run to its end.
-Result Run(const std::string& program, const std::vector<std::string>& args) {
-  const std::string out = test::WriteTempFile("out", "");
-  const std::string err = test::WriteTempFile("err", "");
-  const int status = test::Wait(test::Start(program, args, out, err));
-  return {status, Read(out), Read(err)};
-}
+using test::Result;
+using test::Run;
 
 Result Ktdac(const std::vector<std::string>& args) { return Run("ktdac", args); }
 

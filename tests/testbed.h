@@ -10,6 +10,11 @@
 // library: this process when run under umockdev-wrapper, and every program it starts).
 namespace kt::test {
 
+/// The DAC channel's attribute files that a frame writes.
+inline constexpr const char* kRaw = "out_voltage0_raw";
+inline constexpr const char* kDown = "out_voltage0_powerdown";
+inline constexpr const char* kMode = "out_voltage0_powerdown_mode";
+
 /// @brief How an IIO DAC in the bed looks: a kernel driver's attributes, each value ending
 /// in a newline as the kernel gives it.
 struct IioDac {

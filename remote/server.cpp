@@ -10,6 +10,7 @@
 
 #include "core/error.h"
 #include "platform/announce.h"
+#include "platform/tcp.h"
 
 namespace kt::remote {
 
@@ -44,6 +45,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnLine(std::error_code error, std::size_t size) {
     std::string line;
     if (!error) {
+      // The message is acknowledged now: a client that keeps Nagle's algorithm on sends its
+      // next one only then, and a command has no answer that would carry the acknowledgement.
+      platform::AcknowledgeAtOnce(socket_.native_handle(), false);
       line.assign(asio::buffers_begin(buffer_.data()),
                   asio::buffers_begin(buffer_.data()) + static_cast<std::ptrdiff_t>(size));
       buffer_.consume(size);
@@ -118,6 +122,7 @@ class Server {
     acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
       if (error) return;  // stopped
       socket.set_option(tcp::no_delay(true));
+      platform::AcknowledgeAtOnce(socket.native_handle(), true);
       if (*clients_ >= kMaxClients) {
         auto refusal = std::make_shared<std::string>(
             fmt::format("-300,\"Device-specific error;{} clients are connected, the most "

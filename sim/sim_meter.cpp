@@ -21,6 +21,17 @@
 
 #include "sim/dac_model.h"
 
+#ifdef _WIN32
+#include <mstcpip.h>
+#ifndef SIO_TCP_SET_ACK_FREQUENCY
+#define SIO_TCP_SET_ACK_FREQUENCY _WSAIOW(IOC_VENDOR, 23)
+#endif
+#else
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 using asio::ip::tcp;
@@ -195,6 +206,24 @@ class Meter {
   int readings_ = 0;
 };
 
+// Acknowledges what the client sends at once, as a meter's own TCP stack does: a client that
+// keeps Nagle's algorithm on waits for the acknowledgement of a command before it sends the
+// query after it. Linux turns TCP_QUICKACK off again by itself, so it is asked after every
+// read; Windows keeps the acknowledgement frequency once set.
+void AcknowledgeAtOnce(tcp::socket& socket, bool first) {
+#ifdef _WIN32
+  if (!first) return;
+  DWORD frequency = 1;
+  DWORD returned = 0;
+  WSAIoctl(socket.native_handle(), SIO_TCP_SET_ACK_FREQUENCY, &frequency, sizeof frequency, nullptr,
+           0, &returned, nullptr, nullptr);
+#else
+  (void)first;
+  const int on = 1;
+  setsockopt(socket.native_handle(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
+}
+
 // Serves one client until it leaves (or the `close:N` fault hangs up on it).
 void Serve(tcp::socket& socket, Meter& meter, const Options& options) {
   int closeAfter = -1;
@@ -208,6 +237,7 @@ void Serve(tcp::socket& socket, Meter& meter, const Options& options) {
     std::error_code error;
     const std::size_t size = asio::read_until(socket, input, '\n', error);
     if (error) return;
+    AcknowledgeAtOnce(socket, false);
     std::string line(asio::buffers_begin(input.data()),
                      asio::buffers_begin(input.data()) + static_cast<std::ptrdiff_t>(size));
     input.consume(size);
@@ -289,6 +319,7 @@ int main(int argc, char** argv) {
       tcp::socket socket(io);
       acceptor.accept(socket);
       socket.set_option(tcp::no_delay(true));
+      AcknowledgeAtOnce(socket, true);
       Serve(socket, meter, options);
     }
   } catch (const std::exception& error) {

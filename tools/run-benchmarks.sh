@@ -55,3 +55,8 @@ KT_SIM_LATENCY_US=1000 sweep "KT_SIM_LATENCY_US=1000"
 # 4,096 to 65,536 codes (bench/characterize_bench.py says how each is taken).
 echo "== ktdac characterize"
 python3 bench/characterize_bench.py build/bench/bin
+
+# Remote control as lab clients see it: pyvisa-py and the PyMeasure driver against ktdac serve
+# and kt-sim-meter, beside the same client's query alone and a bare loopback round trip.
+echo "== remote control latency"
+/usr/bin/python3 bench/latency_bench.py build/bench/bin

@@ -9,9 +9,10 @@
     board.voltage = 1.25        # the nearest code: 0x8000
     print(board.code)           # 32768
 
-Every value is checked here before anything is sent (a ValueError), and every setting is
-followed by SYST:ERR?: what the server refused is raised as a KT31xError with its SCPI
-error codes and texts. Written for PyMeasure 0.9 (Debian 12's python3-pymeasure) and pyvisa
+Every value is checked here before anything is sent (a ValueError), and every setting goes
+out with the error count in the same message (`...;:SYST:ERR:COUN?`), so that it is one
+exchange: what the server refused is then read from its queue and raised as a KT31xError
+with its SCPI error codes and texts. Written for PyMeasure 0.9 (Debian 12's python3-pymeasure) and pyvisa
 with its pure Python backend, pyvisa-py ("@py")."""
 
 from pymeasure.instruments import Instrument
@@ -55,21 +56,20 @@ class KT31xEvaluationBoard(Instrument):
         "DAC:DEV?", "DAC:DEV %s",
         """The DAC model: one of KT300, KT310, KT311, KT312, KT313. Changing it sends no
         frame.""",
-        validator=strict_discrete_set, values=DEVICES, check_set_errors=True)
+        validator=strict_discrete_set, values=DEVICES)
 
     code = Instrument.control(
         "DAC:CODE?", "DAC:CODE %d",
         """The code last sent, 0..16383 for the KT300 and 0..65535 for the others. Setting it
         sends one frame in the present power-down mode; a code beyond the model's last is
         refused by the server (KT31xError, -222).""",
-        validator=whole_in, values=(0, 65535), get_process=int, check_set_errors=True)
+        validator=whole_in, values=(0, 65535), get_process=int)
 
     power_down = Instrument.control(
         "DAC:PDOW?", "DAC:PDOW %s",
         """The power-down mode: "normal", "tri-state", "100k" (100 kOhm to ground) or "1k"
         (1 kOhm to ground). Setting it sends the present code in that mode.""",
-        validator=strict_discrete_set, values=POWER_DOWN, map_values=True,
-        check_set_errors=True)
+        validator=strict_discrete_set, values=POWER_DOWN, map_values=True)
 
     # The reference and the voltage are queries that can fail (no reference set yet), and a
     # failed query answers nothing: they are asked together with the error count, so that a
@@ -83,7 +83,6 @@ class KT31xEvaluationBoard(Instrument):
     @reference.setter
     def reference(self, volts):
         self.write("VOLT:REF %.9g" % positive_up_to(volts, (0, 1000)))
-        self.check_errors()
 
     @property
     def voltage(self):
@@ -95,7 +94,6 @@ class KT31xEvaluationBoard(Instrument):
     @voltage.setter
     def voltage(self, volts):
         self.write("VOLT %.9g" % strict_range(volts, (0, 1000)))
-        self.check_errors()
 
     board_status = Instrument.measurement(
         "DAC:STAT?", """The board library's status for the last frame (0: taken).""",
@@ -114,6 +112,13 @@ class KT31xEvaluationBoard(Instrument):
         kwargs.setdefault("write_termination", "\n")
         kwargs.setdefault("timeout", 5000)
         super().__init__(resource, name, includeSCPI=True, **kwargs)
+
+    def write(self, command):
+        """Sends a command and the error count in one message, so that it costs one exchange
+        whatever the server does with acknowledgements; raises KT31xError with the whole
+        queue when the command was refused."""
+        if int(self.ask(command + ";:SYST:ERR:COUN?").strip()) != 0:
+            self.check_errors()
 
     def check_errors(self):
         """Reads the whole error queue; raises KT31xError when it held anything."""
@@ -136,7 +141,6 @@ class KT31xEvaluationBoard(Instrument):
     def reset(self):
         """Code 0 in normal operation, in one frame, as when the main window opens."""
         self.write("*RST")
-        self.check_errors()
 
     def clear(self):
         """Empties the error queue and the event status register."""
@@ -147,7 +151,6 @@ class KT31xEvaluationBoard(Instrument):
         whole_in(bits, (-32768, 32767))
         whole_in(data, (0, 0xFFFFFFFF))
         self.write(f"DAC:RAW {bits},#H{data:X}")
-        self.check_errors()
 
     def self_test(self):
         """True when the board connection holds (*TST? answers 0)."""

@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+
+namespace kt::platform {
+
+/// Asks the system to acknowledge what arrives on a connected TCP socket at once, rather
+/// than after its delayed-acknowledgement timer (about 40 ms on Linux, up to 200 ms on
+/// Windows). A client that leaves Nagle's algorithm on holds its next small write until the
+/// last one is acknowledged, so a server that answers nothing to a command must not delay
+/// that acknowledgement. Linux: TCP_QUICKACK, which the kernel turns off again by itself, so
+/// this is asked after every read (it also sends an acknowledgement pending now). Windows:
+/// the socket's acknowledgement frequency set to 1 (SIO_TCP_SET_ACK_FREQUENCY), which stays:
+/// only the `first` call asks. Returns whether the system took it.
+bool AcknowledgeAtOnce(std::uintptr_t socket, bool first);
+
+}  // namespace kt::platform

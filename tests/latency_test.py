@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""A command followed by a query, as lab scripts send them, from clients that keep Nagle's
+algorithm on (pyvisa-py's sockets do): the client holds the query until the command is
+acknowledged, so a server that delays its acknowledgement (about 40 ms on Linux) stalls every
+pair. 50 pairs must finish far below 50 stalls: against `ktdac serve` through pyvisa-py and
+through the PyMeasure driver, and against `kt-sim-meter`, which stands in for a real meter.
+
+Usage: latency_test.py [RUNNER...] KT_SIM_METER KTDAC   (the runner, such as Wine's, runs both)"""
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "drivers",
+                                "pymeasure"))
+import pyvisa  # noqa: E402
+from kt31x import KT31xEvaluationBoard  # noqa: E402
+from serve_support import check, start, stop  # noqa: E402
+
+RUNNER = sys.argv[1:-2]
+METER = RUNNER + [sys.argv[-2]]
+KTDAC = RUNNER + [sys.argv[-1]]
+UNDER_WINE = bool(RUNNER)
+PAIRS = 50
+BOUND = 1.0  # seconds: 50 delayed acknowledgements take about 2.2 s, 50 pairs without 0.05 s
+
+
+def pairs(resource, command, query):
+    """Seconds for PAIRS of a command and a query, the client's Nagle left on."""
+    rm = pyvisa.ResourceManager("@py")
+    instrument = rm.open_resource(resource, read_termination="\n", write_termination="\n",
+                                  timeout=10000)
+    instrument.query("*IDN?")
+    begin = time.monotonic()
+    for n in range(PAIRS):
+        instrument.write(command(n))
+        instrument.query(query)
+    seconds = time.monotonic() - begin
+    instrument.close()
+    return seconds
+
+
+def against_serve(folder):
+    server, port = start(KTDAC, os.path.join(folder, "trace.jsonl"), UNDER_WINE)
+    try:
+        resource = f"TCPIP::127.0.0.1::{port}::SOCKET"
+        seconds = pairs(resource, lambda n: f"DAC:CODE {n}", "*OPC?")
+        print(f"latency_test: ktdac serve, {PAIRS} pairs through pyvisa-py: {seconds:.3f} s")
+        check(seconds < BOUND, f"{PAIRS} pairs took {seconds:.3f} s: a delayed acknowledgement "
+              "stalls each")
+        board = KT31xEvaluationBoard(resource)
+        begin = time.monotonic()
+        for n in range(PAIRS):
+            board.code = n
+        seconds = time.monotonic() - begin
+        board.adapter.connection.close()
+        print(f"latency_test: ktdac serve, {PAIRS} settings through PyMeasure: {seconds:.3f} s")
+        check(seconds < BOUND, f"{PAIRS} settings took {seconds:.3f} s")
+    finally:
+        stop(server, UNDER_WINE)
+
+
+def against_meter(folder):
+    output = os.path.join(folder, "dac.json")
+    meter = subprocess.Popen(METER + ["--listen", "127.0.0.1:0", "--dac-output", output],
+                             stdout=subprocess.PIPE, text=True)
+    try:
+        line = meter.stdout.readline()
+        while UNDER_WINE and line and "listening on" not in line:
+            line = meter.stdout.readline()  # Wine's own notes
+        where = re.search(r"listening on (\S+):(\d+)", line)
+        check(where, "the meter listens: " + line)
+        resource = f"TCPIP::{where.group(1)}::{where.group(2)}::SOCKET"
+        seconds = pairs(resource, lambda n: "VOLT:DC:NPLC 1", "READ?")
+        print(f"latency_test: kt-sim-meter, {PAIRS} pairs through pyvisa-py: {seconds:.3f} s")
+        check(seconds < BOUND, f"{PAIRS} pairs took {seconds:.3f} s: a delayed acknowledgement "
+              "stalls each")
+    finally:
+        meter.kill()
+        meter.wait()
+
+
+def main():
+    with tempfile.TemporaryDirectory(prefix="kt_latency_") as folder:
+        against_serve(folder)
+        against_meter(folder)
+    print("latency_test: all checks passed")
+
+
+if __name__ == "__main__":
+    main()

@@ -25,10 +25,7 @@ const std::vector<Node>& Modes() {
   return modes;
 }
 
-// An error as SYSTem:ERRor? answers it.
-std::string Entry(const QueuedError& error) {
-  return fmt::format("{},\"{}\"", error.Code, error.Text);
-}
+std::string Entry(const QueuedError& error) { return ErrorEntry(error.Code, error.Text); }
 
 }  // namespace
 

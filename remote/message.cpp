@@ -226,4 +226,10 @@ Message SplitMessage(std::string_view message) {
   return split;
 }
 
+std::string ErrorEntry(int code, const std::string& text) {
+  std::string entry = std::to_string(code) + ",\"";
+  for (const char c : text) entry += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return entry + '"';
+}
+
 }  // namespace kt::remote

@@ -29,6 +29,13 @@ Number ReadNumber(std::string_view text);
 /// A number as a response gives it: up to nine significant digits.
 std::string FormatNumber(double value);
 
+/// An error as SYSTem:ERRor? answers it: the code, a comma and the text as an SCPI string,
+/// in double quotes with each quote within doubled.
+std::string ErrorEntry(int code, const std::string& text);
+
+/// The longest error description SCPI allows, in characters.
+inline constexpr std::size_t kMaxErrorText = 255;
+
 /// The text in upper case (ASCII).
 std::string Upper(std::string_view text);
 

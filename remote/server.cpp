@@ -59,7 +59,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       // No terminator within the limit: the rest of the line cannot be trusted to be a
       // message of its own, so the connection ends.
       session_.Queue(-363, fmt::format("a message longer than {} bytes", kMaxLine));
-      Write(fmt::format("{},\"{}\"\n", -363, session_.Errors().back().Text), true);
+      Write(ErrorEntry(-363, session_.Errors().back().Text) + "\n", true);
       return;
     }
     if (error) return;  // the client went away; dropping the last handler closes the socket

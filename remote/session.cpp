@@ -14,6 +14,19 @@ std::uint8_t EventOf(int code) {
   return 0;
 }
 
+// At most SCPI's 255 characters, cut where a UTF-8 character begins.
+std::string Bounded(std::string text) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++characters > kMaxErrorText) {
+      text.resize(i);
+      break;
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 void Session::Queue(int code, const std::string& detail) {
@@ -21,10 +34,12 @@ void Session::Queue(int code, const std::string& detail) {
   std::string text = StandardText(code);
   if (!detail.empty()) text += ";" + detail;
   if (errors_.size() >= kQueueSize) {
+    // The queue's own error, a device-dependent one, takes the last place.
+    events_ |= EventOf(-350);
     errors_.back() = {-350, StandardText(-350)};
     return;
   }
-  errors_.push_back({code, text});
+  errors_.push_back({code, Bounded(std::move(text))});
 }
 
 std::uint8_t Session::Status(bool messageAvailable) const {

@@ -167,10 +167,42 @@ TEST(Scpi, VoltagesRawFramesAndTheQueueLimit) {
   EXPECT_EQ(session.Execute("DAC:RAW 24,#HFFFFFF;RAW 16,4660"), "");
   EXPECT_EQ(board.raws,
             (std::vector<std::pair<std::int16_t, std::int32_t>>{{24, 0xFFFFFF}, {16, 4660}}));
+  session.Execute("*ESR?");
   for (int i = 0; i < 20; ++i) session.Execute("DAC:CODE -1");
   ASSERT_EQ(session.Errors().size(), Session::kQueueSize);
   EXPECT_EQ(session.Errors().back().Code, -350);
+  EXPECT_EQ(session.Execute("*ESR?"), "24") << "execution errors, and the full queue's device one";
   EXPECT_EQ(session.Execute("*CLS;SYST:ERR?"), "0,\"No error\"");
+}
+
+// Every error a parser reads back as an SCPI string: embedded quotes doubled, the
+// description at most 255 characters, cut where a character begins.
+TEST(Scpi, ErrorsAreValidScpiStringsOfAtMost255Characters) {
+  struct Row {
+    std::string message;
+    std::string entry;
+  };
+  const std::string longName(3000, 'X');
+  const Row rows[] = {
+      {"DAC:DEV \"KT310\"", "-224,\"Illegal parameter value;device \"\"KT310\"\"\""},
+      {"DAC:" + longName, "-113,\"" + ("Undefined header;DAC:" + longName).substr(0, 255) + "\""},
+      {"DAC:DEV " + std::string(300, 'a'),
+       "-224,\"" + ("Illegal parameter value;device " + std::string(300, 'a')).substr(0, 255) +
+           "\""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message.substr(0, 40));
+    RecordingBoard board;
+    Session session(board);
+    session.Execute(row.message);
+    EXPECT_EQ(session.Execute("SYST:ERR?"), row.entry);
+  }
+  // 255 characters, not bytes, and never half of one.
+  RecordingBoard board;
+  Session session(board);
+  session.Queue(-224, std::string(230, 'a') + "\u00e4\u00e4");
+  EXPECT_EQ(session.Errors().front().Text,
+            "Illegal parameter value;" + std::string(230, 'a') + "\u00e4");
 }
 
 TEST(Scpi, StatusRegistersFollowWhatHappened) {

@@ -108,8 +108,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 // @brief The listening socket: takes clients up to the bound, tells the one past it.
 class Server {
  public:
-  Server(asio::io_context& io, const tcp::endpoint& endpoint, Board& board)
-      : acceptor_(io), board_(board) {
+  Server(asio::io_context& io, const tcp::endpoint& endpoint, Board& board, std::FILE* log)
+      : acceptor_(io), board_(board), log_(log) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
@@ -122,7 +122,16 @@ class Server {
     acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
       if (error) return;  // stopped
       socket.set_option(tcp::no_delay(true));
-      platform::AcknowledgeAtOnce(socket.native_handle(), true);
+      if (!platform::AcknowledgeAtOnce(socket.native_handle(), true) && !toldOfAcks_) {
+        // Said once: each client that keeps Nagle's algorithm on then waits for the system's
+        // delayed acknowledgement after every command.
+        fmt::print(log_,
+                   "ktdac: this system does not acknowledge each message at once: a client "
+                   "that keeps Nagle's algorithm on waits for the delayed acknowledgement after "
+                   "each command\n");
+        std::fflush(log_);
+        toldOfAcks_ = true;
+      }
       if (*clients_ >= kMaxClients) {
         auto refusal = std::make_shared<std::string>(
             fmt::format("-300,\"Device-specific error;{} clients are connected, the most "
@@ -142,6 +151,8 @@ class Server {
  private:
   tcp::acceptor acceptor_;
   Board& board_;
+  std::FILE* log_;
+  bool toldOfAcks_ = false;
   std::shared_ptr<std::size_t> clients_ = std::make_shared<std::size_t>(0);
   bool served_ = false;  // the first client is told of the power on
 };
@@ -204,7 +215,7 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
   const tcp::endpoint endpoint(asio::ip::make_address(listen.Address), listen.Port);
   std::unique_ptr<Server> server;
   try {
-    server = std::make_unique<Server>(io, endpoint, board);
+    server = std::make_unique<Server>(io, endpoint, board, log);
   } catch (const std::system_error& error) {
     throw Error(fmt::format("cannot listen on {}:{}: {}", listen.Address, listen.Port,
                             error.code().message()));

@@ -210,17 +210,18 @@ class Meter {
 // keeps Nagle's algorithm on waits for the acknowledgement of a command before it sends the
 // query after it. Linux turns TCP_QUICKACK off again by itself, so it is asked after every
 // read; Windows keeps the acknowledgement frequency once set.
-void AcknowledgeAtOnce(tcp::socket& socket, bool first) {
+// Returns whether the system took it.
+bool AcknowledgeAtOnce(tcp::socket& socket, bool first) {
 #ifdef _WIN32
-  if (!first) return;
+  if (!first) return true;
   DWORD frequency = 1;
   DWORD returned = 0;
-  WSAIoctl(socket.native_handle(), SIO_TCP_SET_ACK_FREQUENCY, &frequency, sizeof frequency, nullptr,
-           0, &returned, nullptr, nullptr);
+  return WSAIoctl(socket.native_handle(), SIO_TCP_SET_ACK_FREQUENCY, &frequency, sizeof frequency,
+                  nullptr, 0, &returned, nullptr, nullptr) == 0;
 #else
   (void)first;
   const int on = 1;
-  setsockopt(socket.native_handle(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+  return setsockopt(socket.native_handle(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on) == 0;
 #endif
 }
 
@@ -315,11 +316,18 @@ int main(int argc, char** argv) {
     fmt::print("kt-sim-meter: listening on {}:{}\n", where.address().to_string(), where.port());
     std::fflush(stdout);
     Meter meter(options);
+    bool toldOfAcks = false;
     for (;;) {
       tcp::socket socket(io);
       acceptor.accept(socket);
       socket.set_option(tcp::no_delay(true));
-      AcknowledgeAtOnce(socket, true);
+      if (!AcknowledgeAtOnce(socket, true) && !toldOfAcks) {
+        fmt::print(stderr,
+                   "kt-sim-meter: this system does not acknowledge each message at once: a "
+                   "client that keeps Nagle's algorithm on waits for the delayed "
+                   "acknowledgement after each command\n");
+        toldOfAcks = true;
+      }
       Serve(socket, meter, options);
     }
   } catch (const std::exception& error) {

@@ -35,13 +35,23 @@ std::string Read(const std::string& file) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// How a line of ktdac's output ends: Windows' C runtime writes CR LF to a file in text mode.
+#ifdef _WIN32
+constexpr const char* kEndOfLine = "\r\n";
+#else
+constexpr const char* kEndOfLine = "\n";
+#endif
+
 using test::Child;
 using test::Kill;
 using test::Wait;
 
+#ifndef _WIN32
+// ktdac started and left running: POSIX signals and pipes only.
 Child Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
   return test::Start("ktdac", args, out, err);
 }
+#endif
 
 std::filesystem::path Utf8Path(const std::string& utf8) {
   return std::u8string(utf8.begin(), utf8.end());
@@ -379,7 +389,8 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
       {{"set", "1"},
        "KT_SIM_BOARDS=0",
        1,
-       "Communication Failure - Check USB connections: the board search returned -1\n"},
+       std::string("Communication Failure - Check USB connections: the board search returned -1") +
+           kEndOfLine},
       {{"--generation", "1", "set", "1"},
        "KT_SIM_BOARDS=0",
        1,

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "cli/stop.h"
 #include "core/error.h"
 #include "dac/linearity.h"
+#include "meter/text.h"
 #include "platform/program.h"
 
 namespace kt::cli {
@@ -46,6 +48,17 @@ std::string MeterLine(const std::string& identity) {
   return fmt::format("{}{}\n", kMeterLine, identity);
 }
 
+// How the meter took the readings: the settle time, the query and the setup. A run continued
+// with others would mix readings taken two ways.
+std::string SettingsLine(const Characterizing& command) {
+  std::string setup;
+  for (const std::string& line : command.MeterSettings.Setup)
+    setup += (setup.empty() ? "" : " | ") + line;
+  return fmt::format("# settings: settle_s={:g}; query={}; setup={}\n",
+                     std::chrono::duration<double>(command.Settle).count(),
+                     meter::Printable(command.MeterSettings.Query), meter::Printable(setup));
+}
+
 std::string Columns(const Characterizing& command) {
   std::string columns = "code,frame_word";
   for (int i = 1; i <= command.Average; ++i) columns += fmt::format(",reading_{}_v", i);
@@ -67,43 +80,99 @@ struct Earlier {
   std::optional<std::string> Meter;
 };
 
+// The lines of a file and where each ends (past its LF), a CR before the LF dropped: a CSV
+// an editor saved with CR LF is still the same run's.
+std::vector<std::pair<std::string, std::size_t>> Lines(const std::string& text) {
+  std::vector<std::pair<std::string, std::size_t>> lines;
+  for (std::size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos;
+       from = end + 1) {
+    std::string line = text.substr(from, end - from);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.emplace_back(std::move(line), end + 1);
+  }
+  return lines;
+}
+
+// A whole number, the whole field.
+std::optional<std::int64_t> Whole(const std::string& field) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (field.empty() || error != std::errc() || end != field.data() + field.size())
+    return std::nullopt;
+  return value;
+}
+
 Earlier ReadEarlier(const fs::path& csv, const Characterizing& command) {
   const std::string name = Utf8(csv);
+  std::error_code error;
+  if (fs::is_directory(csv, error))
+    throw UsageError{"--resume: " + name + " is a folder, not the CSV of a run; nothing was sent"};
   std::ifstream in(csv, std::ios::binary);
   if (!in) throw UsageError{"--resume: cannot read " + name};
   const std::string text{std::istreambuf_iterator<char>(in), {}};
-  const std::string run = RunLines(command);
+  const std::vector<std::pair<std::string, std::size_t>> lines = Lines(text);
+  std::vector<std::string> header;
+  std::stringstream run(RunLines(command));
+  for (std::string line; std::getline(run, line);) header.push_back(line);
   Earlier earlier;
-  const std::size_t meterEnd = text.find('\n', run.size());
-  if (text.compare(run.size(), kMeterLine.size(), kMeterLine) == 0 && meterEnd != std::string::npos)
-    earlier.Meter =
-        text.substr(run.size() + kMeterLine.size(), meterEnd - run.size() - kMeterLine.size());
-  const std::string header =
-      run + (earlier.Meter ? MeterLine(*earlier.Meter) : std::string()) + Columns(command);
-  if (text.compare(0, header.size(), header) != 0)
+  const auto anotherRun = [&] {
+    return UsageError{"--resume: " + name +
+                      " is from another run (its device, reference, codes or averaging differ); "
+                      "nothing was sent"};
+  };
+  for (std::size_t i = 0; i < header.size() && i < lines.size(); ++i)
+    if (lines[i].first != header[i]) throw anotherRun();
+  // Files from before the meter was named in them carry on without it.
+  if (lines.size() > header.size() && lines[header.size()].first.rfind(kMeterLine, 0) == 0) {
+    earlier.Meter = lines[header.size()].first.substr(kMeterLine.size());
+    header.push_back(lines[header.size()].first);
+  }
+  // Files from before the settings were named carry on without them, too.
+  std::string settings = SettingsLine(command);
+  settings.pop_back();
+  if (lines.size() > header.size() && lines[header.size()].first.rfind("# settings: ", 0) == 0) {
+    if (lines[header.size()].first != settings)
+      throw UsageError{"--resume: " + name + " was measured with other settings (\"" +
+                       lines[header.size()].first.substr(12) + "\", and now \"" +
+                       settings.substr(12) +
+                       "\"): readings taken two ways would differ; nothing was sent"};
+    header.push_back(settings);
+  }
+  std::string columns = Columns(command);
+  columns.pop_back();
+  header.push_back(columns);
+  if (lines.size() < header.size())
     throw UsageError{"--resume: " + name +
-                     " is from another run (its device, reference, codes or averaging differ); "
-                     "nothing was sent"};
-  earlier.WholeRows = header.size();
-  std::size_t line = header.size();
+                     " holds no row of this run (it was cut short before its first one): remove "
+                     "it and run again without --resume; nothing was sent"};
+  for (std::size_t i = 0; i < header.size(); ++i)
+    if (lines[i].first != header[i]) throw anotherRun();
+  earlier.WholeRows = lines[header.size() - 1].second;
   const std::size_t fields = 2 + static_cast<std::size_t>(command.Average) + 3;
-  for (std::size_t end = text.find('\n', line); end != std::string::npos;
-       line = end + 1, end = text.find('\n', line)) {
+  for (std::size_t l = header.size(); l < lines.size(); ++l) {
     std::vector<std::string> cells;
-    std::stringstream row(text.substr(line, end - line));
+    std::stringstream row(lines[l].first);
     for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    if (lines[l].first.back() == ',') cells.emplace_back();  // an empty last field
     const std::size_t index = earlier.Points.size();
-    try {
-      if (cells.size() != fields || index >= command.Plan.Codes.size() ||
-          std::stol(cells[0]) != command.Plan.Codes[index])
-        throw std::invalid_argument("row");
-      earlier.Points.push_back({command.Plan.Codes[index], std::stod(cells[fields - 3])});
-      earlier.Elapsed = std::stod(cells[fields - 1]);
-    } catch (const std::exception&) {
-      throw UsageError{
-          fmt::format("--resume: row {} of {} is not the next code of this run", index + 1, name)};
+    // The rows are read by the rules a live reading is taken by: the whole field, a finite
+    // decimal number within the meter's range, codes whole.
+    bool taken = cells.size() == fields && index < command.Plan.Codes.size() &&
+                 Whole(cells[0]) == command.Plan.Codes[index] && Whole(cells[1]);
+    for (std::size_t c = 2; taken && c < fields - 1; ++c) {
+      if (c == fields - 2 && cells[c].empty() && command.Average == 1) continue;  // std_v
+      taken = meter::ReadReading(cells[c], command.MeterSettings.Range).Value.has_value();
     }
-    earlier.WholeRows = end + 1;
+    const meter::Reading elapsed = meter::ReadReading(taken ? cells[fields - 1] : "");
+    if (!taken || !elapsed.Value || *elapsed.Value < 0)
+      throw UsageError{fmt::format(
+          "--resume: row {} of {} is not the next code of this run, as measured; nothing was "
+          "sent",
+          index + 1, name)};
+    earlier.Points.push_back(
+        {command.Plan.Codes[index], *meter::ReadReading(cells[fields - 3]).Value});
+    earlier.Elapsed = *elapsed.Value;
+    earlier.WholeRows = lines[l].second;
   }
   return earlier;
 }
@@ -210,9 +279,9 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
   bool headed = command.Resume;  // the CSV names its run, and so can be continued
   try {
     meter::Meter meter(command.Meter, command.MeterSettings, [] { return StopSignal() != 0; });
-    identity = meter.Identity();
-    fmt::print(out, "meter: {}\n", identity);
-    std::fflush(out);
+    // Kept as the meter sent it where that is safe, and fit to show everywhere it is shown.
+    identity = meter::Printable(meter.Identity());
+    Put(out, "standard output", "meter: " + identity + "\n");
     // Readings of two meters differ by their calibrations, which would show in the figures
     // as the DAC's own error at the code where one took over.
     if (earlier.Meter && identity != *earlier.Meter)
@@ -221,7 +290,8 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
           "nothing was sent (another --output starts a new run)",
           csvName, *earlier.Meter, identity)};
     if (!command.Resume) {
-      Put(csv.get(), csvName, RunLines(command) + MeterLine(identity) + Columns(command));
+      Put(csv.get(), csvName,
+          RunLines(command) + MeterLine(identity) + SettingsLine(command) + Columns(command));
       headed = true;
     }
     meter.Configure();
@@ -236,13 +306,23 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
       const std::int32_t code = command.Plan.Codes[points.size()];
       const Session::Sent sent = session.SendCode(command.Target, code);
       if (sent.Result.Status != 0) {
-        fmt::print(stderr, "ktdac: the board refused the frame of code {} (status {}); {}\n", code,
-                   sent.Result.Status, measured());
+        fmt::print(stderr, "ktdac: the board refused the frame of code {} (status {}){}; {}\n",
+                   code, sent.Result.Status,
+                   sent.Result.Failure.empty() ? "" : ": " + sent.Result.Failure, measured());
+        if (points.empty()) abandon();
         return kFrameRefused;
       }
       if (!WaitUnlessStopped(command.Settle)) break;
       readings.clear();
-      for (int i = 0; i < command.Average; ++i) readings.push_back(meter.Read());
+      try {
+        for (int i = 0; i < command.Average; ++i) readings.push_back(meter.Read());
+      } catch (const Error& failure) {
+        if (failure.cause() != Error::Cause::Meter) throw;
+        throw Error(
+            fmt::format("{} (measuring code {}{})", failure.what(), code,
+                        points.empty() ? "" : fmt::format(", after code {}", points.back().Code)),
+            Error::Cause::Meter);
+      }
       const auto [mean, deviation] = Spread(readings);
       const double elapsed =
           earlier.Elapsed +
@@ -257,6 +337,10 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
     }
   } catch (const meter::Stopped&) {
     // A stop while the meter was awaited: the code in hand has no row.
+  } catch (const WriteError&) {
+    // Standard output closed before the first row: nothing is left behind to refuse a rerun.
+    if (points.empty()) abandon();
+    throw;
   } catch (const Error& failure) {
     if (failure.cause() != Error::Cause::Meter) throw;
     return meterFailed(failure);

@@ -168,6 +168,8 @@ std::string Explain(const CLI::App& app, const std::vector<std::string>& argumen
 
 int main(int argc, char** argv) {
   kt::platform::RestrictLibrarySearch();
+  // Standard output closed by its reader is a write error, said and with its own status.
+  kt::platform::FailWritesToClosedPipes();
   const std::vector<std::string> arguments = kt::platform::ProgramArguments(argc, argv);
   CLI::App app{"ktdac: send codes to a KT300 or KT310..KT313 DAC on the evaluation board"};
   kt::link::VendorBoard& own = kt::link::ProgramBoard();

@@ -107,9 +107,12 @@ Characterizing CheckCharacterize(const CharacterizeCommand& command) {
   meter::Settings settings;
   settings.Setup = command.Setup;
   settings.Query = command.Query;
-  settings.Timeout =
-      std::chrono::duration_cast<std::chrono::milliseconds>(ParseDuration(command.Timeout));
-  if (settings.Timeout.count() <= 0) throw UsageError{"--meter-timeout must be longer than 0"};
+  const auto timeout = ParseDuration(command.Timeout);
+  if (timeout.count() <= 0) throw UsageError{"--meter-timeout must be longer than 0"};
+  if (timeout < std::chrono::milliseconds(1))
+    throw UsageError{"--meter-timeout " + command.Timeout +
+                     " is shorter than the millisecond the meter's waits are counted in"};
+  settings.Timeout = std::chrono::duration_cast<std::chrono::milliseconds>(timeout);
   meter::Resource resource;
   try {
     resource = meter::ParseResource(command.Meter);
@@ -136,7 +139,8 @@ meter::Settings MeterSettingsFor(const Characterizing& command, double vref) {
   if (settings.Setup.empty()) {
     double range = 1;
     while (range < vref) range *= 10;
-    settings.Setup = meter::DefaultSetup(command.MeterRange.value_or(range), command.Nplc);
+    settings.Range = command.MeterRange.value_or(range);
+    settings.Setup = meter::DefaultSetup(*settings.Range, command.Nplc);
   }
   return settings;
 }

@@ -2,7 +2,6 @@
 #include "link/iio_board.h"
 
 #include <iio.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 
 #include "dac/device_table.h"
 #include "dac/power_down.h"
+#include "platform/process.h"
 
 namespace kt::link {
 
@@ -24,16 +24,6 @@ std::string Reason(int error) {
   char text[256] = {};
   iio_strerror(error, text, sizeof text);
   return text;
-}
-
-// libiio writes to iiod's socket without sparing the program a SIGPIPE when iiod has gone,
-// which would end it at once, its rows and messages lost. A program that talks to iiod takes
-// a broken connection as the write's failure instead: SIGPIPE is ignored from then on (when
-// nothing else was made of it), which costs a frame nothing.
-void FailWritesToBrokenConnections() {
-  struct sigaction current {};
-  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-    signal(SIGPIPE, SIG_IGN);
 }
 
 // A number as a person writes it: 2.5, not 2.500000.
@@ -184,7 +174,9 @@ bool IioBoard::FindChannel() {
 bool IioBoard::Connect(const std::optional<Model>& model) {
   Reset();
   errno = 0;
-  if (network_) FailWritesToBrokenConnections();
+  // libiio writes to iiod's socket without sparing the program a SIGPIPE when iiod has gone,
+  // which would end it at once, its rows and messages lost: the write fails instead.
+  if (network_) platform::FailWritesToClosedPipes();
   iio_context* context = iio_create_context_from_uri(uri_.c_str());
   if (!context) {
     const int error = errno ? errno : EIO;

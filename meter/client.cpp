@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/error.h"
+#include "meter/text.h"
 
 namespace kt::meter {
 
@@ -17,8 +18,6 @@ namespace {
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
-// SCPI's overload (9.9E37) and not-a-number (9.91E37) readings.
-constexpr double kOverload = 9.9e37;
 // The longest answer taken: a reading is some twenty bytes.
 constexpr std::size_t kMaxAnswer = 64 * 1024;
 
@@ -26,15 +25,9 @@ std::string Seconds(std::chrono::milliseconds timeout) {
   return fmt::format("{:g} s", static_cast<double>(timeout.count()) / 1000);
 }
 
-// The answer as it came, shortened and with its control characters shown.
+// The answer as it came, shortened and fit to show.
 std::string Shown(const std::string& answer) {
-  std::string shown;
-  for (const char c : answer.substr(0, 60)) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-      shown += fmt::format("\\x{:02X}", static_cast<unsigned char>(c));
-    else
-      shown += c;
-  }
+  const std::string shown = Printable(std::string_view(answer).substr(0, 60));
   return answer.size() > 60 ? shown + "..." : shown;
 }
 
@@ -141,6 +134,20 @@ void Meter::Fail(const std::string& command, const std::string& what) {
 }
 
 std::string Meter::Query(const std::string& command, const std::string& doing) {
+  // Whatever waits unread now is an answer nobody asked for: taken as this query's, it would
+  // put every later reading against the wrong code.
+  std::error_code error;
+  std::string unasked(asio::buffers_begin(link_->input_.data()),
+                      asio::buffers_begin(link_->input_.data()) +
+                          static_cast<std::ptrdiff_t>(link_->input_.size()));
+  if (const std::size_t waiting = link_->socket_.available(error); !error && waiting > 0) {
+    std::string more(std::min<std::size_t>(waiting, kMaxAnswer), '\0');
+    more.resize(link_->socket_.read_some(asio::buffer(more), error));
+    unasked += more;
+  }
+  if (!unasked.empty())
+    Fail(command, "was not sent: the meter had sent what nobody asked for, \"" + Shown(unasked) +
+                      "\" (it answers more than once?)");
   const std::string line = command + "\n";
   const auto written = link_->Run(
       [&](auto handler) { asio::async_write(link_->socket_, asio::buffer(line), handler); });
@@ -207,18 +214,10 @@ double Meter::Read() {
   } catch (const Error& error) {
     Raise(error.what() + PendingError());
   }
-  const char* text = answer.c_str();
-  while (*text == ' ') ++text;
-  char* end = nullptr;
-  const double value = std::strtod(text, &end);
-  while (*end == ' ') ++end;
-  if (end == text || *end != '\0' || !std::isfinite(value))
-    Fail(settings_.Query, "answered \"" + Shown(answer) + "\", not a number" + PendingError());
-  if (std::fabs(value) >= kOverload)
-    Fail(settings_.Query, "answered " + answer +
-                              ": an overload, the input is beyond the meter's range" +
-                              PendingError());
-  return value;
+  const Reading reading = ReadReading(answer, settings_.Range);
+  if (!reading.Value)
+    Fail(settings_.Query, "answered \"" + Shown(answer) + "\", " + reading.Why + PendingError());
+  return *reading.Value;
 }
 
 }  // namespace kt::meter

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct Settings {
   std::vector<std::string> Setup;           ///< commands sent after connecting, in order
   std::string Query = "READ?";              ///< the query that takes one reading
   std::chrono::milliseconds Timeout{5000};  ///< for every exchange, the connection's too
+  /// The DC range set, volts, when the setup is known to set one: a reading far beyond it
+  /// is an overload.
+  std::optional<double> Range;
 };
 
 /// The configuration for a DC voltage on a fixed range: *RST, *CLS, CONF:VOLT:DC <range>,

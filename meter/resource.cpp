@@ -42,7 +42,17 @@ Resource ParseResource(const std::string& text) {
     throw Error("meter address \"" + text + "\": " + why);
   };
   if (Upper(text).rfind("TCPIP", 0) == 0) {
-    const std::vector<std::string> parts = SplitOnDoubleColons(text);
+    // An IPv6 address in brackets holds double colons of its own: it is one part.
+    std::string bracketed;
+    std::string rest = text;
+    if (const auto open = text.find("::["); open != std::string::npos) {
+      const auto close = text.find("]::", open);
+      if (close == std::string::npos) return fail("an IPv6 address is [ADDRESS]");
+      bracketed = text.substr(open + 3, close - open - 3);
+      rest = text.substr(0, open) + "::[]" + text.substr(close + 1);
+    }
+    std::vector<std::string> parts = SplitOnDoubleColons(rest);
+    if (parts.size() > 1 && parts[1] == "[]") parts[1] = bracketed;
     const std::string board = Upper(parts[0]).substr(5);
     if (!std::all_of(board.begin(), board.end(), ::isdigit))
       return fail("the interface is TCPIP or TCPIPn");

@@ -9,6 +9,7 @@
 
 #include "platform/wide.h"
 #else
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -106,6 +107,8 @@ std::string ExpandEnvironment(const std::string& text) {
   return FromWide(std::wstring(expanded.data()));
 }
 
+void FailWritesToClosedPipes() {}
+
 #else
 
 bool FileExists(const std::string& path) {
@@ -178,6 +181,12 @@ std::string ExpandEnvironment(const std::string& text) {
   }
   out.append(text, i, std::string::npos);
   return out;
+}
+
+void FailWritesToClosedPipes() {
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+    signal(SIGPIPE, SIG_IGN);
 }
 
 #endif

@@ -28,6 +28,11 @@ std::string CommandLine(const std::vector<std::string>& arguments);
 /// holds a blank, a tab or a quote, with backslashes doubled where they stand before a quote.
 std::string QuoteArgument(const std::string& argument);
 
+/// Makes a write to a pipe or socket whose reader has gone fail with EPIPE instead of ending
+/// the program with SIGPIPE, unless something else was made of the signal already; then the
+/// program can say what it could not write. Nothing to do on Windows, which has no SIGPIPE.
+void FailWritesToClosedPipes();
+
 /// The full path of a program found on the PATH, or empty text.
 std::string FindOnPath(const std::string& name);
 

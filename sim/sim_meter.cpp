@@ -11,6 +11,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <asio.hpp>
+#include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -53,15 +55,85 @@ struct Options {
   double SettleSeconds = 0;   // the output's time constant after a frame
   double ReadingSeconds = 0;  // the time one reading takes
   std::string Identity = "KT Instruments,SIM-DMM6,SIM000001,1.0";
-  std::string Fault = "none";
+  std::string FaultText = "none";
 };
 
-// Reads "CODE:LSB".
+// @brief A fault a test asks for, read once at the start.
+struct Fault {
+  enum class Kind { None, Garbage, Error, HangConfig, Slow, Close, Reading, Twice, CrLf };
+  Kind What = Kind::None;
+  int Count = 0;       // slow: milliseconds late; close: readings answered before hanging up
+  std::string Answer;  // reading: what every reading answers
+};
+
+// A whole number within [low, high], all of the text; a usage error otherwise.
+int WholeIn(const std::string& option, const std::string& text, int low, int high) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low ||
+      value > high)
+    throw CLI::ValidationError(option, "\"" + text + "\" is not a whole number from " +
+                                           std::to_string(low) + " to " + std::to_string(high));
+  return value;
+}
+
+// Reads --fault; TEXT of reading:TEXT takes \xNN escapes (\x00 for a NUL) and \\.
+Fault ParseFault(const std::string& text) {
+  Fault fault;
+  using Kind = Fault::Kind;
+  static const std::pair<const char*, Kind> kPlain[] = {
+      {"none", Kind::None},   {"garbage", Kind::Garbage},
+      {"error", Kind::Error}, {"hang-config", Kind::HangConfig},
+      {"twice", Kind::Twice}, {"crlf", Kind::CrLf}};
+  for (const auto& [name, kind] : kPlain)
+    if (text == name) fault.What = kind;
+  if (text.rfind("slow:", 0) == 0) {
+    fault.What = Kind::Slow;
+    fault.Count = WholeIn("--fault slow:MS", text.substr(5), 0, 60000);
+  } else if (text.rfind("close:", 0) == 0) {
+    fault.What = Kind::Close;
+    fault.Count = WholeIn("--fault close:N", text.substr(6), 0, 1000000);
+  } else if (text.rfind("reading:", 0) == 0) {
+    fault.What = Kind::Reading;
+    const std::string answer = text.substr(8);
+    for (std::size_t i = 0; i < answer.size(); ++i) {
+      if (answer[i] != '\\') {
+        fault.Answer += answer[i];
+      } else if (answer.compare(i, 2, "\\\\") == 0) {
+        fault.Answer += '\\';
+        ++i;
+      } else if (answer.compare(i, 2, "\\x") == 0 && i + 3 < answer.size() &&
+                 std::isxdigit(static_cast<unsigned char>(answer[i + 2])) &&
+                 std::isxdigit(static_cast<unsigned char>(answer[i + 3]))) {
+        fault.Answer += static_cast<char>(std::stoi(answer.substr(i + 2, 2), nullptr, 16));
+        i += 3;
+      } else {
+        throw CLI::ValidationError("--fault reading:TEXT", "only \\xNN and \\\\ are escapes");
+      }
+    }
+  } else if (fault.What == Kind::None && text != "none") {
+    throw CLI::ValidationError("--fault",
+                               "\"" + text +
+                                   "\" is no fault (none, garbage, error, "
+                                   "hang-config, twice, crlf, slow:MS, close:N, reading:TEXT)");
+  }
+  return fault;
+}
+
+// Reads "CODE:LSB"; a usage error for anything else.
 kt::sim::CodeStep ParseStep(const std::string& text) {
   const auto colon = text.find(':');
-  if (colon == std::string::npos) throw CLI::ValidationError("--step", text + " is not CODE:LSB");
-  return {static_cast<std::int32_t>(std::stol(text.substr(0, colon), nullptr, 0)),
-          std::stod(text.substr(colon + 1))};
+  try {
+    std::size_t codeEnd = 0, lsbEnd = 0;
+    const std::string code = text.substr(0, colon), lsb = text.substr(colon + 1);
+    const long value = std::stol(code, &codeEnd, 0);
+    const double step = std::stod(lsb, &lsbEnd);
+    if (colon != std::string::npos && codeEnd == code.size() && lsbEnd == lsb.size())
+      return {static_cast<std::int32_t>(value), step};
+  } catch (const std::exception&) {
+    // said below
+  }
+  throw CLI::ValidationError("--step", text + " is not CODE:LSB");
 }
 
 // The header of a command in one spelling: long forms cut to their short form, the optional
@@ -85,8 +157,11 @@ std::string Canonical(std::string header) {
 
 class Meter {
  public:
-  explicit Meter(const Options& options)
-      : options_(options), random_(options.Seed), noise_(0.0, options.NoiseVolts) {}
+  Meter(const Options& options, Fault fault)
+      : options_(options),
+        fault_(std::move(fault)),
+        random_(options.Seed),
+        noise_(0.0, options.NoiseVolts) {}
 
   // Answers one program message; an empty answer sends nothing.
   std::string Execute(const std::string& message) {
@@ -104,7 +179,7 @@ class Meter {
       errors_.clear();
       return "";
     }
-    if (header == "*OPC?") return options_.Fault == "hang-config" ? std::string() : "1";
+    if (header == "*OPC?") return fault_.What == Fault::Kind::HangConfig ? std::string() : "1";
     if (header == "SYST:ERR?") {
       if (errors_.empty()) return "+0,\"No error\"";
       const std::string error = errors_.front();
@@ -131,6 +206,7 @@ class Meter {
   }
 
   [[nodiscard]] int Readings() const { return readings_; }
+  [[nodiscard]] const Fault& Faults() const { return fault_; }
 
  private:
   void Queue(int code, const std::string& text) {
@@ -173,8 +249,9 @@ class Meter {
     if (options_.ReadingSeconds > 0)
       std::this_thread::sleep_for(std::chrono::duration<double>(options_.ReadingSeconds));
     ++readings_;
-    if (options_.Fault == "garbage") return "#ERR reading";
-    if (options_.Fault == "error") {
+    if (fault_.What == Fault::Kind::Garbage) return "#ERR reading";
+    if (fault_.What == Fault::Kind::Reading) return fault_.Answer;
+    if (fault_.What == Fault::Kind::Error) {
       Queue(-230, "Data corrupt or stale");
       return "";
     }
@@ -198,6 +275,7 @@ class Meter {
   }
 
   const Options& options_;
+  const Fault fault_;
   std::mt19937_64 random_;
   std::normal_distribution<double> noise_;
   std::deque<std::string> errors_;
@@ -226,12 +304,10 @@ bool AcknowledgeAtOnce(tcp::socket& socket, bool first) {
 }
 
 // Serves one client until it leaves (or the `close:N` fault hangs up on it).
-void Serve(tcp::socket& socket, Meter& meter, const Options& options) {
-  int closeAfter = -1;
-  std::chrono::milliseconds delay{0};
-  if (options.Fault.rfind("close:", 0) == 0) closeAfter = std::stoi(options.Fault.substr(6));
-  if (options.Fault.rfind("slow:", 0) == 0)
-    delay = std::chrono::milliseconds(std::stoi(options.Fault.substr(5)));
+void Serve(tcp::socket& socket, Meter& meter) {
+  const Fault& fault = meter.Faults();
+  const int closeAfter = fault.What == Fault::Kind::Close ? fault.Count : -1;
+  const std::chrono::milliseconds delay{fault.What == Fault::Kind::Slow ? fault.Count : 0};
   asio::streambuf input(64 * 1024);
   const int start = meter.Readings();
   for (;;) {
@@ -244,6 +320,7 @@ void Serve(tcp::socket& socket, Meter& meter, const Options& options) {
     input.consume(size);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     // A program message may hold several commands, separated by semicolons.
+    const int readingsBefore = meter.Readings();
     std::string answers;
     for (std::size_t from = 0; from <= line.size();) {
       const std::size_t end = std::min(line.find(';', from), line.size());
@@ -255,10 +332,13 @@ void Serve(tcp::socket& socket, Meter& meter, const Options& options) {
       }
       from = end + 1;
     }
-    if (closeAfter >= 0 && meter.Readings() - start >= closeAfter) return;
+    // close:N answers N readings, then hangs up on the next.
+    if (closeAfter >= 0 && meter.Readings() - start > closeAfter) return;
     if (answers.empty()) continue;
     std::this_thread::sleep_for(delay);
-    asio::write(socket, asio::buffer(answers + "\n"), error);
+    const bool twice = fault.What == Fault::Kind::Twice && meter.Readings() > readingsBefore;
+    const std::string reply = answers + (fault.What == Fault::Kind::CrLf ? "\r\n" : "\n");
+    asio::write(socket, asio::buffer(twice ? reply + reply : reply), error);
     if (error) return;
   }
 }
@@ -290,10 +370,12 @@ int main(int argc, char** argv) {
                  "the output's time constant after each frame, seconds");
   app.add_option("--reading-time", options.ReadingSeconds, "the time one reading takes, seconds");
   app.add_option("--idn", options.Identity, "the answer to *IDN?")->capture_default_str();
-  app.add_option("--fault", options.Fault,
+  app.add_option("--fault", options.FaultText,
                  "none; garbage (readings are not numbers); error (a reading queues an SCPI "
-                 "error and answers nothing); hang-config (*OPC? is never answered); slow:MS "
-                 "(each answer MS late); close:N (hang up after N readings)")
+                 "error and answers nothing); hang-config (*OPC? is never answered); twice "
+                 "(each reading answered twice); crlf (answers end in CR LF); slow:MS (each answer "
+                 "MS late); close:N (hang "
+                 "up after N readings); reading:TEXT (every reading answers TEXT, \\xNN escapes)")
       ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
   if (options.DacOutput.empty() && options.IioDevice.empty()) {
@@ -302,20 +384,34 @@ int main(int argc, char** argv) {
                kt::sim::kDacOutputVariable);
     return 2;
   }
+  // Every argument is checked at the start: a bad one is a usage error, never a fault at the
+  // first client.
+  Fault fault;
+  tcp::endpoint endpoint;
+  try {
+    fault = ParseFault(options.FaultText);
+    const auto colon = options.Listen.rfind(':');
+    if (colon == std::string::npos)
+      throw CLI::ValidationError("--listen", options.Listen + " is not ADDRESS:PORT");
+    std::error_code error;
+    const auto address = asio::ip::make_address(options.Listen.substr(0, colon), error);
+    if (error)
+      throw CLI::ValidationError("--listen", options.Listen.substr(0, colon) + " is no address");
+    endpoint = tcp::endpoint(address, static_cast<unsigned short>(WholeIn(
+                                          "--listen", options.Listen.substr(colon + 1), 0, 65535)));
+    for (const std::string& step : options.Steps) options.Dac.Steps.push_back(ParseStep(step));
+  } catch (const CLI::Error& error) {
+    fmt::print(stderr, "kt-sim-meter: {}\n", error.what());
+    return 2;
+  }
   try {
     options.Dac.Gain = options.GainPercent / 100;
-    for (const std::string& step : options.Steps) options.Dac.Steps.push_back(ParseStep(step));
-    const auto colon = options.Listen.rfind(':');
-    if (colon == std::string::npos) throw std::invalid_argument("--listen is ADDRESS:PORT");
     asio::io_context io;
-    tcp::acceptor acceptor(
-        io,
-        tcp::endpoint(asio::ip::make_address(options.Listen.substr(0, colon)),
-                      static_cast<unsigned short>(std::stoi(options.Listen.substr(colon + 1)))));
+    tcp::acceptor acceptor(io, endpoint);
     const tcp::endpoint where = acceptor.local_endpoint();
     fmt::print("kt-sim-meter: listening on {}:{}\n", where.address().to_string(), where.port());
     std::fflush(stdout);
-    Meter meter(options);
+    Meter meter(options, fault);
     bool toldOfAcks = false;
     for (;;) {
       tcp::socket socket(io);
@@ -328,7 +424,7 @@ int main(int argc, char** argv) {
                    "acknowledgement after each command\n");
         toldOfAcks = true;
       }
-      Serve(socket, meter, options);
+      Serve(socket, meter);
     }
   } catch (const std::exception& error) {
     fmt::print(stderr, "kt-sim-meter: {}\n", error.what());

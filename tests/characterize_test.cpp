@@ -24,7 +24,12 @@
 #include "tests/test_support.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+extern char** environ;
 #endif
 
 namespace kt {
@@ -266,6 +271,8 @@ TEST(MeterResource, ReadsVisaStringsAndHostPort) {
       {"TCPIP::dmm.lab::SOCKET", "dmm.lab", "5025"},
       {"127.0.0.1:5025", "127.0.0.1", "5025"},
       {"[::1]:5025", "::1", "5025"},
+      {"TCPIP::[::1]::5025::SOCKET", "::1", "5025"},
+      {"TCPIP::[fe80::1]::SOCKET", "fe80::1", "5025"},
       {"TCPIP::dmm.lab::INSTR", nullptr, nullptr},
       {"TCPIP::::5025::SOCKET", nullptr, nullptr},
       {"TCPIP::h::70000::SOCKET", nullptr, nullptr},
@@ -534,11 +541,11 @@ TEST(Characterize, AFailingMeterEndsTheRunWithStatus6AndKeepsEveryMeasuredRow) {
        {"--fault", "close:5"},
        run({}),
        "READ? got no answer: the meter closed the connection",
-       4},
+       5},
       {"reporting an overload",
        {},
        run({"--meter-range", "1"}),
-       "answered +9.900000000E+37: an overload, the input is beyond the meter's range",
+       "answered \"+9.900000000E+37\", an overload, the input is beyond the meter's range",
        4},
       {"taking another query",
        {},
@@ -563,6 +570,138 @@ TEST(Characterize, AFailingMeterEndsTheRunWithStatus6AndKeepsEveryMeasuredRow) {
     EXPECT_EQ(Rows(csv).size(), row.rows);
     EXPECT_NE(result.err.find("--resume continues"), std::string::npos) << result.err;
   }
+}
+
+// What a meter sends is never taken for what it is not, and never reaches a terminal, a file
+// or the report as it came: identities that are not text or hold escapes, readings that are
+// not whole decimal numbers or are overloads, answers that come twice or end in CR LF.
+TEST(Characterize, AHostileMeterIsShownSafelyAndItsBadReadingsAreNeverTaken) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> meter;
+    int status;
+    std::vector<std::string> said;  // on standard error (status 6) or output (status 0)
+  };
+  const Row rows[] = {
+      {"an identity that is not UTF-8",
+       {"--idn", "Messger\xe4te GmbH,DMM6,1,1.0"},
+       0,
+       {"meter: Messger\\xE4te GmbH,DMM6,1,1.0\n"}},
+      {"an identity with terminal escapes, C0 and C1",
+       {"--idn", "ACME\x1b]0;pwned\x07\x1b[31mRED\xc2\x9b\x9b\\"},
+       0,
+       {"meter: ACME\\x1B]0;pwned\\x07\\x1B[31mRED\\xC2\\x9B\\x9B\\\\\n"}},
+      {"answers in CR LF",
+       {"--fault", "crlf"},
+       0,
+       {"meter: KT Instruments,SIM-DMM6,SIM000001,1.0\n"}},
+      {"a reading with a NUL and more",
+       {"--fault", "reading:1.25\\x00garbage"},
+       6,
+       {"READ? answered \"1.25\\x00garbage\", not a number"}},
+      {"a hexadecimal reading", {"--fault", "reading:0x1p0"}, 6, {"\"0x1p0\", not a number"}},
+      {"a reading of no number", {"--fault", "reading:nan"}, 6, {"\"nan\", not a number"}},
+      {"a reading far beyond the range", {"--fault", "reading:9.8E+37"}, 6, {"an overload"}},
+      {"a negative overload", {"--fault", "reading:-9.9E37"}, 6, {"an overload"}},
+      {"a meter that answers twice",
+       {"--fault", "twice"},
+       6,
+       {"READ? was not sent: the meter had sent what nobody asked for",
+        "(measuring code 2048, after code 0)"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Bench bench(row.meter);
+    const std::string output = Folder("hostile");
+    const Result result = Ktdac(
+        Characterize(bench, output, {"--codes", "every:2048", "--vref", "2.5", "--settle", "0"}));
+    EXPECT_EQ(result.status, row.status) << result.err;
+    for (const std::string& words : row.said)
+      EXPECT_NE((row.status == 0 ? result.out : result.err).find(words), std::string::npos)
+          << result.out << result.err;
+    for (const std::string& text : {result.out, result.err, Read(output + "/characterization.csv"),
+                                    Read(output + "/report.html")}) {
+      EXPECT_EQ(text.find('\x1b'), std::string::npos) << "no escape reaches a terminal";
+      EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << "nor a C1 control";
+      EXPECT_EQ(text.find('\r'), std::string::npos);
+    }
+    if (row.status == 0) {
+      const json summary = Summary(output);  // parses: the identity is valid text
+      EXPECT_EQ(summary["meter"].get<std::string>() + "\n",
+                row.said.front().substr(std::string("meter: ").size()));
+    }
+  }
+}
+
+// --resume takes only the rows a live run would have written, reads them by the same rules,
+// and refuses what holds no row of the run; a run that wrote no row leaves no CSV.
+TEST(Characterize, ResumeTakesOnlyRowsALiveRunWouldHaveTaken) {
+  Bench bench({});
+  const std::vector<std::string> plan{"--codes", "every:16384", "--vref", "2.5", "--settle", "0"};
+  const std::string done = Folder("resumable");
+  ASSERT_EQ(Ktdac(Characterize(bench, done, plan)).status, 0);
+  const std::string csv = Read(done + "/characterization.csv");
+  const std::size_t firstRow = csv.find("\n0,") + 1;
+  const std::string header = csv.substr(0, firstRow);
+  const std::string row = csv.substr(firstRow, csv.find('\n', firstRow) + 1 - firstRow);
+  const auto with = [&](const std::string& from, const std::string& to) {
+    std::string edited = row;
+    edited.replace(edited.find(from), from.size(), to);
+    return header + edited;
+  };
+  const std::string mean = row.substr(row.find(',', row.find(',') + 1) + 1);
+  struct Case {
+    const char* name;
+    std::string content;  // empty: a folder in its place
+    int status;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"an empty file", "\x01", 2, "holds no row of this run"},
+      {"a header cut short", header.substr(0, 20), 2, "holds no row of this run"},
+      {"a folder", "", 2, "is a folder, not the CSV of a run"},
+      {"a reading of nan", with(mean.substr(0, mean.find(',')), "nan"), 2, "as measured"},
+      {"a reading with more after it", with(mean.substr(0, mean.find(',')), "0.3125xyz"), 2,
+       "as measured"},
+      {"a reading of text", with(mean.substr(0, mean.find(',')), "GARBAGE"), 2, "as measured"},
+      {"a reading beyond the range", with(mean.substr(0, mean.find(',')), "1e300"), 2,
+       "as measured"},
+      {"a code that is not whole", with("0,", "0.9,"), 2, "as measured"},
+      {"CR LF line ends, as an editor may save them", "crlf", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string output = Folder("edited");
+    fs::create_directories(output);
+    const std::string file = output + "/characterization.csv";
+    if (c.content.empty()) {
+      fs::create_directories(file);
+    } else if (c.content == "crlf") {
+      std::string text = header + row;
+      for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+        text.insert(at, "\r");
+      std::ofstream(file, std::ios::binary) << text;
+    } else {
+      std::ofstream(file, std::ios::binary) << (c.content == "\x01" ? "" : c.content);
+    }
+    test::Trace trace;
+    std::vector<std::string> args = Characterize(bench, output, plan);
+    args.push_back("--resume");
+    const Result result = Ktdac(args);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+    if (c.status != 0) {
+      EXPECT_TRUE(trace.Frames().empty()) << "nothing was sent";
+    }
+  }
+  // A board that refuses the first frame leaves no CSV behind to refuse a plain rerun.
+  const std::string refused = Folder("refused");
+  {
+    test::ScopedEnv sendStatus("KT_SIM_SEND_STATUS", "-1");
+    EXPECT_EQ(Ktdac(Characterize(bench, refused, plan)).status, 5);
+  }
+  EXPECT_FALSE(fs::exists(refused + "/characterization.csv"));
+  EXPECT_EQ(Ktdac(Characterize(bench, refused, plan)).status, 0) << "a plain rerun runs";
 }
 
 TEST(Characterize, AMeterThatDoesNotSeeTheDacIsToldApartFromADac) {
@@ -693,6 +832,20 @@ TEST(Characterize, BadInputIsAUsageErrorAndNothingIsSentOrOverwritten) {
       {Characterize(bench, done, {"--resume", "--codes", "every:2048"}), "is from another run", 2},
       {Characterize(bench, done, {"--resume", "--device", "KT311"}), "is from another run", 2},
       {Characterize(bench, done, {"--resume", "--average", "2"}), "is from another run", 2},
+      {Characterize(bench, done, {"--resume", "--codes", "every:4096", "--settle", "1ms"}),
+       "with other settings", 2},
+      {Characterize(bench, done,
+                    {"--resume", "--codes", "every:4096", "--settle", "0", "--meter-nplc", "10"}),
+       "with other settings", 2},
+      {Characterize(bench, done,
+                    {"--resume", "--codes", "every:4096", "--settle", "0", "--meter-range", "100"}),
+       "with other settings", 2},
+      {Characterize(bench, done,
+                    {"--resume", "--codes", "every:4096", "--settle", "0", "--meter-query",
+                     "MEAS:VOLT:DC?"}),
+       "with other settings", 2},
+      {Characterize(bench, fresh, {"--meter-timeout", "1us"}), "shorter than the millisecond", 2},
+      {Characterize(bench, fresh, {"--settle", "1000000000s"}), "at most 100000h", 2},
       {Characterize(otherMeter, done, {"--resume", "--codes", "every:4096", "--settle", "0"}),
        "was measured with the meter", 2},
       {Characterize(bench, file + "/sub", {}), "cannot write the folder", 4},
@@ -750,6 +903,35 @@ TEST(Characterize, ResumeContinuesAFileThatNamesNoMeter) {
 #ifndef _WIN32
 // POSIX signals only: a Windows console's Ctrl-C cannot be sent to a program started
 // without a console of its own, as the tests start it.
+// `ktdac characterize ... | head -0`: a reader gone before the first line is a write error
+// with its own status and message, never a silent death, and no CSV is left to refuse a rerun.
+TEST(Characterize, AStandardOutputWhoseReaderIsGoneIsAWriteErrorAndLeavesNoCsv) {
+  Bench bench({});
+  const std::string output = Folder("closed");
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  close(pipe[0]);
+  std::vector<std::string> args =
+      Characterize(bench, output, {"--codes", "every:16384", "--vref", "2.5", "--settle", "0"});
+  args.insert(args.begin(), test::BesideProgram("ktdac"));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const std::string err = test::WriteTempFile("closed.err", "");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_TRUNC, 0);
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe[1]);
+  EXPECT_EQ(test::Wait(child), 4);
+  EXPECT_NE(Read(err).find("ktdac: cannot write standard output: Broken pipe"), std::string::npos)
+      << Read(err);
+  EXPECT_FALSE(fs::exists(output + "/characterization.csv"));
+}
+
 TEST(Characterize, ASignalEndsTheRunAtOnceKeepingEveryRowAndResumeFinishesIt) {
   struct Row {
     int signal;
@@ -779,8 +961,11 @@ TEST(Characterize, ASignalEndsTheRunAtOnceKeepingEveryRowAndResumeFinishesIt) {
     const std::string csv = output + "/characterization.csv";
     EXPECT_EQ(Rows(csv).size() + 1, frames) << "a row for every code but the one in hand";
 
+    // --resume continues with the settings the run began with (a settle of an hour is not
+    // waited out here).
+    if (std::string(row.settle) == "1h") continue;
     std::vector<std::string> resume = Characterize(bench, output, plan);
-    resume.insert(resume.end(), {"--vref", "2.5", "--settle", "0", "--resume"});
+    resume.insert(resume.end(), {"--vref", "2.5", "--settle", row.settle, "--resume"});
     const Result finished = Ktdac(resume);
     ASSERT_EQ(finished.status, 0) << finished.err;
     const std::vector<std::string> written = Rows(csv);

@@ -3,7 +3,6 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 
 #include "cli/parsing.h"
 
@@ -45,7 +44,13 @@ std::string Canonical(const std::vector<std::int32_t>& codes) {
 }  // namespace
 
 CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t last) {
-  std::vector<std::int32_t> codes{0, last};
+  // The codes chosen, marked as each item is read: time and memory follow the code space,
+  // however long the text that names them.
+  std::vector<bool> chosen(static_cast<std::size_t>(last) + 1);
+  chosen.front() = chosen.back() = true;
+  const auto mark = [&](std::int64_t first, std::int64_t end, std::int64_t step) {
+    for (std::int64_t c = first; c <= end; c += step) chosen[static_cast<std::size_t>(c)] = true;
+  };
   const auto code = [&](const std::string& word, const std::string& item) {
     const std::int64_t value = ParseCode(word, hexadecimal);
     if (value > last)
@@ -61,14 +66,13 @@ CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t l
     from = comma + 1;
     if (item.empty()) throw UsageError{"--codes " + text + ": an empty item"};
     if (item == "all" || item.rfind("every:", 0) == 0) {
-      const std::int64_t step = item == "all" ? 1 : Count(item.substr(6), item);
-      for (std::int64_t c = step; c < last; c += step)
-        codes.push_back(static_cast<std::int32_t>(c));
+      mark(0, last, item == "all" ? 1 : Count(item.substr(6), item));
       continue;
     }
     const auto dash = item.find('-');
     if (dash == std::string::npos) {
-      codes.push_back(code(item, item));
+      const std::int32_t one = code(item, item);
+      mark(one, one, 1);
       continue;
     }
     const auto colon = item.find(':', dash);
@@ -76,10 +80,11 @@ CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t l
     const std::int32_t end = code(item.substr(dash + 1, colon - dash - 1), item);
     const std::int64_t step = colon == std::string::npos ? 1 : Count(item.substr(colon + 1), item);
     if (end < first) throw UsageError{"--codes " + item + ": the range runs backwards"};
-    for (std::int64_t c = first; c <= end; c += step) codes.push_back(static_cast<std::int32_t>(c));
+    mark(first, end, step);
   }
-  std::sort(codes.begin(), codes.end());
-  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  std::vector<std::int32_t> codes;
+  for (std::size_t c = 0; c < chosen.size(); ++c)
+    if (chosen[c]) codes.push_back(static_cast<std::int32_t>(c));
   return {codes, Canonical(codes)};
 }
 

@@ -209,6 +209,8 @@ TEST(CodePlan, ReadsEveryFormAlwaysWithBothEnds) {
       {"0-15:5,7,7", false, 15, "0,5,7,10,15"},
       {"F,0,F", true, 15, "0,15"},
       {"every:8,3-5", true, 15, "0,3-5,8,15"},
+      {"5-5", true, 15, "0,5,15"},
+      {"2-2:3", false, 15, "0,2,15"},
       {"", true, 15, ""},
       {"16", false, 15, ""},
       {"1-2-3", true, 15, ""},
@@ -232,6 +234,10 @@ TEST(CodePlan, ReadsEveryFormAlwaysWithBothEnds) {
     EXPECT_TRUE(std::is_sorted(plan.Codes.begin(), plan.Codes.end()));
   }
   EXPECT_EQ(cli::ParseCodePlan("all", true, 0xFFFF).Codes.size(), 65536u);
+  // The same codes named 2,000 times over are the same 65,536 codes, held once.
+  std::string repeated = "0-FFFF";
+  for (int i = 1; i < 2000; ++i) repeated += ",0-FFFF";
+  EXPECT_EQ(cli::ParseCodePlan(repeated, true, 0xFFFF).Text, "0-65535");
 }
 
 // The meter's range is the one given, or the smallest decade that holds the reference, which

@@ -11,6 +11,8 @@ import os
 import sys
 import tempfile
 
+import numpy
+
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "drivers",
                                 "pymeasure"))
 from kt31x import KT31xError, KT31xEvaluationBoard  # noqa: E402
@@ -65,11 +67,26 @@ def main():
 
         # The driver's own checks: nothing sent.
         for name, value in [("code", -1), ("code", 65536), ("code", 1.5), ("code", "12"),
-                            ("code", True), ("device", "KT999"), ("power_down", "sleep"),
-                            ("reference", 0), ("reference", 1001), ("voltage", -0.1)]:
+                            ("code", True), ("code", float("inf")), ("code", float("nan")),
+                            ("code", numpy.float64(1.5)), ("device", "KT999"),
+                            ("power_down", "sleep"), ("reference", 0), ("reference", 1001),
+                            ("reference", float("inf")), ("voltage", -0.1),
+                            ("voltage", float("nan"))]:
             raises(ValueError, lambda: setattr(board, name, value))
         raises(ValueError, lambda: board.send_raw(8, -1))
+        raises(ValueError, lambda: board.send_raw(24, 1.5))
         check(frames(trace) == expected, "refused values send nothing")
+
+        # numpy's numbers are numbers: every np.arange sweep hands them over.
+        board.device = "KT310"
+        board.code = numpy.int64(7)
+        board.code = numpy.float64(8.0)
+        board.reference = numpy.float32(2.5)
+        board.send_raw(numpy.int16(24), 1.0)
+        check(board.code == 8 and board.reference == 2.5, "numpy's values taken")
+        expected += [(7, 0x1803), (8, 0x1803), (1, 0x1800)]
+        check(frames(trace) == expected, f"frames {frames(trace)}")
+        board.device = "KT300"
 
         # The server's checks, raised with its SCPI error; nothing sent either.
         raises(KT31xError, lambda: setattr(board, "code", 0x4000), "-222")  # 14 bits

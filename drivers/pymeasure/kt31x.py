@@ -15,6 +15,9 @@ exchange: what the server refused is then read from its queue and raised as a KT
 with its SCPI error codes and texts. Written for PyMeasure 0.9 (Debian 12's python3-pymeasure) and pyvisa
 with its pure Python backend, pyvisa-py ("@py")."""
 
+import math
+import numbers
+
 from pymeasure.instruments import Instrument
 from pymeasure.instruments.validators import strict_discrete_set, strict_range
 
@@ -30,22 +33,37 @@ class KT31xError(Exception):
         super().__init__("; ".join(f"{code}, {text}" for code, text in errors))
 
 
+def _real(value):
+    """Any real number, numpy's among them (numbers.Real), as a finite float; a bool, text,
+    NaN or an infinity is a ValueError."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise ValueError(f"{value!r} is not a number")
+    number = float(value)
+    if not math.isfinite(number):
+        raise ValueError(f"{value!r} is not a finite number")
+    return number
+
+
 def whole_in(value, values):
-    """A whole number (an int, or a float with nothing after the point) within values'
-    bounds; anything else is a ValueError before it is sent."""
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or int(value) != value:
-        raise ValueError(f"{value!r} is not a whole number")
-    return int(strict_range(value, values))
+    """A whole number (any integral number, numpy's among them, or a real one with nothing
+    after the point) within values' bounds; anything else is a ValueError before it is sent."""
+    if isinstance(value, numbers.Integral) and not isinstance(value, bool):
+        number = int(value)
+    else:
+        real = _real(value)
+        if real != int(real):
+            raise ValueError(f"{value!r} is not a whole number")
+        number = int(real)
+    return int(strict_range(number, values))
 
 
 def positive_up_to(value, values):
     """A number above the lower bound and at most the upper one (a reference of 0 V is
     none)."""
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
-        raise ValueError(f"{value!r} is not a number")
-    if not values[0] < value <= values[1]:
+    number = _real(value)
+    if not values[0] < number <= values[1]:
         raise ValueError(f"{value!r} is outside ({values[0]}, {values[1]}]")
-    return float(value)
+    return number
 
 
 class KT31xEvaluationBoard(Instrument):
@@ -93,7 +111,7 @@ class KT31xEvaluationBoard(Instrument):
 
     @voltage.setter
     def voltage(self, volts):
-        self.write("VOLT %.9g" % strict_range(volts, (0, 1000)))
+        self.write("VOLT %.9g" % strict_range(_real(volts), (0, 1000)))
 
     board_status = Instrument.measurement(
         "DAC:STAT?", """The board library's status for the last frame (0: taken).""",
@@ -148,8 +166,8 @@ class KT31xEvaluationBoard(Instrument):
 
     def send_raw(self, bits, data):
         """One raw frame of `bits` bits, as the SPI test window writes one."""
-        whole_in(bits, (-32768, 32767))
-        whole_in(data, (0, 0xFFFFFFFF))
+        bits = whole_in(bits, (-32768, 32767))
+        data = whole_in(data, (0, 0xFFFFFFFF))
         self.write(f"DAC:RAW {bits},#H{data:X}")
 
     def self_test(self):

@@ -34,6 +34,13 @@ namespace fs = std::filesystem;
 
 constexpr const char* kCsvName = "characterization.csv";
 
+// Every file a run writes in its folder, the CSV first.
+std::vector<std::string> OutputFiles() {
+  std::vector<std::string> files{kCsvName, "summary.txt", "summary.json", "report.html"};
+  for (const char* plot : {"error", "inl", "dnl"}) files.push_back(std::string(plot) + ".svg");
+  return files;
+}
+
 // The lines that say which run a CSV belongs to; --resume continues only the same run.
 std::string RunLines(const Characterizing& command) {
   return fmt::format(
@@ -183,15 +190,21 @@ void Put(std::FILE* file, const std::string& name, const std::string& text) {
     throw WriteError{"cannot write " + name + ": " + std::strerror(errno)};
 }
 
+// Writes a whole file of our own: beside it under a new name, then renamed over it, so that
+// nothing is written through a link and a reader never sees half of it.
 void WriteWhole(const fs::path& path, const std::string& text) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenFile(Utf8(path), "wb"),
+  const fs::path aside = path.string() + ".new";
+  std::error_code error;
+  fs::remove(aside, error);  // one a run cut short left
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::CreateNewFile(Utf8(aside)),
                                                        &std::fclose);
-  if (!file) throw WriteError{"cannot write " + Utf8(path) + ": " + std::strerror(errno)};
-  Put(file.get(), Utf8(path), text);
+  if (!file) throw WriteError{"cannot write " + Utf8(aside) + ": " + std::strerror(errno)};
+  Put(file.get(), Utf8(aside), text);
   if (std::fclose(file.release()) != 0)
-    throw WriteError{"cannot write " + Utf8(path) + ": " + std::strerror(errno)};
+    throw WriteError{"cannot write " + Utf8(aside) + ": " + std::strerror(errno)};
+  fs::rename(aside, path, error);
+  if (error) throw WriteError{"cannot write " + Utf8(path) + ": " + error.message()};
 }
-
 // The mean and the sample standard deviation (none from one reading).
 std::pair<double, std::optional<double>> Spread(const std::vector<double>& readings) {
   double mean = 0;
@@ -229,13 +242,26 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
   const fs::path csvPath = folder / kCsvName;
   const std::string csvName = Utf8(csvPath);
   std::error_code error;
-  const bool exists = fs::exists(csvPath, error);
+  // A link counts as there, dangling or not: it is never followed.
+  const bool exists = fs::exists(fs::symlink_status(csvPath, error));
   if (exists && !command.Resume)
     throw UsageError{csvName +
                      " exists: --resume continues that run, or choose another --output; nothing "
                      "was overwritten"};
   if (!exists && command.Resume)
     throw UsageError{"--resume: there is no " + csvName + " to continue"};
+  if (fs::is_symlink(fs::symlink_status(csvPath, error)))
+    throw UsageError{"--resume: " + csvName + " is a link, not the CSV of a run; nothing was sent"};
+  // The folder holds only our own files: one of a user's (or a link) in the way of a new run's
+  // is said, and nothing is written.
+  if (!command.Resume) {
+    for (const std::string& file : OutputFiles()) {
+      if (fs::exists(fs::symlink_status(folder / file, error)))
+        throw UsageError{Utf8(folder / file) +
+                         " is in the way: the run writes its own file of that name; choose "
+                         "another --output; nothing was sent or overwritten"};
+    }
+  }
   Earlier earlier;
   if (command.Resume) {
     earlier = ReadEarlier(csvPath, command);
@@ -247,7 +273,8 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
       throw WriteError{"cannot write the folder " + command.Output + ": " + error.message()};
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> csv(
-      platform::OpenFile(csvName, command.Resume ? "ab" : "wb"), &std::fclose);
+      command.Resume ? platform::OpenFile(csvName, "ab") : platform::CreateNewFile(csvName),
+      &std::fclose);
   if (!csv) throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
   // Before the first row, a run that could not start leaves nothing behind to refuse a rerun.
   const auto abandon = [&] {

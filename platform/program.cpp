@@ -7,17 +7,22 @@
 #include <windows.h>
 
 // After windows.h.
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <cctype>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "platform/wide.h"
 #else
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <vector>
 #endif
@@ -144,6 +149,31 @@ std::FILE* OpenFile(const std::string& utf8, const char* mode) {
   return _wfopen(ToWide(utf8).c_str(), ToWide(mode).c_str());
 #else
   return std::fopen(utf8.c_str(), mode);
+#endif
+}
+
+std::FILE* CreateNewFile(const std::string& utf8) {
+#ifdef _WIN32
+  // CREATE_NEW fails on any name that exists, a link among them.
+  const HANDLE handle =
+      CreateFileW(ToWide(utf8).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return _fdopen(fd, "wb");
+#else
+  const int fd = open(utf8.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "wb");
+  if (!file) close(fd);
+  return file;
 #endif
 }
 

@@ -29,6 +29,10 @@ std::filesystem::path PathFromUtf8(const std::string& utf8);
 /// std::fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& utf8, const char* mode);
 
+/// A new file for writing (binary), made by this call: nullptr, with errno EEXIST, when
+/// anything stands at the path already, a link too, dangling or not (nothing is followed).
+std::FILE* CreateNewFile(const std::string& utf8);
+
 /// Windows: the same path under the 32-bit program-files folder, as the system reports it,
 /// when the path lies in "C:\Program Files" (either slash, any case) and that folder is
 /// another; empty otherwise, and always elsewhere.

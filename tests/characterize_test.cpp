@@ -909,6 +909,61 @@ TEST(Characterize, ResumeContinuesAFileThatNamesNoMeter) {
 #ifndef _WIN32
 // POSIX signals only: a Windows console's Ctrl-C cannot be sent to a program started
 // without a console of its own, as the tests start it.
+// The output folder holds only the run's own plain files: a user's file or a link in the way
+// of a new run is said and left as it was, and nothing is written through a link.
+TEST(Characterize, TheOutputFolderIsWrittenWithOwnPlainFilesOnly) {
+  Bench bench({});
+  const std::vector<std::string> plan{"--codes", "every:16384", "--vref", "2.5", "--settle", "0"};
+  const std::string outside = test::WriteTempFile("outside.txt", "the user's\n");
+  struct Row {
+    const char* name;
+    const char* file;
+    bool link;  // a link to the outside file, or to nothing; else a file of the user's
+    bool dangling;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"a user's summary", "summary.txt", false, false, "summary.txt is in the way"},
+      {"a user's report", "report.html", false, false, "report.html is in the way"},
+      {"a summary that is a link", "summary.txt", true, false, "summary.txt is in the way"},
+      {"a plot that is a link", "dnl.svg", true, false, "dnl.svg is in the way"},
+      {"a CSV link to nothing", "characterization.csv", true, true, "exists: --resume"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string output = Folder("crowded");
+    fs::create_directories(output);
+    const fs::path file = fs::path(output) / row.file;
+    const fs::path nowhere =
+        fs::path(output).parent_path() / ("nowhere-" + file.filename().string());
+    if (!row.link) {
+      std::ofstream(file) << "mine\n";
+    } else {
+      fs::create_symlink(row.dangling ? nowhere : fs::path(outside), file);
+    }
+    test::Trace trace;
+    const Result result = Ktdac(Characterize(bench, output, plan));
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
+    EXPECT_TRUE(trace.Frames().empty());
+    EXPECT_EQ(Read(outside), "the user's\n");
+    EXPECT_FALSE(fs::exists(nowhere)) << "nothing made through a link";
+    if (!row.link) {
+      EXPECT_EQ(Read(file.string()), "mine\n");
+    }
+  }
+  // A run continued replaces its own summaries, never what a link points at.
+  const std::string output = Folder("continued");
+  ASSERT_EQ(Ktdac(Characterize(bench, output, plan)).status, 0);
+  fs::remove(output + "/summary.txt");
+  fs::create_symlink(outside, output + "/summary.txt");
+  std::vector<std::string> resume = Characterize(bench, output, plan);
+  resume.push_back("--resume");
+  EXPECT_EQ(Ktdac(resume).status, 0);
+  EXPECT_EQ(Read(outside), "the user's\n");
+  EXPECT_FALSE(fs::is_symlink(output + "/summary.txt"));
+}
+
 // `ktdac characterize ... | head -0`: a reader gone before the first line is a write error
 // with its own status and message, never a silent death, and no CSV is left to refuse a rerun.
 TEST(Characterize, AStandardOutputWhoseReaderIsGoneIsAWriteErrorAndLeavesNoCsv) {

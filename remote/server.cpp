@@ -157,9 +157,10 @@ class Server {
   bool served_ = false;  // the first client is told of the power on
 };
 
-// The DNS-SD record of the server: an instance name people can tell apart on a network, and
-// the TXT record of an LXI instrument from the *IDN? fields.
-platform::Service ServiceOf(const std::string& identity, const tcp::endpoint& bound) {
+}  // namespace
+
+platform::Service ServiceOf(const std::string& identity, const std::string& address,
+                            unsigned short port) {
   std::vector<std::string> fields;
   std::size_t start = 0;
   for (std::size_t comma; (comma = identity.find(',', start)) != std::string::npos;
@@ -176,8 +177,8 @@ platform::Service ServiceOf(const std::string& identity, const tcp::endpoint& bo
     service.Name.resize(end);
   }
   service.Type = kServiceType;
-  service.Address = bound.address().to_string();
-  service.Port = bound.port();
+  service.Address = address;
+  service.Port = port;
   service.Text = {{"txtvers", "1"},
                   {"Manufacturer", fields[0]},
                   {"Model", fields[1]},
@@ -185,8 +186,6 @@ platform::Service ServiceOf(const std::string& identity, const tcp::endpoint& bo
                   {"FirmwareVersion", fields[3]}};
   return service;
 }
-
-}  // namespace
 
 Listen ParseListen(const std::string& text) {
   const std::size_t colon = text.rfind(':');
@@ -232,10 +231,11 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
   std::unique_ptr<platform::Announcement> announcement;
   if (listen.Announce && !bound.address().is_loopback()) {
     announcement =
-        platform::Announce(ServiceOf(board.Identity(), bound), [log](const std::string& line) {
-          fmt::print(log, "ktdac: {}\n", line);
-          std::fflush(log);
-        });
+        platform::Announce(ServiceOf(board.Identity(), bound.address().to_string(), bound.port()),
+                           [log](const std::string& line) {
+                             fmt::print(log, "ktdac: {}\n", line);
+                             std::fflush(log);
+                           });
   }
 
   asio::signal_set signals(io, SIGINT, SIGTERM);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/announce.h"
 #include "remote/session.h"
 
 namespace kt::remote {
@@ -21,6 +22,12 @@ inline constexpr const char* kServiceType = "_scpi-raw._tcp";
 /// Reads "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" (loopback). Raises kt::Error saying what
 /// is wrong with the text.
 Listen ParseListen(const std::string& text);
+
+/// The DNS-SD record of a server answering *IDN? with `identity` on ADDRESS:PORT: named
+/// "MODEL on HOST", cut to the 63 bytes of a DNS label where a character begins, and the TXT
+/// record of an LXI instrument from the identity's fields.
+platform::Service ServiceOf(const std::string& identity, const std::string& address,
+                            unsigned short port);
 
 /// Clients served at once; one more is told so and let go.
 inline constexpr std::size_t kMaxClients = 8;

@@ -11,9 +11,11 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "cli/code_plan.h"
+#include "cli/evaluation.h"
 #include "cli/options.h"
 #include "cli/parsing.h"
 #include "cli/plot.h"
@@ -178,6 +180,58 @@ TEST(Linearity, HandWorkedCases) {
   EXPECT_NEAR(first.BestFit.Offset, 0.083333333, 1e-9);
   EXPECT_NEAR(first.Offset.Percent, 0, 1e-12);
   EXPECT_NEAR(dac::Analyse(rows[1].points, 2, 4).Offset.Percent, 2.5, 1e-9);
+}
+
+// Figures each checked where a plausible slip would change them and nothing else: a flat step
+// (monotonic means never falling), several falls (the first is named), the end-point gain error
+// over 2^N - 1 steps in every unit, the sample deviation, and the summary's and plot's reading
+// of the figures.
+TEST(Linearity, EachFigureWhereASlipWouldShow) {
+  struct Row {
+    const char* name;
+    std::vector<dac::MeasuredCode> points;  // 2 bits, vref 4: 1 LSB = 1 V
+    bool monotonic;
+    std::optional<std::int32_t> firstFall;
+  };
+  const Row rows[] = {
+      {"a flat step", {{0, 0}, {1, 1}, {2, 1}, {3, 3}}, true, std::nullopt},
+      {"two falls", {{0, 0.5}, {1, 0.2}, {2, 2}, {3, 1.9}}, false, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const dac::StaticFigures f = dac::Analyse(row.points, 2, 4);
+    EXPECT_EQ(f.Monotonic, row.monotonic);
+    EXPECT_EQ(f.FirstDecrease, row.firstFall);
+  }
+  // 0.99 V a step over 3 steps: the span is 0.03 V short, -0.03 LSB, -0.75 % of the 4 V scale.
+  const dac::StaticFigures gain =
+      dac::Analyse(std::vector<dac::MeasuredCode>{{0, 0}, {1, 0.99}, {2, 1.98}, {3, 2.97}}, 2, 4);
+  EXPECT_NEAR(gain.Gain.Volts, -0.03, 1e-12);
+  EXPECT_NEAR(gain.Gain.Lsb, -0.03, 1e-12);
+  EXPECT_NEAR(gain.Gain.Percent, -0.75, 1e-12);
+
+  // DNL +0.5 into code 3, -0.5 out of it at code 4: each at its own code in the summaries.
+  const std::vector<dac::MeasuredCode> high{{0, 0}, {1, 1}, {2, 2}, {3, 3.5},
+                                            {4, 4}, {5, 5}, {6, 6}, {7, 7}};
+  const dac::StaticFigures f = dac::Analyse(high, 3, 8);
+  const cli::RunInfo run{"KT300", 3, 8, "0-7", 8, 1, "meter"};
+  const json summary = json::parse(cli::SummaryJson(run, f));
+  EXPECT_EQ(summary["dnl"]["max_code"], 3);
+  EXPECT_EQ(summary["dnl"]["min_code"], 4);
+  const std::string text = cli::SummaryText(run, f);
+  EXPECT_NE(text.find("+0.5000"), std::string::npos) << text;
+  // The error plot, up the right way: code 3's point (0.5 V high) is drawn above the others.
+  const std::vector<cli::Plot> plots = cli::Plots(f, high);
+  const std::string svg = cli::Svg(plots.front());
+  const std::string path = svg.substr(svg.find("<path d=\"M") + 10);
+  std::vector<double> ys;
+  std::istringstream points(path.substr(0, path.find('"')));
+  for (std::string point; points >> point;)
+    if (point != "L" && point.find(',') != std::string::npos)
+      ys.push_back(std::stod(point.substr(point.find(',') + 1)));
+  ASSERT_EQ(ys.size(), 8u) << path;
+  EXPECT_LT(ys[3], ys[2]) << "SVG's y grows downwards: a higher value is a smaller y";
+  EXPECT_LT(ys[3], ys[4]);
 }
 
 TEST(Linearity, RefusesPointsThatCannotBeAnalysed) {
@@ -487,6 +541,30 @@ TEST(Characterize, FindsPlantedImperfectionsWithinTheNoisesTolerance) {
     const std::vector<std::string> rowsWritten = Rows(output + "/characterization.csv");
     EXPECT_EQ(summary["codes"].get<std::size_t>(), rowsWritten.size());
     EXPECT_EQ(bench.trace.Frames().size(), rowsWritten.size());
+    // Each column under its own name, and the readings' spread the sample one (n - 1).
+    const std::string csvText = Read(output + "/characterization.csv");
+    const std::size_t at = csvText.find("\ncode,") + 1;
+    std::vector<std::string> columns;
+    std::istringstream header(csvText.substr(at, csvText.find('\n', at) - at));
+    for (std::string name; std::getline(header, name, ',');) columns.push_back(name);
+    const auto count = static_cast<std::size_t>(
+        std::count_if(columns.begin(), columns.end(),
+                      [](const std::string& name) { return name.rfind("reading_", 0) == 0; }));
+    ASSERT_EQ(columns.back(), "elapsed_s");
+    for (const std::string& line : rowsWritten) {
+      std::vector<double> cells;
+      std::istringstream fields(line);
+      for (std::string cell; std::getline(fields, cell, ',');)
+        cells.push_back(cell.empty() ? NAN : std::stod(cell));
+      if (line.back() == ',') cells.push_back(NAN);
+      ASSERT_EQ(cells.size(), columns.size()) << line;
+      if (count < 2) continue;
+      double mean = 0, squares = 0;
+      for (std::size_t i = 0; i < count; ++i) mean += cells[2 + i] / static_cast<double>(count);
+      for (std::size_t i = 0; i < count; ++i) squares += std::pow(cells[2 + i] - mean, 2);
+      EXPECT_NEAR(cells[2 + count + 1], std::sqrt(squares / static_cast<double>(count - 1)), 1e-12)
+          << line;
+    }
     EXPECT_NE(result.out.find("meter: KT Instruments,SIM-DMM6"), std::string::npos);
     for (const char* file : {"summary.txt", "error.svg", "inl.svg", "dnl.svg", "report.html"})
       EXPECT_TRUE(fs::is_regular_file(output + "/" + file)) << file;
@@ -991,6 +1069,35 @@ TEST(Characterize, AStandardOutputWhoseReaderIsGoneIsAWriteErrorAndLeavesNoCsv) 
   EXPECT_NE(Read(err).find("ktdac: cannot write standard output: Broken pipe"), std::string::npos)
       << Read(err);
   EXPECT_FALSE(fs::exists(output + "/characterization.csv"));
+}
+
+// Each row is in the file as soon as its code is measured: a hard kill loses only the code in
+// hand, and --resume continues the run's time where it stopped.
+TEST(Characterize, AHardKillLosesOnlyTheCodeInHandAndResumeContinuesItsTime) {
+  Bench bench({});
+  const std::string output = Folder("killed");
+  std::vector<std::string> args = Characterize(
+      bench, output,
+      {"--device", "KT300", "--codes", "every:2048", "--vref", "2.5", "--settle", "100ms"});
+  const test::Child child =
+      test::Start("ktdac", args, test::WriteTempFile("out", ""), test::WriteTempFile("err", ""));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (bench.trace.Frames().size() < 4 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // into the settle time
+  kill(child, SIGKILL);
+  EXPECT_EQ(test::Wait(child), -SIGKILL);
+  const std::string csv = output + "/characterization.csv";
+  const std::vector<std::string> kept = Rows(csv);
+  EXPECT_EQ(kept.size() + 1, bench.trace.Frames().size()) << "every row but the one in hand";
+  const auto elapsed = [](const std::string& row) {
+    return std::stod(row.substr(row.rfind(',') + 1));
+  };
+  args.push_back("--resume");
+  ASSERT_EQ(Ktdac(args).status, 0);
+  const std::vector<std::string> all = Rows(csv);
+  ASSERT_GT(all.size(), kept.size());
+  EXPECT_GT(elapsed(all[kept.size()]), elapsed(kept.back())) << "the time goes on";
 }
 
 TEST(Characterize, ASignalEndsTheRunAtOnceKeepingEveryRowAndResumeFinishesIt) {

@@ -6,6 +6,7 @@
 // controls reach these handlers, keys, tab order, focus marks and looks.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -130,6 +131,7 @@ class FakeDesktop : public Desktop {
   void SetBusy(bool busy) override {
     busyDepth += busy ? 1 : -1;
     maxBusy = std::max(maxBusy, busyDepth);
+    if (busy) ++busyTimes;
   }
 
   std::unique_ptr<FakeDevice> device;
@@ -140,6 +142,7 @@ class FakeDesktop : public Desktop {
   int abouts = 0;
   int busyDepth = 0;
   int maxBusy = 0;
+  int busyTimes = 0;  ///< how often the wait cursor was put up
 
  private:
   template <typename Form>
@@ -448,6 +451,61 @@ TEST(FormsByGeneration, APositiveLoadStatusIsSuccessOnlyInTheFirstGeneration) {
   if (first) {
     EXPECT_EQ(TheBoard().LinkStatus, 0) << "the first frame's status";
   }
+  ResetProgram();
+}
+
+// Every frame goes out under the wait cursor, whichever control sends it; what sends nothing
+// puts none up.
+TEST(FormsByGeneration, EveryFrameGoesOutUnderTheWaitCursor) {
+  ResetProgram();
+  test::Trace trace;
+  FakeDesktop desktop;
+  Main(link::ProgramBoard(), desktop);
+  desktop.device->logic.Command1_Click();
+  ASSERT_NE(desktop.main, nullptr);
+  MainFormLogic& logic = desktop.main->logic;
+  struct Row {
+    const char* name;
+    std::function<void()> act;
+    int busy;
+  };
+  const Row rows[] = {
+      {"Enter",
+       [&] {
+         std::int16_t key = 13;
+         logic.Text1_KeyPress(key);
+       },
+       1},
+      {"another key",
+       [&] {
+         std::int16_t key = 'x';
+         logic.Text1_KeyPress(key);
+       },
+       0},
+      {"Update DAC", [&] { logic.Command2_Click(); }, 1},
+      {"a power-down mode", [&] { logic.Option_Click(2); }, 1},
+      {"the format button", [&] { logic.Command1_Click(); }, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    desktop.busyTimes = 0;
+    const std::size_t before = trace.Frames().size();
+    row.act();
+    EXPECT_EQ(desktop.busyTimes, row.busy);
+    EXPECT_EQ(trace.Frames().size() - before, static_cast<std::size_t>(row.busy));
+  }
+  ResetProgram();
+}
+
+// The SPI test window judges its load by the generation's rule: a positive status is the
+// first generation's success, and lights the lamp there alone.
+TEST(FormsByGeneration, TheSpiTestLampFollowsTheGenerationsRule) {
+  ResetProgram();
+  test::ScopedEnv positive("KT_SIM_LOAD_STATUS", "1");
+  FakeDesktop desktop;
+  MainSpiTest(link::ProgramBoard(), desktop);
+  ASSERT_NE(desktop.spi, nullptr);
+  EXPECT_EQ(desktop.spi->lamp, test::Generation() == 1 ? design::kGreen : design::kRed);
   ResetProgram();
 }
 

@@ -84,6 +84,11 @@ def main():
         check(frames(trace) == [], "connecting sends nothing")
         status_model(dac)
         check(frames(trace) == [], "the status commands and *TST? before any frame send nothing")
+        # The power on is told once, to the first client after the start, not to every one.
+        later = rm.open_resource(f"TCPIP::127.0.0.1::{port}::SOCKET", read_termination="\n",
+                                 write_termination="\n", timeout=5000)
+        check(later.query("*ESR?") == "0", "a later client is not told of the power on")
+        later.close()
         dac.write("*RST")
         dac.write("SOURce:DAC:DEVice KT310")
         dac.write("DAC:CODE #H1234;PDOWn TSTate")

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/scpi_board.h"
+#include "remote/server.h"
 #include "remote/session.h"
 
 namespace kt::remote {
@@ -164,6 +165,9 @@ TEST(Scpi, VoltagesRawFramesAndTheQueueLimit) {
   EXPECT_EQ(board.Code(), 32768);
   EXPECT_EQ(session.Execute("SOUR:VOLT 0.00003"), "");  // 0.79 of a step: the nearest code
   EXPECT_EQ(board.Code(), 1);
+  EXPECT_EQ(session.Execute("VOLT 2.49996185302734375;SYST:ERR?"), "0,\"No error\"")
+      << "the full-scale voltage is the last code's";
+  EXPECT_EQ(board.Code(), 65535);
   EXPECT_EQ(session.Execute("DAC:RAW 24,#HFFFFFF;RAW 16,4660"), "");
   EXPECT_EQ(board.raws,
             (std::vector<std::pair<std::int16_t, std::int32_t>>{{24, 0xFFFFFF}, {16, 4660}}));
@@ -228,6 +232,9 @@ TEST(Scpi, StatusRegistersFollowWhatHappened) {
       {{"*ESE 32", "*SRE 32", "DAC:FROB"}, "*STB?", "100"},  // and it requests service
       {{"*SRE 4", "DAC:FROB"}, "*STB?", "68"},
       {{"*SRE 16"}, "*STB?", "0"},
+      {{"*ESE 1.6"}, "*ESE?", "2"},    // rounded, as IEEE 488.2 says, not cut
+      {{"*ESE 255.5"}, "*ESE?", "0"},  // rounds to 256: refused
+      {{"*SRE 3.5"}, "*SRE?", "4"},
       {{"*SRE 16"}, "*IDN?;*STB?", "Corvane,KT31X-KT300 evaluation board,0,1.0.4;80"},
       {{"*ESE 32", "*SRE 32", "DAC:FROB"}, "*STB?;*STB?", "100;116"},      // *STB? clears nothing
       {{"*ESE 32", "*SRE 32", "DAC:FROB", "*CLS"}, "*STB?;*ESR?", "0;0"},  // *CLS: not masks
@@ -305,4 +312,18 @@ TEST(Scpi, ResetAndCodeLimitsInEveryForm) {
 }
 
 }  // namespace
+// The instance name fits a DNS label: cut at 63 bytes where a character begins, no whole
+// character more lost than the cut needs.
+TEST(Scpi, TheAnnouncedNameFitsADnsLabelCutWhereACharacterBegins) {
+  std::string model;
+  for (int i = 0; i < 40; ++i) model += "\u00c4";  // two bytes each
+  const platform::Service service = ServiceOf("Corvane," + model + ",0,1.0", "192.0.2.1", 5025);
+  EXPECT_LE(service.Name.size(), 63u);
+  EXPECT_GE(service.Name.size(), 62u);
+  EXPECT_EQ(service.Name.size() % 2, 0u) << "no half of a character";
+  EXPECT_EQ(service.Name, model.substr(0, service.Name.size()));
+  EXPECT_EQ(service.Port, 5025);
+  EXPECT_EQ(service.Text.at(1), (std::pair<std::string, std::string>{"Manufacturer", "Corvane"}));
+}
+
 }  // namespace kt::remote

@@ -77,6 +77,28 @@ int WholeIn(const std::string& option, const std::string& text, int low, int hig
   return value;
 }
 
+// Text as a test gives it on any command line: \xNN stands for a byte (\x00 for a NUL) and
+// a doubled backslash for one; a usage error for another escape.
+std::string Unescaped(const std::string& option, const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      bytes += text[i];
+    } else if (text.compare(i, 2, "\\\\") == 0) {
+      bytes += '\\';
+      ++i;
+    } else if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() &&
+               std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+               std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+      bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      throw CLI::ValidationError(option, "only \\xNN and \\\\ are escapes");
+    }
+  }
+  return bytes;
+}
+
 // Reads --fault; TEXT of reading:TEXT takes \xNN escapes (\x00 for a NUL) and \\.
 Fault ParseFault(const std::string& text) {
   Fault fault;
@@ -95,22 +117,7 @@ Fault ParseFault(const std::string& text) {
     fault.Count = WholeIn("--fault close:N", text.substr(6), 0, 1000000);
   } else if (text.rfind("reading:", 0) == 0) {
     fault.What = Kind::Reading;
-    const std::string answer = text.substr(8);
-    for (std::size_t i = 0; i < answer.size(); ++i) {
-      if (answer[i] != '\\') {
-        fault.Answer += answer[i];
-      } else if (answer.compare(i, 2, "\\\\") == 0) {
-        fault.Answer += '\\';
-        ++i;
-      } else if (answer.compare(i, 2, "\\x") == 0 && i + 3 < answer.size() &&
-                 std::isxdigit(static_cast<unsigned char>(answer[i + 2])) &&
-                 std::isxdigit(static_cast<unsigned char>(answer[i + 3]))) {
-        fault.Answer += static_cast<char>(std::stoi(answer.substr(i + 2, 2), nullptr, 16));
-        i += 3;
-      } else {
-        throw CLI::ValidationError("--fault reading:TEXT", "only \\xNN and \\\\ are escapes");
-      }
-    }
+    fault.Answer = Unescaped("--fault reading:TEXT", text.substr(8));
   } else if (fault.What == Kind::None && text != "none") {
     throw CLI::ValidationError("--fault",
                                "\"" + text +
@@ -369,7 +376,8 @@ int main(int argc, char** argv) {
   app.add_option("--settle", options.SettleSeconds,
                  "the output's time constant after each frame, seconds");
   app.add_option("--reading-time", options.ReadingSeconds, "the time one reading takes, seconds");
-  app.add_option("--idn", options.Identity, "the answer to *IDN?")->capture_default_str();
+  app.add_option("--idn", options.Identity, "the answer to *IDN? (\\xNN and \\\\ are escapes)")
+      ->capture_default_str();
   app.add_option("--fault", options.FaultText,
                  "none; garbage (readings are not numbers); error (a reading queues an SCPI "
                  "error and answers nothing); hang-config (*OPC? is never answered); twice "
@@ -390,6 +398,7 @@ int main(int argc, char** argv) {
   tcp::endpoint endpoint;
   try {
     fault = ParseFault(options.FaultText);
+    options.Identity = Unescaped("--idn", options.Identity);
     const auto colon = options.Listen.rfind(':');
     if (colon == std::string::npos)
       throw CLI::ValidationError("--listen", options.Listen + " is not ADDRESS:PORT");

@@ -668,11 +668,11 @@ TEST(Characterize, AHostileMeterIsShownSafelyAndItsBadReadingsAreNeverTaken) {
   };
   const Row rows[] = {
       {"an identity that is not UTF-8",
-       {"--idn", "Messger\xe4te GmbH,DMM6,1,1.0"},
+       {"--idn", "Messger\\xe4te GmbH,DMM6,1,1.0"},
        0,
        {"meter: Messger\\xE4te GmbH,DMM6,1,1.0\n"}},
       {"an identity with terminal escapes, C0 and C1",
-       {"--idn", "ACME\x1b]0;pwned\x07\x1b[31mRED\xc2\x9b\x9b\\"},
+       {"--idn", "ACME\\x1b]0;pwned\\x07\\x1b[31mRED\\xc2\\x9b\\x9b\\\\"},
        0,
        {"meter: ACME\\x1B]0;pwned\\x07\\x1B[31mRED\\xC2\\x9B\\x9B\\\\\n"}},
       {"answers in CR LF",

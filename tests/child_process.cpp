@@ -104,8 +104,10 @@ Result Run(const std::string& name, const std::vector<std::string>& args) {
   const std::string out = WriteTempFile("out", "");
   const std::string err = WriteTempFile("err", "");
   const int status = Wait(Start(name, args, out, err));
+  // Read as text: on Windows a program's CR LF line ends are read as LF, as the tests write
+  // what they expect.
   const auto read = [](const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(file);
     return std::string{std::istreambuf_iterator<char>(in), {}};
   };
   return {status, read(out), read(err)};

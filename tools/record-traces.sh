@@ -33,6 +33,7 @@ program=
 cleanup() {
   [ -n "$program" ] && kill "$program" 2>/dev/null || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -f "${xvfb_log:-}"
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -154,9 +155,8 @@ start() {  # start NAME [VAR=VALUE...] PROGRAM ARGUMENTS
   # Under AddressSanitizer's strict string checks, the system's libxkbcommon-x11 is taken for
   # reading past a reply it copies with strndup as Qt connects to the X server; the
   # program's own strings stay checked everywhere else in the suite.
-  env KT_SIM_TRACE="$(trace_file "$name")" \
-    ${ASAN_OPTIONS+ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"} \
-    "$@" >"$tmp/$name.log" 2>&1 &
+  start_program "$tmp/$name.log" env KT_SIM_TRACE="$(trace_file "$name")" \
+    ${ASAN_OPTIONS+ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"} "$@"
   program=$!
   running=$name
 }

@@ -19,6 +19,7 @@ program=
 cleanup() {
   [ -n "$program" ] && kill "$program" 2>/dev/null || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -f "${xvfb_log:-}"
 }
 trap cleanup EXIT
 start_display

@@ -11,7 +11,8 @@
 start_display() {
   local ready number=
   ready=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+  xvfb_log=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >"$xvfb_log" 2>&1 &
   xvfb=$!
   for _ in $(seq 600); do
     number=$(cat "$ready")
@@ -25,6 +26,34 @@ start_display() {
     exit 1
   fi
   export DISPLAY=":$number"
+}
+
+# Starts a program with its output to the file $1 and the rest of the arguments as its
+# command, in the background ($! as usual), and waits until it has shown a window. An X
+# server refuses a new client now and then under load; a program that says it could not
+# connect to the display before showing anything is started again (three tries in all),
+# each refusal and the server's state said on standard error.
+start_program() {
+  local log=$1 try
+  shift
+  for try in 1 2 3; do
+    "$@" >"$log" 2>&1 &
+    local pid=$!
+    for _ in $(seq 300); do
+      xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1 && return 0
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null || ! grep -q "could not connect to display" "$log"; then
+      return 0  # running without a window yet, or ended for a reason of its own: the caller sees
+    fi
+    echo "$(basename "$0"): try $try: $(basename "$1") could not connect to $DISPLAY" \
+         "(the server $(kill -0 "$xvfb" 2>/dev/null && echo runs || echo has ended))" >&2
+    if ! kill -0 "$xvfb" 2>/dev/null; then
+      cat "$xvfb_log" >&2
+      start_display
+    fi
+  done
 }
 
 # Waits for a shown window of that exact title, other than window $2 when given, and prints

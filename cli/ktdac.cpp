@@ -16,7 +16,7 @@
 #include "cli/session.h"
 #include "cli/stop.h"
 #include "core/error.h"
-#include "link/board_spec.h"
+#include "link/board_name.h"
 #include "link/boardlink_binding.h"
 #include "link/vendor_board.h"
 #include "platform/dynamic_library.h"
@@ -186,15 +186,15 @@ int main(int argc, char** argv) {
       ->check(NonEmptyPath());
   app.add_option("--firmware", common.Firmware, "firmware file, in place of the program's SPI.hex")
       ->check(NonEmptyPath());
-  kt::link::BoardSpec spec;
+  kt::link::BoardName named;
   app.add_option(
          "--board", common.Board,
          std::string("another board than the evaluation board's library: ") + kt::link::kBoardUsage)
       ->check(CLI::Validator(
-          [&spec](std::string& text) {
+          [&named](std::string& text) {
             try {
-              spec = kt::link::ParseBoardSpec(text);
-              if (spec.Road == kt::link::BoardSpec::Kind::Library)
+              named = kt::link::ReadBoardName(text);
+              if (named.Road == kt::link::BoardName::Kind::Library)
                 return std::string("it needs a value: ") + kt::link::kBoardUsage;
               return std::string();
             } catch (const kt::Error& error) {
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<kt::link::Board> made;
     kt::link::Board* board = &own;
     try {
-      board = &kt::link::ChooseBoard(spec, own, made);
+      board = &kt::link::ChooseBoard(named, own, made);
     } catch (const kt::Error& error) {
       throw UsageError{error.what()};
     }

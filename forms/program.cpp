@@ -43,8 +43,8 @@ Start ReadArguments(const std::vector<std::string>& arguments) {
       }
       const std::string value = joined ? argument.substr(8) : arguments[++i];
       try {
-        start.Board = link::ParseBoardSpec(value);
-        if (start.Board.Road == link::BoardSpec::Kind::Library)
+        start.Board = link::ReadBoardName(value);
+        if (start.Board.Road == link::BoardName::Kind::Library)
           throw Error("it needs a value: " + std::string(link::kBoardUsage));
       } catch (const Error& error) {
         start.Usage = true;

@@ -10,7 +10,7 @@
 #include "core/error.h"
 #include "forms/desktop.h"
 #include "link/board.h"
-#include "link/board_spec.h"
+#include "link/board_name.h"
 #include "link/vendor_board.h"
 
 // Start-up, the program's arguments, and the end of the program, the same for both front
@@ -32,7 +32,7 @@ void MainSpiTest(link::Board& board, Desktop& desktop);
 /// @brief What the program was asked to do by its arguments (argv[0] not included).
 struct Start {
   bool SpiTest = false;  ///< --spi-test: the SPI test window instead of the device window
-  link::BoardSpec
+  link::BoardName
       Board;          ///< --board: the board to drive; the build's own library board when not given
   bool Help = false;  ///< --help: print UsageText to standard output and end with 0
   bool Version = false;  ///< --version: print VersionLine to standard output and end with 0

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The boards of a Linux build: the build's own library board, a kernel IIO DAC and a spidev port.
-#include "link/board_spec.h"
+#include "link/board_name.h"
 #include "link/iio_board.h"
 #include "link/spidev_board.h"
 
-std::unique_ptr<kt::link::Board> kt::link::MakeBoard(const BoardSpec& spec) {
-  switch (spec.Road) {
-    case BoardSpec::Kind::Iio:
-      return std::make_unique<IioBoard>(spec.Uri, spec.Device);
-    case BoardSpec::Kind::Spidev:
-      return std::make_unique<SpidevBoard>(spec.Path, spec.Mode, spec.Hz);
-    case BoardSpec::Kind::Library:
+std::unique_ptr<kt::link::Board> kt::link::MakeBoard(const BoardName& named) {
+  switch (named.Road) {
+    case BoardName::Kind::Iio:
+      return std::make_unique<IioBoard>(named.Uri, named.Device);
+    case BoardName::Kind::Spidev:
+      return std::make_unique<SpidevBoard>(named.Path, named.Mode, named.Hz);
+    case BoardName::Kind::Library:
       break;
   }
   return nullptr;

@@ -10,7 +10,7 @@
 
 #include "core/error.h"
 #include "forms/program.h"
-#include "link/board_spec.h"
+#include "link/board_name.h"
 #include "link/vendor_board.h"
 #include "qt/application.h"
 #include "qt/desktop.h"

@@ -12,7 +12,7 @@
 
 #include "core/error.h"
 #include "forms/program.h"
-#include "link/board_spec.h"
+#include "link/board_name.h"
 #include "link/vendor_board.h"
 #include "platform/dynamic_library.h"
 #include "platform/program.h"

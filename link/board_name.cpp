@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "link/board_spec.h"
+#include "link/board_name.h"
 
 #include <charconv>
 #include <vector>
@@ -40,27 +40,27 @@ std::uint32_t Number(std::string_view key, std::string_view value, std::uint32_t
 
 }  // namespace
 
-BoardSpec ParseBoardSpec(std::string_view text) {
-  BoardSpec spec;
-  if (text.empty()) return spec;
+BoardName ReadBoardName(std::string_view text) {
+  BoardName named;
+  if (text.empty()) return named;
   const std::vector<std::string_view> parts = Split(text);
   const std::string_view first = parts.front();
   if (first.rfind("iio:", 0) == 0) {
-    spec.Road = BoardSpec::Kind::Iio;
-    spec.Uri = first.substr(4);
-    if (spec.Uri.empty())
+    named.Road = BoardName::Kind::Iio;
+    named.Uri = first.substr(4);
+    if (named.Uri.empty())
       throw Error(std::string(text) + ": name the IIO context (local:, ip:HOST)");
     for (std::size_t i = 1; i < parts.size(); ++i) {
       if (parts[i].rfind("device=", 0) != 0) Unknown(parts[i], text, "device=NAME");
-      spec.Device = parts[i].substr(7);
-      if (spec.Device.empty()) throw Error(std::string(text) + ": device= names nothing");
+      named.Device = parts[i].substr(7);
+      if (named.Device.empty()) throw Error(std::string(text) + ": device= names nothing");
     }
-    return spec;
+    return named;
   }
   if (first.rfind("spidev:", 0) == 0) {
-    spec.Road = BoardSpec::Kind::Spidev;
-    spec.Path = first.substr(7);
-    if (spec.Path.empty() || spec.Path.front() != '/')
+    named.Road = BoardName::Kind::Spidev;
+    named.Path = first.substr(7);
+    if (named.Path.empty() || named.Path.front() != '/')
       throw Error(std::string(text) +
                   ": name the spidev port by its path, as spidev:/dev/spidev0.0");
     for (std::size_t i = 1; i < parts.size(); ++i) {
@@ -70,14 +70,14 @@ BoardSpec ParseBoardSpec(std::string_view text) {
       const std::string_view value =
           equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
       if (equals != std::string_view::npos && key == "mode") {
-        spec.Mode = static_cast<int>(Number(key, value, 0, 3, text));
+        named.Mode = static_cast<int>(Number(key, value, 0, 3, text));
       } else if (equals != std::string_view::npos && key == "hz") {
-        spec.Hz = Number(key, value, kLowestSpiHz, kHighestSpiHz, text);
+        named.Hz = Number(key, value, kLowestSpiHz, kHighestSpiHz, text);
       } else {
         Unknown(part, text, "mode=N, hz=N");
       }
     }
-    return spec;
+    return named;
   }
   throw Error("\"" + std::string(text) + "\" names no board: " + kBoardUsage);
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What --board takes, the same in every program.
-#include "link/board_spec.h"
+#include "link/board_name.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 namespace kt::link {
 namespace {
 
-TEST(BoardSpec, ReadsEachRoadAndRefusesWhatNamesNoBoard) {
-  using Kind = BoardSpec::Kind;
+TEST(BoardName, ReadsEachRoadAndRefusesWhatNamesNoBoard) {
+  using Kind = BoardName::Kind;
   struct Row {
     const char* text;
     Kind road;
@@ -52,24 +52,24 @@ TEST(BoardSpec, ReadsEachRoadAndRefusesWhatNamesNoBoard) {
     SCOPED_TRACE(row.text);
     if (row.refused) {
       try {
-        ParseBoardSpec(row.text);
+        ReadBoardName(row.text);
         ADD_FAILURE() << "taken";
       } catch (const Error& error) {
         EXPECT_NE(std::string(error.what()).find(row.refused), std::string::npos) << error.what();
       }
       continue;
     }
-    const BoardSpec spec = ParseBoardSpec(row.text);
-    EXPECT_EQ(spec.Road, row.road);
-    EXPECT_EQ(row.road == Kind::Spidev ? spec.Path : spec.Uri, row.where);
-    EXPECT_EQ(spec.Device, row.device);
-    EXPECT_EQ(spec.Mode, row.mode);
-    EXPECT_EQ(spec.Hz, row.hz);
+    const BoardName named = ReadBoardName(row.text);
+    EXPECT_EQ(named.Road, row.road);
+    EXPECT_EQ(row.road == Kind::Spidev ? named.Path : named.Uri, row.where);
+    EXPECT_EQ(named.Device, row.device);
+    EXPECT_EQ(named.Mode, row.mode);
+    EXPECT_EQ(named.Hz, row.hz);
   }
 }
 
-TEST(BoardSpec, TheWindowsTakeItInEitherSpellingAndSayWhatIsWrongBeforeTheUsage) {
-  using Kind = BoardSpec::Kind;
+TEST(BoardName, TheWindowsTakeItInEitherSpellingAndSayWhatIsWrongBeforeTheUsage) {
+  using Kind = BoardName::Kind;
   struct Row {
     std::vector<std::string> arguments;
     Kind road;

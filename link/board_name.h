@@ -13,7 +13,7 @@ namespace kt::link {
 
 /// @brief A board as --board names it: the build's own library board (nothing given),
 /// `iio:URI[,device=NAME]` or `spidev:/dev/spidevB.C[,mode=N][,hz=N]`.
-struct BoardSpec {
+struct BoardName {
   enum class Kind { Library, Iio, Spidev };
   Kind Road = Kind::Library;
   std::string Uri;               ///< iio: the libiio context URI (local:, ip:HOST, ...)
@@ -34,16 +34,16 @@ inline constexpr const char* kBoardUsage =
 
 /// Reads --board's value; an empty text is the build's own library board. Raises kt::Error
 /// saying what is wrong with the text.
-BoardSpec ParseBoardSpec(std::string_view text);
+BoardName ReadBoardName(std::string_view text);
 
-/// The board the spec names, or nothing for the build's own library board. Raises kt::Error
+/// The board so named, or nothing for the build's own library board. Raises kt::Error
 /// when this build cannot reach such a board (IIO and spidev are Linux's).
-std::unique_ptr<Board> MakeBoard(const BoardSpec& spec);
+std::unique_ptr<Board> MakeBoard(const BoardName& named);
 
-/// The board a program drives: the spec's, kept in `made`, or `own` when the spec names
+/// The board a program drives: the one named, kept in `made`, or `own` when the name is
 /// the build's own. Raises kt::Error as MakeBoard does.
-inline Board& ChooseBoard(const BoardSpec& spec, Board& own, std::unique_ptr<Board>& made) {
-  made = MakeBoard(spec);
+inline Board& ChooseBoard(const BoardName& named, Board& own, std::unique_ptr<Board>& made) {
+  made = MakeBoard(named);
   return made ? *made : own;
 }
 

@@ -120,30 +120,14 @@ Characterizing CheckCharacterize(const CharacterizeCommand& command) {
     throw UsageError{error.what()};
   }
   return {target,
-          command.Vref,
-          ParseCodePlan(command.Codes, target.Hexadecimal, dac::LastCode(*target.Device)),
-          ParseDuration(command.Settle),
-          command.Average,
-          command.Output,
-          command.Resume,
-          resource,
-          settings,
-          range,
-          command.Nplc};
+          {command.Vref,
+           characterize::ParseCodePlan(command.Codes, target.Hexadecimal,
+                                       dac::LastCode(*target.Device)),
+           ParseDuration(command.Settle), command.Average, command.Output, command.Resume, resource,
+           settings, range, command.Nplc}};
 }
 
 }  // namespace
-
-meter::Settings MeterSettingsFor(const Characterizing& command, double vref) {
-  meter::Settings settings = command.MeterSettings;
-  if (settings.Setup.empty()) {
-    double range = 1;
-    while (range < vref) range *= 10;
-    settings.Range = command.MeterRange.value_or(range);
-    settings.Setup = meter::DefaultSetup(*settings.Range, command.Nplc);
-  }
-  return settings;
-}
 
 CLI::Validator NonEmptyPath() {
   return {[](std::string& path) {

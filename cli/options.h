@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/code_plan.h"
+#include "characterize/run.h"
 #include "cli/report.h"
 #include "dac/device_table.h"
 #include "dac/power_down.h"
@@ -130,23 +130,12 @@ struct Serving {
   const dac::DeviceProfile* Device;
   remote::Listen Where;
 };
+/// @brief A characterization: the DAC, always in normal operation, and the run.
 struct Characterizing {
-  Dac Target;                  ///< always in normal operation
-  std::optional<double> Vref;  ///< none: the board's own, when it tells one
-  CodePlan Plan;
-  std::chrono::nanoseconds Settle;
-  int Average;
-  std::string Output;  ///< the folder for the CSV, the summaries, the plots and the report
-  bool Resume;
-  meter::Resource Meter;
-  meter::Settings MeterSettings;     ///< no Setup: the default one for MeterRange and Nplc
-  std::optional<double> MeterRange;  ///< none: the smallest of 1, 10, 100, 1000 V that holds vref
-  double Nplc = 1;
+  Dac Target;
+  characterize::Settings Run;
 };
 
-/// The meter's settings for a run at that reference: the setup given, or the default
-/// configuration on the range given or the smallest decade that holds the reference.
-meter::Settings MeterSettingsFor(const Characterizing& command, double vref);
 using Checked =
     std::variant<Listing, Setting, Sweeping, RawSending, Waiting, Serving, Characterizing>;
 

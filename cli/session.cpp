@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/characterize.h"
+#include "characterize/run.h"
 #include "cli/parsing.h"
 #include "cli/progress.h"
 #include "cli/remote_board.h"
@@ -72,6 +72,30 @@ FrameRecord Record(const Dac& target, std::int64_t code, const Session::Sent& se
   return record;
 }
 
+// The DAC a characterization measures: the session's board, codes sent by the same rules as
+// the other commands.
+class MeasuredDac : public characterize::DacUnderTest {
+ public:
+  MeasuredDac(Session& session, const Dac& target) : session_(session), target_(target) {}
+  const dac::DeviceProfile& Device() const override { return *target_.Device; }
+  std::string Board() const override { return session_.Board().Description(); }
+  bool TellsReference() const override { return session_.Board().TellsReference(); }
+  int Connect(std::optional<double> vref) override {
+    return session_.Connect(target_.Device, vref);
+  }
+  std::optional<double> Reference(const std::optional<double>& given) override {
+    return session_.Reference(given, target_.Device->DataBits);
+  }
+  Sent Send(std::int32_t code) override {
+    const Session::Sent sent = session_.SendCode(target_, code);
+    return {sent.Frame.Word, sent.Result.Status, sent.Result.Failure};
+  }
+
+ private:
+  Session& session_;
+  Dac target_;
+};
+
 }  // namespace
 
 Session::Session(link::Board& board, std::FILE* out) : board_(board), out_(out) {}
@@ -113,8 +137,10 @@ int Session::Run(const Checked& command) {
     if (!WaitUnlessStopped(wait->Duration)) return 128 + StopSignal();
     return kSuccess;
   }
-  if (const auto* characterize = std::get_if<Characterizing>(&command))
-    return Characterize(*this, *characterize, out_);
+  if (const auto* measuring = std::get_if<Characterizing>(&command)) {
+    MeasuredDac dac(*this, measuring->Target);
+    return characterize::Measure(dac, measuring->Run, out_);
+  }
   if (const auto* set = std::get_if<Setting>(&command)) {
     if (const int status = Connect(set->Target.Device, set->Vref); status != kSuccess)
       return status;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/code_plan.h"
+#include "characterize/code_plan.h"
 #include "cli/parsing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool hexadecimal = (data[0] & 1) != 0;
   const std::int32_t last = (data[0] & 2) != 0 ? 0x3FFF : 0x3F;
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  kt::cli::CodePlan plan;
+  kt::characterize::CodePlan plan;
   try {
-    plan = kt::cli::ParseCodePlan(text, hexadecimal, last);
+    plan = kt::characterize::ParseCodePlan(text, hexadecimal, last);
   } catch (const kt::cli::UsageError&) {
     return 0;
   }
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (codes.empty() || codes.front() != 0 || codes.back() != last) std::abort();
   for (std::size_t i = 1; i < codes.size(); ++i)
     if (codes[i] <= codes[i - 1]) std::abort();
-  const kt::cli::CodePlan again = kt::cli::ParseCodePlan(plan.Text, false, last);
+  const kt::characterize::CodePlan again = kt::characterize::ParseCodePlan(plan.Text, false, last);
   if (again.Codes != codes || again.Text != plan.Text) std::abort();
   return 0;
 }

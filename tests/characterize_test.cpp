@@ -14,11 +14,11 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/code_plan.h"
-#include "cli/evaluation.h"
-#include "cli/options.h"
+#include "characterize/code_plan.h"
+#include "characterize/evaluation.h"
+#include "characterize/plot.h"
+#include "characterize/run.h"
 #include "cli/parsing.h"
-#include "cli/plot.h"
 #include "core/error.h"
 #include "dac/linearity.h"
 #include "meter/resource.h"
@@ -214,15 +214,15 @@ TEST(Linearity, EachFigureWhereASlipWouldShow) {
   const std::vector<dac::MeasuredCode> high{{0, 0}, {1, 1}, {2, 2}, {3, 3.5},
                                             {4, 4}, {5, 5}, {6, 6}, {7, 7}};
   const dac::StaticFigures f = dac::Analyse(high, 3, 8);
-  const cli::RunInfo run{"KT300", 3, 8, "0-7", 8, 1, "meter"};
-  const json summary = json::parse(cli::SummaryJson(run, f));
+  const characterize::RunInfo run{"KT300", 3, 8, "0-7", 8, 1, "meter"};
+  const json summary = json::parse(characterize::SummaryJson(run, f));
   EXPECT_EQ(summary["dnl"]["max_code"], 3);
   EXPECT_EQ(summary["dnl"]["min_code"], 4);
-  const std::string text = cli::SummaryText(run, f);
+  const std::string text = characterize::SummaryText(run, f);
   EXPECT_NE(text.find("+0.5000"), std::string::npos) << text;
   // The error plot, up the right way: code 3's point (0.5 V high) is drawn above the others.
-  const std::vector<cli::Plot> plots = cli::Plots(f, high);
-  const std::string svg = cli::Svg(plots.front());
+  const std::vector<characterize::Plot> plots = characterize::Plots(f, high);
+  const std::string svg = characterize::Svg(plots.front());
   const std::string path = svg.substr(svg.find("<path d=\"M") + 10);
   std::vector<double> ys;
   std::istringstream points(path.substr(0, path.find('"')));
@@ -278,20 +278,20 @@ TEST(CodePlan, ReadsEveryFormAlwaysWithBothEnds) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
     if (*row.canonical == '\0') {
-      EXPECT_THROW(cli::ParseCodePlan(row.text, row.hex, row.last), cli::UsageError);
+      EXPECT_THROW(characterize::ParseCodePlan(row.text, row.hex, row.last), cli::UsageError);
       continue;
     }
-    const cli::CodePlan plan = cli::ParseCodePlan(row.text, row.hex, row.last);
+    const characterize::CodePlan plan = characterize::ParseCodePlan(row.text, row.hex, row.last);
     EXPECT_EQ(plan.Text, row.canonical);
     EXPECT_EQ(plan.Codes.front(), 0);
     EXPECT_EQ(plan.Codes.back(), row.last);
     EXPECT_TRUE(std::is_sorted(plan.Codes.begin(), plan.Codes.end()));
   }
-  EXPECT_EQ(cli::ParseCodePlan("all", true, 0xFFFF).Codes.size(), 65536u);
+  EXPECT_EQ(characterize::ParseCodePlan("all", true, 0xFFFF).Codes.size(), 65536u);
   // The same codes named 2,000 times over are the same 65,536 codes, held once.
   std::string repeated = "0-FFFF";
   for (int i = 1; i < 2000; ++i) repeated += ",0-FFFF";
-  EXPECT_EQ(cli::ParseCodePlan(repeated, true, 0xFFFF).Text, "0-65535");
+  EXPECT_EQ(characterize::ParseCodePlan(repeated, true, 0xFFFF).Text, "0-65535");
 }
 
 // The meter's range is the one given, or the smallest decade that holds the reference, which
@@ -310,10 +310,10 @@ TEST(MeterSettings, TheRangeHoldsTheReferenceUnlessOneIsGiven) {
       {2.5, {}, {"*RST", "CONF:VOLT"}, "*RST"},
   };
   for (const Row& row : rows) {
-    cli::Characterizing command{};
+    characterize::Settings command{};
     command.MeterRange = row.range;
     command.MeterSettings.Setup = row.setup;
-    const std::vector<std::string> setup = cli::MeterSettingsFor(command, row.vref).Setup;
+    const std::vector<std::string> setup = characterize::MeterSettingsFor(command, row.vref).Setup;
     const auto found = std::find(setup.begin(), setup.end(), row.configured);
     EXPECT_NE(found, setup.end()) << row.vref << " " << ::testing::PrintToString(setup);
   }
@@ -369,14 +369,14 @@ TEST(Plot, TicksAreRoundAndCoverTheRange) {
       {2, 2, 6, {2}},
   };
   for (const Row& row : rows) {
-    const std::vector<double> ticks = cli::Ticks(row.low, row.high, row.wanted);
+    const std::vector<double> ticks = characterize::Ticks(row.low, row.high, row.wanted);
     ASSERT_EQ(ticks.size(), row.ticks.size()) << row.low << ".." << row.high;
     for (std::size_t i = 0; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i], row.ticks[i], 1e-9);
   }
 }
 
 TEST(Plot, AnEnvelopeKeepsEveryExtremeInOrderAndStaysSmall) {
-  cli::Envelope envelope(0, 65535, 16);
+  characterize::Envelope envelope(0, 65535, 16);
   for (int x = 0; x <= 65535; ++x) envelope.Add(x, x == 30000 ? 9.0 : x == 30001 ? -9.0 : 0.0);
   const auto points = envelope.Points();
   EXPECT_LE(points.size(), 16u * 4);

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/plot.h"
+#include "characterize/plot.h"
 #include "dac/linearity.h"
 
 // What a characterization reports: its figures as text for people, as JSON for scripts, the
 // plots, and a one-page HTML report that holds the plots inline and opens offline.
-namespace kt::cli {
+namespace kt::characterize {
 
 /// @brief What was measured, and with what.
 struct RunInfo {
@@ -34,4 +34,4 @@ std::vector<Plot> Plots(const dac::StaticFigures& figures,
 std::string ReportHtml(const RunInfo& run, const dac::StaticFigures& figures,
                        const std::vector<Plot>& plots);
 
-}  // namespace kt::cli
+}  // namespace kt::characterize

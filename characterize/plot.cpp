@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/plot.h"
+#include "characterize/plot.h"
 
 #include <fmt/format.h>
 
@@ -8,7 +8,7 @@
 #include <limits>
 #include <tuple>
 
-namespace kt::cli {
+namespace kt::characterize {
 
 namespace {
 
@@ -179,4 +179,4 @@ std::string Svg(const Plot& plot, int width, int height) {
   return svg + "</svg>\n";
 }
 
-}  // namespace kt::cli
+}  // namespace kt::characterize

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "cli/evaluation.h"
+#include "characterize/evaluation.h"
 
 #include <fmt/format.h>
 
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-namespace kt::cli {
+namespace kt::characterize {
 
 namespace {
 
@@ -180,4 +180,4 @@ std::string ReportHtml(const RunInfo& run, const dac::StaticFigures& figures,
          "against the end-point step. Written by ktdac characterize.</p>\n</body></html>\n";
 }
 
-}  // namespace kt::cli
+}  // namespace kt::characterize

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/characterize.h"
+#include "characterize/run.h"
 
 #include <fmt/format.h>
 
@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/evaluation.h"
+#include "characterize/evaluation.h"
 #include "cli/parsing.h"
 #include "cli/progress.h"
 #include "cli/stop.h"
@@ -26,7 +26,14 @@
 #include "meter/text.h"
 #include "platform/program.h"
 
-namespace kt::cli {
+namespace kt::characterize {
+
+using cli::kFrameRefused;
+using cli::kMeterFailure;
+using cli::kRuntimeError;
+using cli::kSuccess;
+using cli::UsageError;
+using cli::WriteError;
 
 namespace {
 
@@ -42,10 +49,10 @@ std::vector<std::string> OutputFiles() {
 }
 
 // The lines that say which run a CSV belongs to; --resume continues only the same run.
-std::string RunLines(const Characterizing& command) {
+std::string RunLines(const dac::DeviceProfile& device, const Settings& command) {
   return fmt::format(
       "# ktdac characterize\n# device: {}\n# vref_v: {}\n# codes: {}\n# average: {}\n",
-      command.Target.Device->Label, *command.Vref, command.Plan.Text, command.Average);
+      device.Label, *command.Vref, command.Plan.Text, command.Average);
 }
 
 constexpr std::string_view kMeterLine = "# meter: ";
@@ -57,7 +64,7 @@ std::string MeterLine(const std::string& identity) {
 
 // How the meter took the readings: the settle time, the query and the setup. A run continued
 // with others would mix readings taken two ways.
-std::string SettingsLine(const Characterizing& command) {
+std::string SettingsLine(const Settings& command) {
   std::string setup;
   for (const std::string& line : command.MeterSettings.Setup)
     setup += (setup.empty() ? "" : " | ") + line;
@@ -66,7 +73,7 @@ std::string SettingsLine(const Characterizing& command) {
                      meter::Printable(command.MeterSettings.Query), meter::Printable(setup));
 }
 
-std::string Columns(const Characterizing& command) {
+std::string Columns(const Settings& command) {
   std::string columns = "code,frame_word";
   for (int i = 1; i <= command.Average; ++i) columns += fmt::format(",reading_{}_v", i);
   return columns + ",mean_v,std_v,elapsed_s\n";
@@ -109,7 +116,8 @@ std::optional<std::int64_t> Whole(const std::string& field) {
   return value;
 }
 
-Earlier ReadEarlier(const fs::path& csv, const Characterizing& command) {
+Earlier ReadEarlier(const fs::path& csv, const dac::DeviceProfile& device,
+                    const Settings& command) {
   const std::string name = Utf8(csv);
   std::error_code error;
   if (fs::is_directory(csv, error))
@@ -119,7 +127,7 @@ Earlier ReadEarlier(const fs::path& csv, const Characterizing& command) {
   const std::string text{std::istreambuf_iterator<char>(in), {}};
   const std::vector<std::pair<std::string, std::size_t>> lines = Lines(text);
   std::vector<std::string> header;
-  std::stringstream run(RunLines(command));
+  std::stringstream run(RunLines(device, command));
   for (std::string line; std::getline(run, line);) header.push_back(line);
   Earlier earlier;
   const auto anotherRun = [&] {
@@ -218,25 +226,33 @@ std::pair<double, std::optional<double>> Spread(const std::vector<double>& readi
 
 // The reference of the run: the one given, else the board's, which needs the board connected.
 // A board that never tells one is refused before anything happens.
-int TakeReference(Session& session, Characterizing& command) {
-  const link::Board& board = session.Board();
-  if (!command.Vref && !board.TellsReference())
-    throw UsageError{"--vref is required: " + board.Description() +
-                     " does not tell the DAC's reference"};
-  if (!board.TellsReference()) return kSuccess;
-  if (const int status = session.Connect(command.Target.Device, command.Vref); status != kSuccess)
-    return status;
-  command.Vref = session.Reference(command.Vref, command.Target.Device->DataBits);
-  if (!command.Vref)
-    throw UsageError{"--vref is required: " + board.Description() + " gives no reference"};
+int TakeReference(DacUnderTest& dac, Settings& command) {
+  if (!command.Vref && !dac.TellsReference())
+    throw UsageError{"--vref is required: " + dac.Board() + " does not tell the DAC's reference"};
+  if (!dac.TellsReference()) return kSuccess;
+  if (const int status = dac.Connect(command.Vref); status != kSuccess) return status;
+  command.Vref = dac.Reference(command.Vref);
+  if (!command.Vref) throw UsageError{"--vref is required: " + dac.Board() + " gives no reference"};
   return kSuccess;
 }
 
 }  // namespace
 
-int Characterize(Session& session, const Characterizing& asked, std::FILE* out) {
-  Characterizing command = asked;
-  if (const int status = TakeReference(session, command); status != kSuccess) return status;
+meter::Settings MeterSettingsFor(const Settings& settings, double vref) {
+  meter::Settings meter = settings.MeterSettings;
+  if (meter.Setup.empty()) {
+    double range = 1;
+    while (range < vref) range *= 10;
+    meter.Range = settings.MeterRange.value_or(range);
+    meter.Setup = meter::DefaultSetup(*meter.Range, settings.Nplc);
+  }
+  return meter;
+}
+
+int Measure(DacUnderTest& dac, const Settings& asked, std::FILE* out) {
+  Settings command = asked;
+  const dac::DeviceProfile& device = dac.Device();
+  if (const int status = TakeReference(dac, command); status != kSuccess) return status;
   command.MeterSettings = MeterSettingsFor(command, *command.Vref);
   const fs::path folder = platform::PathFromUtf8(command.Output);
   const fs::path csvPath = folder / kCsvName;
@@ -264,7 +280,7 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
   }
   Earlier earlier;
   if (command.Resume) {
-    earlier = ReadEarlier(csvPath, command);
+    earlier = ReadEarlier(csvPath, device, command);
     fs::resize_file(csvPath, earlier.WholeRows, error);
     if (error) throw WriteError{"cannot write " + csvName + ": " + error.message()};
   } else {
@@ -284,14 +300,14 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
     }
   };
 
-  const StopOnSignals stopOnSignals;
+  const cli::StopOnSignals stopOnSignals;
   const std::size_t total = command.Plan.Codes.size();
   std::vector<dac::MeasuredCode> points = std::move(earlier.Points);
   const std::size_t resumedAt = points.size();
   const auto measured = [&] {
     return fmt::format("{} of {} codes measured, kept in {}", points.size(), total, csvName);
   };
-  Progress progress(static_cast<std::int64_t>(total - resumedAt), false, "codes");
+  cli::Progress progress(static_cast<std::int64_t>(total - resumedAt), false, "codes");
   const auto meterFailed = [&](const Error& failure) {
     progress.Finish();
     fmt::print(stderr, "ktdac: {}\n", failure.what());
@@ -305,7 +321,7 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
   std::string identity;
   bool headed = command.Resume;  // the CSV names its run, and so can be continued
   try {
-    meter::Meter meter(command.Meter, command.MeterSettings, [] { return StopSignal() != 0; });
+    meter::Meter meter(command.Meter, command.MeterSettings, [] { return cli::StopSignal() != 0; });
     // Kept as the meter sent it where that is safe, and fit to show everywhere it is shown.
     identity = meter::Printable(meter.Identity());
     Put(out, "standard output", "meter: " + identity + "\n");
@@ -318,28 +334,27 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
           csvName, *earlier.Meter, identity)};
     if (!command.Resume) {
       Put(csv.get(), csvName,
-          RunLines(command) + MeterLine(identity) + SettingsLine(command) + Columns(command));
+          RunLines(device, command) + MeterLine(identity) + SettingsLine(command) +
+              Columns(command));
       headed = true;
     }
     meter.Configure();
-    if (const int status = session.Connect(command.Target.Device, command.Vref);
-        status != kSuccess) {
+    if (const int status = dac.Connect(command.Vref); status != kSuccess) {
       abandon();
       return status;
     }
     const auto start = std::chrono::steady_clock::now();
     std::vector<double> readings;
-    while (points.size() < total && !StopSignal()) {
+    while (points.size() < total && !cli::StopSignal()) {
       const std::int32_t code = command.Plan.Codes[points.size()];
-      const Session::Sent sent = session.SendCode(command.Target, code);
-      if (sent.Result.Status != 0) {
+      const DacUnderTest::Sent sent = dac.Send(code);
+      if (sent.Status != 0) {
         fmt::print(stderr, "ktdac: the board refused the frame of code {} (status {}){}; {}\n",
-                   code, sent.Result.Status,
-                   sent.Result.Failure.empty() ? "" : ": " + sent.Result.Failure, measured());
+                   code, sent.Status, sent.Failure.empty() ? "" : ": " + sent.Failure, measured());
         if (points.empty()) abandon();
         return kFrameRefused;
       }
-      if (!WaitUnlessStopped(command.Settle)) break;
+      if (!cli::WaitUnlessStopped(command.Settle)) break;
       readings.clear();
       try {
         for (int i = 0; i < command.Average; ++i) readings.push_back(meter.Read());
@@ -354,7 +369,7 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
       const double elapsed =
           earlier.Elapsed +
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::string row = fmt::format("{},{}", code, sent.Frame.Word);
+      std::string row = fmt::format("{},{}", code, sent.Word);
       for (const double reading : readings) row += fmt::format(",{}", reading);
       row += fmt::format(",{},{},{:.6f}\n", mean, deviation ? fmt::format("{}", *deviation) : "",
                          elapsed);
@@ -375,7 +390,7 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
   progress.Finish();
   if (std::fclose(csv.release()) != 0)
     throw WriteError{"cannot write " + csvName + ": " + std::strerror(errno)};
-  if (const int signal = StopSignal()) {
+  if (const int signal = cli::StopSignal()) {
     if (!headed) {
       abandon();
       fmt::print(stderr, "ktdac: interrupted while the meter was being reached; nothing kept\n");
@@ -385,13 +400,8 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
     return 128 + signal;
   }
 
-  const RunInfo run{command.Target.Device->Label,
-                    command.Target.Device->DataBits,
-                    *command.Vref,
-                    command.Plan.Text,
-                    points.size(),
-                    command.Average,
-                    identity};
+  const RunInfo run{device.Label,  device.DataBits, *command.Vref, command.Plan.Text,
+                    points.size(), command.Average, identity};
   dac::StaticFigures figures;
   try {
     figures = dac::Analyse(points, run.DataBits, run.Vref);
@@ -412,4 +422,4 @@ int Characterize(Session& session, const Characterizing& asked, std::FILE* out) 
   return kSuccess;
 }
 
-}  // namespace kt::cli
+}  // namespace kt::characterize

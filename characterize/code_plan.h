@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace kt::cli {
+namespace kt::characterize {
 
 /// @brief The codes a characterization measures, ascending, always with both ends.
 struct CodePlan {
@@ -18,7 +18,7 @@ struct CodePlan {
 /// Reads a comma-separated list of items: `all`, `every:N` (every Nth code from 0), a code,
 /// FROM-TO, or FROM-TO:N (every Nth from FROM). Codes are read as the entry format reads them
 /// (0x marks hexadecimal in either); N is a decimal count. Code 0 and `last` are always
-/// added. Raises UsageError naming the item that is wrong or beyond `last`.
+/// added. Raises cli::UsageError naming the item that is wrong or beyond `last`.
 CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t last);
 
-}  // namespace kt::cli
+}  // namespace kt::characterize

@@ -10,7 +10,7 @@
 // a legend. Tens of thousands of points are kept as the envelope each pixel column holds, so
 // a plot of every code of a 16-bit DAC stays small, in the file and in memory, and shows
 // every extreme.
-namespace kt::cli {
+namespace kt::characterize {
 
 /// @brief Points in ascending x, kept as what each of `columns` equal slices of [x0, x1]
 /// holds: its first, lowest, highest and last point, in the order they came. The line
@@ -56,4 +56,4 @@ std::string Escaped(const std::string& text);
 /// Round tick values covering [low, high], about `wanted` of them (1, 2 or 5 × 10^n apart).
 std::vector<double> Ticks(double low, double high, int wanted);
 
-}  // namespace kt::cli
+}  // namespace kt::characterize

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "cli/code_plan.h"
+#include "characterize/code_plan.h"
 
 #include <fmt/format.h>
 
-
 #include "cli/parsing.h"
 
-namespace kt::cli {
+namespace kt::characterize {
 
 namespace {
 
@@ -14,7 +13,7 @@ namespace {
 std::int64_t Count(const std::string& text, const std::string& item) {
   if (text.empty() || text.size() > 9 ||
       text.find_first_not_of("0123456789") != std::string::npos || std::stoll(text) < 1)
-    throw UsageError{"--codes " + item + ": \"" + text + "\" is not a step of 1 or more"};
+    throw cli::UsageError{"--codes " + item + ": \"" + text + "\" is not a step of 1 or more"};
   return std::stoll(text);
 }
 
@@ -52,19 +51,19 @@ CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t l
     for (std::int64_t c = first; c <= end; c += step) chosen[static_cast<std::size_t>(c)] = true;
   };
   const auto code = [&](const std::string& word, const std::string& item) {
-    const std::int64_t value = ParseCode(word, hexadecimal);
+    const std::int64_t value = cli::ParseCode(word, hexadecimal);
     if (value > last)
-      throw UsageError{
+      throw cli::UsageError{
           fmt::format("--codes {}: {} is beyond the last code 0x{:X}", item, word, last)};
     return static_cast<std::int32_t>(value);
   };
-  if (text.empty()) throw UsageError{"--codes names no codes"};
+  if (text.empty()) throw cli::UsageError{"--codes names no codes"};
   std::size_t from = 0;
   while (from <= text.size()) {
     const std::size_t comma = std::min(text.find(',', from), text.size());
     const std::string item = text.substr(from, comma - from);
     from = comma + 1;
-    if (item.empty()) throw UsageError{"--codes " + text + ": an empty item"};
+    if (item.empty()) throw cli::UsageError{"--codes " + text + ": an empty item"};
     if (item == "all" || item.rfind("every:", 0) == 0) {
       mark(0, last, item == "all" ? 1 : Count(item.substr(6), item));
       continue;
@@ -79,7 +78,7 @@ CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t l
     const std::int32_t first = code(item.substr(0, dash), item);
     const std::int32_t end = code(item.substr(dash + 1, colon - dash - 1), item);
     const std::int64_t step = colon == std::string::npos ? 1 : Count(item.substr(colon + 1), item);
-    if (end < first) throw UsageError{"--codes " + item + ": the range runs backwards"};
+    if (end < first) throw cli::UsageError{"--codes " + item + ": the range runs backwards"};
     mark(first, end, step);
   }
   std::vector<std::int32_t> codes;
@@ -88,4 +87,4 @@ CodePlan ParseCodePlan(const std::string& text, bool hexadecimal, std::int32_t l
   return {codes, Canonical(codes)};
 }
 
-}  // namespace kt::cli
+}  // namespace kt::characterize

@@ -167,8 +167,7 @@ class Meter {
   Meter(const Options& options, Fault fault)
       : options_(options),
         fault_(std::move(fault)),
-        random_(options.Seed),
-        noise_(0.0, options.NoiseVolts) {}
+        random_(options.Seed) {}
 
   // Answers one program message; an empty answer sends nothing.
   std::string Execute(const std::string& message) {
@@ -276,7 +275,7 @@ class Meter {
         volts += (before - volts) * std::exp(-std::max(since, 0.0) / options_.SettleSeconds);
       }
     }
-    if (options_.NoiseVolts > 0) volts += noise_(random_);
+    if (options_.NoiseVolts > 0) volts += options_.NoiseVolts * noise_(random_);
     if (std::fabs(volts) > 1.2 * range_) volts = kOverload;
     return fmt::format("{:+.9E}", volts);
   }
@@ -284,7 +283,7 @@ class Meter {
   const Options& options_;
   const Fault fault_;
   std::mt19937_64 random_;
-  std::normal_distribution<double> noise_;
+  std::normal_distribution<double> noise_;  // standard: scaled by the noise asked for
   std::deque<std::string> errors_;
   double range_ = 10;
   double nplc_ = 10;

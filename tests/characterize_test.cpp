@@ -744,13 +744,15 @@ TEST(Characterize, ResumeTakesOnlyRowsALiveRunWouldHaveTaken) {
       {"an empty file", "\x01", 2, "holds no row of this run"},
       {"a header cut short", header.substr(0, 20), 2, "holds no row of this run"},
       {"a folder", "", 2, "is a folder, not the CSV of a run"},
-      {"a reading of nan", with(mean.substr(0, mean.find(',')), "nan"), 2, "as measured"},
+      {"a reading of nan", with(mean.substr(0, mean.find(',')), "nan"), 2, "row 1 of"},
       {"a reading with more after it", with(mean.substr(0, mean.find(',')), "0.3125xyz"), 2,
        "as measured"},
       {"a reading of text", with(mean.substr(0, mean.find(',')), "GARBAGE"), 2, "as measured"},
       {"a reading beyond the range", with(mean.substr(0, mean.find(',')), "1e300"), 2,
        "as measured"},
       {"a code that is not whole", with("0,", "0.9,"), 2, "as measured"},
+      {"a row beyond the last code", csv + csv.substr(csv.rfind('\n', csv.size() - 2) + 1), 2,
+       "row 6 of"},
       {"CR LF line ends, as an editor may save them", "crlf", 0, ""},
   };
   for (const Case& c : cases) {

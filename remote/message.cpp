@@ -29,6 +29,8 @@ constexpr std::pair<int, const char*> kTexts[] = {
     {-330, "Self-test failed"},
     {-350, "Queue overflow"},
     {-363, "Input buffer overrun"},
+    {-410, "Query INTERRUPTED"},
+    {-420, "Query UNTERMINATED"},
 };
 
 std::string_view Trim(std::string_view text) {

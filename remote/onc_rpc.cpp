@@ -122,14 +122,17 @@ XdrWriter& XdrWriter::String(const std::string& text) {
   return Opaque(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
-Call ReadCall(XdrReader& reader, std::uint32_t* rpcVersion) {
+std::optional<Call> ReadCall(XdrReader& reader, Bytes& refusal) {
   Call call;
   call.Xid = reader.Unsigned();
   if (const std::uint32_t type = reader.Unsigned(); type != kCall)
     throw Error(fmt::format("RPC message of type {}, not a call", type));
-  const std::uint32_t version = reader.Unsigned();
-  if (rpcVersion) *rpcVersion = version;
-  if (version != 2) throw Error(fmt::format("RPC version {}, not 2", version));
+  if (reader.Unsigned() != 2) {
+    XdrWriter reply;
+    reply.Unsigned(call.Xid).Unsigned(kReply).Unsigned(kDenied).Unsigned(kRpcMismatch);
+    refusal = reply.Unsigned(2).Unsigned(2).Written();
+    return std::nullopt;
+  }
   call.Program = reader.Unsigned();
   call.Version = reader.Unsigned();
   call.Procedure = reader.Unsigned();
@@ -150,24 +153,12 @@ XdrWriter Reply(std::uint32_t xid, Accepted status) {
   return reply;
 }
 
-Bytes RefuseRpcVersion(std::uint32_t xid) {
-  XdrWriter reply;
-  reply.Unsigned(xid).Unsigned(kReply).Unsigned(kDenied).Unsigned(kRpcMismatch);
-  reply.Unsigned(2).Unsigned(2);
-  return reply.Written();
-}
-
 Bytes AnswerPortmapper(const Bytes& record, std::uint16_t corePort) {
   XdrReader reader(record);
-  std::uint32_t version = 2;
-  Call call;
-  try {
-    call = ReadCall(reader, &version);
-  } catch (const Error&) {
-    if (version == 2) throw;
-    XdrReader head(record);
-    return RefuseRpcVersion(head.Unsigned());
-  }
+  Bytes refusal;
+  const std::optional<Call> asked = ReadCall(reader, refusal);
+  if (!asked) return refusal;
+  const Call& call = *asked;
   if (call.Program != kPortmapper) return Reply(call.Xid, Accepted::ProgramUnavailable).Written();
   if (call.Version != 2) {
     XdrWriter reply = Reply(call.Xid, Accepted::ProgramMismatch);

@@ -82,10 +82,10 @@ struct Call {
   std::uint32_t Program = 0, Version = 0, Procedure = 0;
 };
 
-/// Reads a call's header, leaving the reader at its arguments. Raises kt::Error for a
-/// message that is not a call, or is one of another RPC version (`RpcVersion` then says
-/// which, so that the caller can answer RPC_MISMATCH).
-Call ReadCall(XdrReader& reader, std::uint32_t* rpcVersion = nullptr);
+/// Reads a call's header, leaving the reader at its arguments. A call of another RPC version
+/// gives no call, and `refusal` then holds the reply that says only version 2 is served.
+/// Raises kt::Error for a message that is not a call.
+std::optional<Call> ReadCall(XdrReader& reader, Bytes& refusal);
 
 /// How an accepted call went (RFC 5531 accept_stat).
 enum class Accepted : std::uint32_t {
@@ -99,9 +99,6 @@ enum class Accepted : std::uint32_t {
 
 /// The reply to an accepted call up to its results, which the caller writes after it.
 XdrWriter Reply(std::uint32_t xid, Accepted status);
-
-/// The reply refusing a call of another RPC version: only version 2 is served.
-Bytes RefuseRpcVersion(std::uint32_t xid);
 
 /// @brief The portmapper (program 100000, version 2), as far as an instrument needs it: the
 /// null procedure, and GETPORT answering where the VXI-11 core channel listens.

@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: MIT
+// The VXI-11 core channel's rules between links, on the recording board: locks, the client
+// limit, messages split over writes or too long, reads cut by size or terminator, links that
+// end with their connection. pyvisa drives the served channel end to end elsewhere.
+#include "remote/vxi11.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/scpi_board.h"
+#include "remote/server.h"
+
+namespace kt {
+namespace {
+
+namespace v = remote::vxi11;
+using remote::rpc::Bytes;
+using remote::rpc::XdrReader;
+using remote::rpc::XdrWriter;
+
+// A client of the instrument, as a VISA library makes its calls.
+class Client {
+ public:
+  Client(v::Instrument& instrument, int channel) : instrument_(instrument), channel_(channel) {}
+
+  // Calls a procedure and returns the results, after checking the reply's header.
+  Bytes Call(std::uint32_t procedure, const XdrWriter& arguments) {
+    XdrWriter call;
+    call.Unsigned(++xid_).Unsigned(0).Unsigned(2).Unsigned(0x0607AF).Unsigned(1);
+    call.Unsigned(procedure).Unsigned(0).Unsigned(0).Unsigned(0).Unsigned(0);
+    Bytes record = call.Written();
+    record.insert(record.end(), arguments.Written().begin(), arguments.Written().end());
+    const Bytes reply = instrument_.Answer(record, channel_);
+    XdrReader header(reply);
+    EXPECT_EQ(header.Unsigned(), xid_);
+    for (const std::uint32_t word : {1u, 0u, 0u, 0u, 0u}) EXPECT_EQ(header.Unsigned(), word);
+    return {reply.end() - static_cast<std::ptrdiff_t>(header.Left()), reply.end()};
+  }
+  std::int32_t Link(bool lock = false, const std::string& device = "inst0") {
+    const Bytes result =
+        Call(v::kCreateLink, XdrWriter().Signed(7).Boolean(lock).Unsigned(0).String(device));
+    XdrReader in(result);
+    error = in.Signed();
+    return id = in.Signed();
+  }
+  std::int32_t Write(const std::string& text, bool end = true) {
+    const Bytes result = Call(
+        v::kDeviceWrite,
+        XdrWriter().Signed(id).Unsigned(1000).Unsigned(0).Unsigned(end ? v::kEnd : 0).String(text));
+    return XdrReader(result).Signed();
+  }
+  // The read's error, and sets `reason` and `data`.
+  std::int32_t Read(std::uint32_t size = 1024, int termChar = -1) {
+    const std::uint32_t flags = termChar >= 0 ? v::kTermCharSet : 0;
+    const Bytes result = Call(
+        v::kDeviceRead,
+        XdrWriter().Signed(id).Unsigned(size).Unsigned(1000).Unsigned(0).Unsigned(flags).Signed(
+            termChar));
+    XdrReader in(result);
+    const std::int32_t status = in.Signed();
+    reason = in.Signed();
+    data = in.String(1 << 16);
+    return status;
+  }
+  std::string Query(const std::string& text) {
+    Write(text + "\n");
+    Read();
+    return data;
+  }
+  std::int32_t Generic(std::uint32_t procedure) {
+    XdrWriter arguments;
+    arguments.Signed(id);
+    if (procedure == v::kDeviceLock) arguments.Unsigned(0).Unsigned(0);
+    if (procedure == v::kDeviceClear || procedure == v::kDeviceReadStb ||
+        procedure == v::kDeviceTrigger)
+      arguments.Unsigned(0).Unsigned(0).Unsigned(0);
+    const Bytes result = Call(procedure, arguments);
+    XdrReader in(result);
+    const std::int32_t status = in.Signed();
+    if (procedure == v::kDeviceReadStb) stb = in.Unsigned();
+    return status;
+  }
+
+  std::int32_t id = 0, error = 0, reason = 0;
+  std::uint32_t stb = 0;
+  std::string data;
+
+ private:
+  v::Instrument& instrument_;
+  int channel_;
+  std::uint32_t xid_ = 0;
+};
+
+TEST(Vxi11, LinksAreSessionsOfTheirOwnUnderOneLock) {
+  test::RecordingBoard board;
+  v::Shared shared;
+  v::Instrument instrument(board, shared, 3);
+  Client a(instrument, 1), b(instrument, 2), c(instrument, 2);
+  a.Link();
+  b.Link();
+  EXPECT_NE(a.id, b.id);
+  EXPECT_EQ(shared.Clients, 2u);
+  // Each link its own session: one's error is not the other's, and only the first was told
+  // of the power on.
+  a.Write("DAC:BOGUS\n");
+  EXPECT_EQ(a.Query("SYST:ERR:COUN?"), "1\n");
+  EXPECT_EQ(b.Query("SYST:ERR:COUN?"), "0\n");
+  EXPECT_EQ(a.Query("*ESR?"), "160\n") << "power on and a command error";
+  EXPECT_EQ(b.Query("*ESR?"), "0\n");
+  // A lock keeps the other link out of everything but its own unlock and destroy.
+  EXPECT_EQ(a.Generic(v::kDeviceLock), v::kNoError);
+  EXPECT_EQ(b.Write("DAC:CODE 5\n"), v::kLockedByAnother);
+  EXPECT_EQ(b.Read(), v::kLockedByAnother);
+  EXPECT_EQ(b.Generic(v::kDeviceReadStb), v::kLockedByAnother);
+  EXPECT_EQ(b.Generic(v::kDeviceClear), v::kLockedByAnother);
+  EXPECT_EQ(b.Generic(v::kDeviceLock), v::kLockedByAnother);
+  EXPECT_EQ(b.Generic(v::kDeviceUnlock), v::kNoLockHeld);
+  EXPECT_EQ(c.Link(true), 0) << "a link asking for the lock at once";
+  EXPECT_EQ(c.error, v::kLockedByAnother);
+  EXPECT_TRUE(board.frames.empty());
+  EXPECT_EQ(a.Write("DAC:CODE 5\n"), v::kNoError);
+  EXPECT_EQ(board.frames.size(), 1u);
+  // The lock ends with its link's connection, and the link with it.
+  instrument.Close(1);
+  EXPECT_FALSE(shared.LockedBy);
+  EXPECT_EQ(a.Write("DAC:CODE 6\n"), v::kInvalidLink);
+  EXPECT_EQ(b.Write("DAC:CODE 6\n"), v::kNoError);
+  EXPECT_EQ(board.frames.size(), 2u);
+  // The client limit counts links with the raw socket's clients.
+  c.Link(true);
+  EXPECT_EQ(c.error, v::kNoError);
+  EXPECT_EQ(shared.LockedBy, c.id);
+  Client d(instrument, 3);
+  d.Link();
+  EXPECT_EQ(d.error, v::kNoError);
+  Client e(instrument, 3);
+  e.Link();
+  EXPECT_EQ(e.error, v::kOutOfResources);
+  EXPECT_EQ(c.Generic(v::kDestroyLink), v::kNoError);
+  EXPECT_FALSE(shared.LockedBy);
+  EXPECT_EQ(shared.Clients, 2u);
+  EXPECT_EQ(e.Link(false, "gpib0,5"), 0);
+  EXPECT_EQ(e.error, v::kNotAccessible);
+  e.Link(false, "INST0");
+  EXPECT_EQ(e.error, v::kNoError);
+}
+
+TEST(Vxi11, MessagesAndReadsFollowTheFlags) {
+  test::RecordingBoard board;
+  v::Shared shared;
+  v::Instrument instrument(board, shared, 8);
+  Client a(instrument, 1);
+  a.Link();
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, bool>> writes;  // text, END
+    std::uint32_t size;
+    int termChar;
+    std::int32_t error, reason;
+    std::string data;
+  };
+  const Case cases[] = {
+      {"a query, END at its end",
+       {{"*IDN?", true}},
+       1024,
+       -1,
+       0,
+       v::kEndReached,
+       "Corvane,KT31X-KT300 evaluation board,0,1.0.4\n"},
+      {"split over writes",
+       {{"SYST:ERR:C", false}, {"OUN?\n", false}},
+       1024,
+       -1,
+       0,
+       v::kEndReached,
+       "0\n"},
+      {"cut by the request's size", {{"*IDN?\n", true}}, 4, -1, 0, v::kRequestCount, "Corv"},
+      {"cut by the terminator", {{"*IDN?;*OPC?\n", true}}, 1024, ',', 0, v::kTermChar, "Corvane,"},
+      {"the terminator at the end",
+       {{"*OPC?\n", true}},
+       1024,
+       '\n',
+       0,
+       v::kTermChar | v::kEndReached,
+       "1\n"},
+      {"nothing to read", {{"DAC:CODE 1\n", true}}, 1024, -1, v::kIoTimeout, 0, ""},
+      {"a message over the limit, dropped whole",
+       {{std::string(2500, 'A'), false}, {std::string(2500, 'A'), false}, {"B;*OPC?\n", true}},
+       1024,
+       -1,
+       v::kIoTimeout,
+       0,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    a.Generic(v::kDeviceClear);
+    for (const auto& [text, end] : c.writes) EXPECT_EQ(a.Write(text, end), v::kNoError);
+    EXPECT_EQ(a.Read(c.size, c.termChar), c.error);
+    EXPECT_EQ(a.reason, c.reason);
+    EXPECT_EQ(a.data, c.data);
+  }
+  // What those left in the queue: -420 for each read with nothing to say, and -363.
+  a.Generic(v::kDeviceClear);
+  EXPECT_EQ(a.Query("SYST:ERR:ALL?"),
+            "-420,\"Query UNTERMINATED\",-363,\"Input buffer overrun;a message longer than 4096 "
+            "bytes\",-420,\"Query UNTERMINATED\"\n");
+  // A response left unread when the next message comes is IEEE 488.2's interrupted query,
+  // and the status byte tells of a waiting one.
+  a.Write("*OPC?\n");
+  a.Generic(v::kDeviceReadStb);
+  EXPECT_EQ(a.stb & remote::kMessageAvailable, remote::kMessageAvailable);
+  a.Write("*IDN?\n");
+  EXPECT_EQ(a.Query("SYST:ERR?"), "-410,\"Query INTERRUPTED\"\n");
+}
+
+}  // namespace
+}  // namespace kt

@@ -244,6 +244,8 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
         ->capture_default_str();
     serveCommand->add_flag("--no-announce", serve->NoAnnounce,
                            "do not announce the server on the network by DNS-SD");
+    serveCommand->add_flag("--no-vxi11", serve->NoVxi11,
+                           "serve the raw socket alone, without VXI-11's ::INSTR channel");
     serveCommand->final_callback([&command, serve] { command = *serve; });
   }
 
@@ -319,6 +321,7 @@ Checked Check(const Command& command) {
   try {
     remote::Listen where = remote::ParseListen(serve.Listen);
     where.Announce = !serve.NoAnnounce;
+    where.Vxi11 = !serve.NoVxi11;
     return Serving{&device, where};
   } catch (const Error& error) {
     throw UsageError{error.what()};

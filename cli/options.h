@@ -62,6 +62,7 @@ struct ServeCommand {
   std::string Device = "KT310";
   std::string Listen = "127.0.0.1:5025";
   bool NoAnnounce = false;
+  bool NoVxi11 = false;
 };
 struct CharacterizeCommand {
   std::string Device = "KT310";

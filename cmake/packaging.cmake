@@ -67,6 +67,9 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The portmapper through which VISA libraries find ktdac serve's VXI-11 channel; serve
+  # answers for itself as root without it.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS rpcbind)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.corvane.example")
 endif()

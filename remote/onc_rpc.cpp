@@ -63,9 +63,9 @@ std::optional<Bytes> RecordReader::Next() {
 
 Bytes MarkRecord(const Bytes& record) {
   const auto mark = kLastFragment | static_cast<std::uint32_t>(record.size());
-  Bytes marked{static_cast<std::uint8_t>(mark >> 24), static_cast<std::uint8_t>(mark >> 16),
-               static_cast<std::uint8_t>(mark >> 8), static_cast<std::uint8_t>(mark)};
-  marked.insert(marked.end(), record.begin(), record.end());
+  Bytes marked(4 + record.size());
+  for (int i = 0; i < 4; ++i) marked[i] = static_cast<std::uint8_t>(mark >> (24 - 8 * i));
+  std::copy(record.begin(), record.end(), marked.begin() + 4);
   return marked;
 }
 

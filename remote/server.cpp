@@ -6,31 +6,38 @@
 #include <array>
 #include <asio.hpp>
 #include <csignal>
+#include <functional>
 #include <memory>
 
 #include "core/error.h"
 #include "platform/announce.h"
+#include "platform/portmap.h"
 #include "platform/tcp.h"
+#include "remote/onc_rpc.h"
+#include "remote/vxi11.h"
 
 namespace kt::remote {
 
 namespace {
 
 using asio::ip::tcp;
+using asio::ip::udp;
+using Shared = std::shared_ptr<vxi11::Shared>;
 
 // @brief One client: its own SCPI session over the shared board, reading a line at a time.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   // The count outlives the server: a connection may end after it, when the stopped
   // context lets go of its handlers.
-  Connection(tcp::socket socket, Board& board, bool powerOn, std::shared_ptr<std::size_t> clients)
+  Connection(tcp::socket socket, Board& board, Shared shared)
       : socket_(std::move(socket)),
         buffer_(kMaxLine + 2),  // the longest message and a CR LF
-        session_(board, powerOn),
-        clients_(std::move(clients)) {
-    ++*clients_;
+        session_(board, !shared->PoweredOn),
+        shared_(std::move(shared)) {
+    shared_->PoweredOn = true;
+    ++shared_->Clients;
   }
-  ~Connection() { --*clients_; }
+  ~Connection() { --shared_->Clients; }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -63,6 +70,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return;
     }
     if (error) return;  // the client went away; dropping the last handler closes the socket
+    if (shared_->LockedBy) {
+      // A VXI-11 link holds the instrument: nothing is run, and the queue says why.
+      session_.Queue(-300, "a VXI-11 link holds the lock; nothing was done");
+      Read();
+      return;
+    }
     const std::string response = session_.Execute(line);
     if (response.empty()) {
       Read();
@@ -102,14 +115,129 @@ class Connection : public std::enable_shared_from_this<Connection> {
   asio::streambuf buffer_;
   std::array<char, 1024> drain_{};
   Session session_;
-  std::shared_ptr<std::size_t> clients_;
+  Shared shared_;
+};
+
+// @brief One TCP connection carrying RPC records: the VXI-11 core channel's, or the
+// portmapper's. Each record is answered in turn; a stream that breaks its framing ends.
+class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
+ public:
+  using Answer = std::function<rpc::Bytes(const rpc::Bytes&)>;
+  RpcConnection(tcp::socket socket, Answer answer, std::function<void()> closed)
+      : socket_(std::move(socket)),
+        reader_(kMaxRecord),
+        answer_(std::move(answer)),
+        closed_(std::move(closed)) {}
+  ~RpcConnection() {
+    if (closed_) closed_();
+  }
+  RpcConnection(const RpcConnection&) = delete;
+  RpcConnection& operator=(const RpcConnection&) = delete;
+
+  void Read() {
+    socket_.async_read_some(
+        asio::buffer(input_), [self = shared_from_this()](std::error_code error, std::size_t size) {
+          if (error) return;
+          platform::AcknowledgeAtOnce(self->socket_.native_handle(), false);
+          auto replies = std::make_shared<rpc::Bytes>();
+          try {
+            self->reader_.Feed(self->input_.data(), size);
+            while (const auto record = self->reader_.Next()) {
+              const rpc::Bytes reply = rpc::MarkRecord(self->answer_(*record));
+              replies->insert(replies->end(), reply.begin(), reply.end());
+            }
+          } catch (const Error&) {
+            return;  // not RPC, or a record beyond the limit: the stream cannot be read on
+          }
+          if (replies->empty()) {
+            self->Read();
+            return;
+          }
+          asio::async_write(self->socket_, asio::buffer(*replies),
+                            [self, replies](std::error_code written, std::size_t) {
+                              if (!written) self->Read();
+                            });
+        });
+  }
+
+ private:
+  // A record holds a call: the largest write of the core channel and its header.
+  static constexpr std::size_t kMaxRecord = vxi11::kMaxReceive + 1024;
+  tcp::socket socket_;
+  std::array<std::uint8_t, 4096> input_{};
+  rpc::RecordReader reader_;
+  Answer answer_;
+  std::function<void()> closed_;
+};
+
+// @brief A listening socket for RPC over TCP; each client gets the answer `connect` makes.
+class RpcServer {
+ public:
+  using Connect = std::function<std::shared_ptr<RpcConnection>(tcp::socket)>;
+  RpcServer(asio::io_context& io, const tcp::endpoint& endpoint, Connect connect)
+      : acceptor_(io), connect_(std::move(connect)) {
+    acceptor_.open(endpoint.protocol());
+    acceptor_.set_option(tcp::acceptor::reuse_address(true));
+    acceptor_.bind(endpoint);
+    acceptor_.listen();
+  }
+  tcp::endpoint Endpoint() const { return acceptor_.local_endpoint(); }
+  void Accept() {
+    acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
+      if (error) return;  // stopped
+      socket.set_option(tcp::no_delay(true));
+      platform::AcknowledgeAtOnce(socket.native_handle(), true);
+      connect_(std::move(socket))->Read();
+      Accept();
+    });
+  }
+
+ private:
+  tcp::acceptor acceptor_;
+  Connect connect_;
+};
+
+// @brief The portmapper's datagrams: a VISA library's GETPORT, sent to this host or to the
+// broadcast address to find instruments, answered where no system portmapper runs.
+class PortmapperDatagrams {
+ public:
+  PortmapperDatagrams(asio::io_context& io, const udp::endpoint& endpoint, std::uint16_t corePort)
+      : socket_(io), corePort_(corePort) {
+    socket_.open(endpoint.protocol());
+    socket_.set_option(udp::socket::reuse_address(true));
+    socket_.bind(endpoint);
+  }
+  void Receive() {
+    socket_.async_receive_from(
+        asio::buffer(input_), from_, [this](std::error_code error, std::size_t size) {
+          if (error == asio::error::operation_aborted) return;
+          if (!error) {
+            try {
+              const rpc::Bytes reply = rpc::AnswerPortmapper(
+                  {input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(size)}, corePort_);
+              std::error_code ignored;
+              socket_.send_to(asio::buffer(reply), from_, 0, ignored);
+            } catch (const Error&) {
+              // Not a call: nothing to answer.
+            }
+          }
+          Receive();
+        });
+  }
+
+ private:
+  udp::socket socket_;
+  std::array<std::uint8_t, 1024> input_{};
+  udp::endpoint from_;
+  std::uint16_t corePort_;
 };
 
 // @brief The listening socket: takes clients up to the bound, tells the one past it.
 class Server {
  public:
-  Server(asio::io_context& io, const tcp::endpoint& endpoint, Board& board, std::FILE* log)
-      : acceptor_(io), board_(board), log_(log) {
+  Server(asio::io_context& io, const tcp::endpoint& endpoint, Board& board, Shared shared,
+         std::FILE* log)
+      : acceptor_(io), board_(board), log_(log), shared_(std::move(shared)) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
@@ -132,17 +260,16 @@ class Server {
         std::fflush(log_);
         toldOfAcks_ = true;
       }
-      if (*clients_ >= kMaxClients) {
+      if (shared_->Clients >= kMaxClients) {
         auto refusal = std::make_shared<std::string>(
             fmt::format("-300,\"Device-specific error;{} clients are connected, the most "
                         "served at once: try again later\"\n",
-                        *clients_));
+                        shared_->Clients));
         auto client = std::make_shared<tcp::socket>(std::move(socket));
         asio::async_write(*client, asio::buffer(*refusal),
                           [client, refusal](std::error_code, std::size_t) {});
       } else {
-        std::make_shared<Connection>(std::move(socket), board_, !served_, clients_)->Read();
-        served_ = true;
+        std::make_shared<Connection>(std::move(socket), board_, shared_)->Read();
       }
       Accept();
     });
@@ -153,9 +280,62 @@ class Server {
   Board& board_;
   std::FILE* log_;
   bool toldOfAcks_ = false;
-  std::shared_ptr<std::size_t> clients_ = std::make_shared<std::size_t>(0);
-  bool served_ = false;  // the first client is told of the power on
+  Shared shared_;  // the clients, raw and VXI-11 together; the power on told once; the lock
 };
+
+// The VXI-11 core channel on a port of its own, found through the system's portmapper, or
+// through our own answer on port 111 where none runs and the port can be had.
+void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
+                const std::shared_ptr<vxi11::Instrument>& instrument, const Shared& shared,
+                std::unique_ptr<RpcServer>& core,
+                std::unique_ptr<platform::RpcRegistration>& registration,
+                std::unique_ptr<RpcServer>& portmapper,
+                std::unique_ptr<PortmapperDatagrams>& datagrams, std::FILE* log) {
+  auto channels = std::make_shared<int>(0);
+  try {
+    core = std::make_unique<RpcServer>(io, tcp::endpoint(address, 0),
+                                       [instrument, shared, channels](tcp::socket socket) {
+                                         const int channel = ++*channels;
+                                         return std::make_shared<RpcConnection>(
+                                             std::move(socket),
+                                             [instrument, channel](const rpc::Bytes& call) {
+                                               return instrument->Answer(call, channel);
+                                             },
+                                             [instrument, channel] { instrument->Close(channel); });
+                                       });
+  } catch (const std::system_error& error) {
+    fmt::print(log, "ktdac: no VXI-11: cannot listen on {}: {}\n", address.to_string(),
+               error.code().message());
+    return;
+  }
+  const std::uint16_t port = core->Endpoint().port();
+  const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+  fmt::print(log, "ktdac: serving VXI-11 (TCPIP::{}::inst0::INSTR) on {}:{}\n", host, host, port);
+  registration = std::make_unique<platform::RpcRegistration>(rpc::kVxi11Core, 1, port);
+  if (registration->Registered()) {
+    fmt::print(log, "ktdac: registered with this machine's portmapper\n");
+  } else {
+    try {
+      portmapper =
+          std::make_unique<RpcServer>(io, tcp::endpoint(address, 111), [port](tcp::socket socket) {
+            return std::make_shared<RpcConnection>(
+                std::move(socket),
+                [port](const rpc::Bytes& call) { return rpc::AnswerPortmapper(call, port); },
+                nullptr);
+          });
+      datagrams = std::make_unique<PortmapperDatagrams>(io, udp::endpoint(address, 111), port);
+      fmt::print(log, "ktdac: {}: answering the portmapper on port 111 itself\n",
+                 registration->Why());
+    } catch (const std::system_error& error) {
+      portmapper.reset();
+      fmt::print(log,
+                 "ktdac: {}, and port 111 cannot be had ({}): VISA finds the VXI-11 channel only "
+                 "once a portmapper runs\n",
+                 registration->Why(), error.code().message());
+    }
+  }
+  std::fflush(log);
+}
 
 }  // namespace
 
@@ -210,11 +390,15 @@ Listen ParseListen(const std::string& text) {
 }
 
 int Serve(const Listen& listen, Board& board, std::FILE* log) {
+  // Shared by every connection, which may end after this function, when the context lets go
+  // of their handlers.
+  const auto shared = std::make_shared<vxi11::Shared>();
+  const auto instrument = std::make_shared<vxi11::Instrument>(board, *shared, kMaxClients);
   asio::io_context io;
   const tcp::endpoint endpoint(asio::ip::make_address(listen.Address), listen.Port);
   std::unique_ptr<Server> server;
   try {
-    server = std::make_unique<Server>(io, endpoint, board, log);
+    server = std::make_unique<Server>(io, endpoint, board, shared, log);
   } catch (const std::system_error& error) {
     throw Error(fmt::format("cannot listen on {}:{}: {}", listen.Address, listen.Port,
                             error.code().message()));
@@ -228,6 +412,12 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
     fmt::print(log, "ktdac: {} is open to other hosts: anyone who reaches it drives the board\n",
                where);
   std::fflush(log);
+  std::unique_ptr<RpcServer> core, portmapper;
+  std::unique_ptr<PortmapperDatagrams> datagrams;
+  std::unique_ptr<platform::RpcRegistration> registration;
+  if (listen.Vxi11)
+    ServeVxi11(io, endpoint.address(), instrument, shared, core, registration, portmapper,
+               datagrams, log);
   std::unique_ptr<platform::Announcement> announcement;
   if (listen.Announce && !bound.address().is_loopback()) {
     announcement =
@@ -248,6 +438,9 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
     io.stop();
   });
   server->Accept();
+  if (core) core->Accept();
+  if (portmapper) portmapper->Accept();
+  if (datagrams) datagrams->Receive();
   io.run();
   fmt::print(log, "ktdac: stopped serving (signal {})\n", stoppedBy);
   return 0;

@@ -14,6 +14,7 @@ struct Listen {
   std::string Address = "127.0.0.1";
   unsigned short Port = 5025;  ///< 0: any free port, announced
   bool Announce = true;        ///< by DNS-SD, when the address is not loopback
+  bool Vxi11 = true;           ///< also the VXI-11 core channel (VISA's ::INSTR resources)
 };
 
 /// The DNS-SD service type of SCPI over a raw socket.
@@ -37,9 +38,12 @@ inline constexpr std::size_t kMaxLine = 4096;
 
 /// Serves SCPI over TCP until SIGINT, SIGTERM or SIGHUP: each line a program message, run to
 /// completion before the next (there is one board), answered by a line when it holds a
-/// query. Says where it listens on `log`; on an address other than loopback, announces
-/// itself by DNS-SD unless told not to (where it cannot, it says so and serves anyway).
-/// Returns 0 when stopped by a signal; raises kt::Error when it cannot listen.
+/// query. Unless told not to, also serves VXI-11's core channel on a port of its own at the
+/// same address, registered with the system's portmapper, or, where none runs, answering
+/// the portmapper's calls on port 111 itself when it can listen there. Says where it listens
+/// on `log`; on an address other than loopback, announces itself by DNS-SD unless told not
+/// to (where it cannot, it says so and serves anyway). Returns 0 when stopped by a signal;
+/// raises kt::Error when it cannot listen.
 int Serve(const Listen& listen, Board& board, std::FILE* log);
 
 }  // namespace kt::remote

@@ -15,6 +15,8 @@ packages=(
   libasio-dev                           # ktdac serve: SCPI over TCP
   python3-pyvisa python3-pyvisa-py      # ktdac serve's test client
   libavahi-client-dev                   # ktdac serve's DNS-SD announcement
+  libtirpc-dev rpcbind                  # ktdac serve's VXI-11 channel, registered with the
+                                        # portmapper (and the portmapper for its test)
   python3-pymeasure python3-numpy       # the PyMeasure driver in python/, and its test
   avahi-daemon dbus-daemon iproute2     # the announcement's test, in a network of its own,
   python3-zeroconf                      # and the browser that finds it

@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kt::platform {
+
+/// @brief A TCP RPC program registered with the system's portmapper (rpcbind on Linux)
+/// while it lives, so that clients asking the portmapper on port 111 find its port.
+class RpcRegistration {
+ public:
+  RpcRegistration(std::uint32_t program, std::uint32_t version, std::uint16_t port);
+  ~RpcRegistration();
+  RpcRegistration(const RpcRegistration&) = delete;
+  RpcRegistration& operator=(const RpcRegistration&) = delete;
+
+  /// Whether the portmapper took it; when not, `Why` says why (none runs, or the system has
+  /// none to register with, as on Windows).
+  [[nodiscard]] bool Registered() const { return registered_; }
+  [[nodiscard]] const std::string& Why() const { return why_; }
+
+ private:
+  std::uint32_t program_, version_;
+  bool registered_ = false;
+  std::string why_;
+};
+
+}  // namespace kt::platform

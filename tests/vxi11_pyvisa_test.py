@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""ktdac serve as a VISA ::INSTR resource (VXI-11), driven by pyvisa-py as lab software
+drives an instrument: identity, a code reaching the board, the status byte, a device clear,
+the lock between two links (raw-socket clients refused while it is held), the client limit
+shared with the raw socket, and a lock let go when its client vanishes. Found through
+rpcbind, registered and unregistered; then with no portmapper, through serve's own answer on
+port 111 (TCP, and UDP as discovery asks); then with port 111 held by another program.
+The portmapper's port is fixed, so the test runs in a network and mount namespace of its own
+(a private /run for rpcbind's socket).
+
+Usage: vxi11_pyvisa_test.py [EMULATOR...] KTDAC
+Needs root for the namespace; skipped (77) without it."""
+
+import os
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyvisa
+
+from namespace_support import enter_namespace, loopback_alone
+from serve_support import check, frames, stop
+
+STAGE = "KT_VXI11_STAGE"
+KTDAC = sys.argv[1:]
+UNDER_WINE = any("wine" in os.path.basename(word) for word in KTDAC[:-1])
+CORE = 0x0607AF
+
+
+def serve(trace):
+    """ktdac serve on loopback: the process, the raw port, and what it said of VXI-11."""
+    server = subprocess.Popen(KTDAC + ["serve", "--listen", "127.0.0.1:0"],
+                              env=dict(os.environ, KT_SIM_TRACE=trace), stderr=subprocess.PIPE,
+                              text=True)
+    said = []
+    while len(said) < 3:
+        line = server.stderr.readline()
+        check(line, "serve told where it listens: " + "".join(said))
+        if line.startswith("ktdac:"):
+            said.append(line.strip())
+    raw = int(said[0].rsplit(":", 1)[1])
+    check(said[1].startswith("ktdac: serving VXI-11 (TCPIP::127.0.0.1::inst0::INSTR)"), said[1])
+    return server, raw, said[2]
+
+
+def registered():
+    listing = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True)
+    return any(line.split()[:1] == [str(CORE)] for line in listing.stdout.splitlines())
+
+
+def raw_client(port):
+    client = socket.create_connection(("127.0.0.1", port), timeout=10)
+    return client, client.makefile("r", encoding="ascii")
+
+
+def drive(trace, raw_port):
+    """What a lab script does with the instrument, link by link."""
+    rm = pyvisa.ResourceManager("@py")
+    first = rm.open_resource("TCPIP::127.0.0.1::inst0::INSTR", read_termination="\n",
+                             write_termination="\n", timeout=5000)
+    check(first.query("*IDN?").startswith("Corvane,"), "identity over VXI-11")
+    first.write("DAC:CODE 4660")
+    check(first.query("DAC:CODE?") == "4660", "the code read back")
+    check(frames(trace)[-1:] != [], "a frame reached the board")
+    sent = len(frames(trace))
+    # A query left unanswered shows in the status byte, and a device clear drops it.
+    first.write("*IDN?")
+    check(first.read_stb() & 0x10, "message available in the status byte")
+    first.clear()
+    check(first.read_stb() & 0x10 == 0, "the clear emptied the output")
+    first.write("DAC:BOGUS")
+    check(first.query("SYST:ERR?").startswith("-113,"), "its own error queue")
+
+    second = rm.open_resource("TCPIP::127.0.0.1::inst0::INSTR", read_termination="\n",
+                              write_termination="\n", timeout=5000)
+    check(second.query("SYST:ERR:COUN?") == "0", "a second link has a queue of its own")
+    raw, lines = raw_client(raw_port)
+    first.lock_excl()
+    # pyvisa-py reports any refused write as an I/O error; its lock call names the cause.
+    for attempt, status in ((lambda: second.write("DAC:CODE 1"), "error_io"),
+                            (second.lock_excl, "error_resource_locked")):
+        try:
+            attempt()
+            check(False, "a link acts while another holds the lock")
+        except pyvisa.errors.VisaIOError as error:
+            check(error.error_code == getattr(pyvisa.constants.StatusCode, status), str(error))
+    raw.sendall(b"DAC:CODE 2\n")
+    first.write("DAC:CODE 3")
+    first.unlock()
+    raw.sendall(b"SYST:ERR?\n")
+    refusal = lines.readline()
+    check(refusal.startswith('-300,"Device-specific error;a VXI-11 link holds the lock'), refusal)
+    check(len(frames(trace)) == sent + 1, "only the lock holder's frame went out")
+    second.write("DAC:CODE 5")
+    check(first.query("DAC:CODE?") == "5", "the lock gone, the other link writes")
+
+    # Eight clients at once, raw and VXI-11 together: the ninth link is refused.
+    more = [rm.open_resource("TCPIP::127.0.0.1::inst0::INSTR") for _ in range(5)]
+    try:
+        rm.open_resource("TCPIP::127.0.0.1::inst0::INSTR")
+        check(False, "a ninth client served")
+    except Exception as error:  # pyvisa-py says so only as a plain exception
+        check("error creating link: 9" in str(error), str(error))
+    for resource in more:
+        resource.close()
+    raw.close()
+
+    # A client that vanishes holding the lock lets it go with its connection.
+    holder = subprocess.run(
+        [sys.executable, "-c",
+         "import os, pyvisa; r = pyvisa.ResourceManager('@py').open_resource("
+         "'TCPIP::127.0.0.1::inst0::INSTR'); r.lock_excl(); os._exit(0)"], timeout=30)
+    check(holder.returncode == 0, "the holder locked and vanished")
+    time.sleep(0.2)
+    second.write("DAC:CODE 6")
+    check(second.query("DAC:CODE?") == "6", "the vanished client's lock is gone")
+    first.close()
+    second.close()
+    rm.close()
+
+
+def getport_by_udp():
+    """A portmapper GETPORT for the core channel over UDP, as VISA discovery asks."""
+    call = struct.pack(">10I", 0x5151, 0, 2, 100000, 2, 3, 0, 0, 0, 0)
+    call += struct.pack(">4I", CORE, 1, 6, 0)
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
+        udp.settimeout(5)
+        udp.sendto(call, ("127.0.0.1", 111))
+        reply = udp.recv(1024)
+    words = struct.unpack(">%dI" % (len(reply) // 4), reply)
+    check(words[:6] == (0x5151, 1, 0, 0, 0, 0), f"an accepted reply: {words}")
+    return words[6]
+
+
+def in_namespace():
+    loopback_alone()
+    subprocess.run(["mount", "-t", "tmpfs", "none", "/run"], check=True)
+    os.makedirs("/run/rpcbind", exist_ok=True)
+    folder = tempfile.mkdtemp(prefix="kt-vxi11-")
+    trace = os.path.join(folder, "trace.jsonl")
+
+    # rpcbind runs: serve registers with it, and is gone from it once stopped. The Windows
+    # build has no rpcbind to register with: there its own portmapper carries the whole test.
+    if not UNDER_WINE:
+        rpcbind = subprocess.Popen(["rpcbind", "-f"])
+        try:
+            deadline = time.monotonic() + 10
+            while subprocess.run(["rpcinfo", "-p", "127.0.0.1"],
+                                 capture_output=True).returncode != 0:
+                check(time.monotonic() < deadline, "rpcbind came up")
+                time.sleep(0.05)
+            server, raw_port, said = serve(trace)
+            try:
+                check(said == "ktdac: registered with this machine's portmapper", said)
+                check(registered(), "rpcinfo lists the VXI-11 core program")
+                drive(trace, raw_port)
+            finally:
+                stop(server, UNDER_WINE)
+            check(not registered(), "unregistered on exit")
+        finally:
+            rpcbind.terminate()
+            rpcbind.wait(timeout=10)
+
+    # No portmapper: serve answers on port 111 itself.
+    server, raw_port, said = serve(trace)
+    try:
+        check(said.endswith("answering the portmapper on port 111 itself"), said)
+        if UNDER_WINE:
+            drive(trace, raw_port)
+        else:
+            rm = pyvisa.ResourceManager("@py")
+            instrument = rm.open_resource("TCPIP::127.0.0.1::inst0::INSTR",
+                                          read_termination="\n")
+            check(instrument.query("*IDN?").startswith("Corvane,"), "found through our portmapper")
+            instrument.close()
+        check(getport_by_udp() != 0, "the core channel's port told over UDP")
+    finally:
+        stop(server, UNDER_WINE)
+
+    # Port 111 held by another program: serve says VISA cannot find it, and serves SCPI.
+    with socket.socket() as blocker:
+        blocker.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        blocker.bind(("127.0.0.1", 111))
+        blocker.listen()
+        server, raw_port, said = serve(trace)
+        try:
+            check("port 111 cannot be had" in said, said)
+            raw, lines = raw_client(raw_port)
+            raw.sendall(b"*IDN?\n")
+            check(lines.readline().startswith("Corvane,"), "the raw socket still served")
+            raw.close()
+        finally:
+            stop(server, UNDER_WINE)
+    print("vxi11_pyvisa_test: all checks passed")
+
+
+if __name__ == "__main__":
+    if os.environ.get(STAGE) == "namespace":
+        in_namespace()
+    else:
+        enter_namespace("vxi11_pyvisa_test", __file__, sys.argv[1:], STAGE)

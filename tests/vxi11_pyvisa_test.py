@@ -72,6 +72,9 @@ def drive(trace, raw_port):
     check(first.read_stb() & 0x10, "message available in the status byte")
     first.clear()
     check(first.read_stb() & 0x10 == 0, "the clear emptied the output")
+    # A message of nearly the line limit, which pyvisa-py sends as one write of the size the
+    # link allows.
+    check(first.query("*CLS;" + "*WAI;" * 790 + "*OPC?") == "1", "a long message")
     first.write("DAC:BOGUS")
     check(first.query("SYST:ERR?").startswith("-113,"), "its own error queue")
 

@@ -144,6 +144,48 @@ TEST(Vxi11, LinksAreSessionsOfTheirOwnUnderOneLock) {
   EXPECT_EQ(e.error, v::kNoError);
 }
 
+// Every procedure of the core program answered in its own result's shape: the ones a DAC
+// has no use for refused as not supported, numbers the program does not define as not there.
+TEST(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
+  test::RecordingBoard board;
+  v::Shared shared;
+  v::Instrument instrument(board, shared, 8);
+  Client a(instrument, 1);
+  a.Link();
+  struct Case {
+    std::uint32_t procedure;
+    Bytes results;  // after the accepted reply's header; empty: not a procedure
+  };
+  const auto words = [](std::initializer_list<std::uint32_t> list) {
+    XdrWriter writer;
+    for (const std::uint32_t word : list) writer.Unsigned(word);
+    return writer.Written();
+  };
+  const Case cases[] = {
+      {v::kDeviceTrigger, words({v::kNotSupported})},
+      {v::kDeviceRemote, words({v::kNoError})},
+      {v::kDeviceLocal, words({v::kNoError})},
+      {v::kDeviceEnableSrq, words({v::kNotSupported})},
+      {v::kDeviceDoCmd, words({v::kNotSupported, 0})},
+      {v::kCreateInterruptChannel, words({v::kNotSupported})},
+      {v::kDestroyInterruptChannel, words({v::kNotSupported})},
+      {9, {}},
+      {21, {}},
+      {24, {}},
+      {27, {}},
+  };
+  for (const Case& c : cases) {
+    XdrWriter call;
+    call.Unsigned(77).Unsigned(0).Unsigned(2).Unsigned(0x0607AF).Unsigned(1).Unsigned(c.procedure);
+    call.Unsigned(0).Unsigned(0).Unsigned(0).Unsigned(0).Signed(a.id).Unsigned(0).Unsigned(0);
+    const Bytes reply = instrument.Answer(call.Written(), 1);
+    const std::uint32_t status = c.results.empty() ? 3 : 0;  // PROC_UNAVAIL or SUCCESS
+    Bytes expected = words({77, 1, 0, 0, 0, status});
+    expected.insert(expected.end(), c.results.begin(), c.results.end());
+    EXPECT_EQ(reply, expected) << c.procedure;
+  }
+}
+
 TEST(Vxi11, MessagesAndReadsFollowTheFlags) {
   test::RecordingBoard board;
   v::Shared shared;

@@ -24,6 +24,16 @@ using asio::ip::tcp;
 using asio::ip::udp;
 using Shared = std::shared_ptr<vxi11::Shared>;
 
+// A socket listening on the endpoint, which a restarted server can have again at once.
+tcp::acceptor Listening(asio::io_context& io, const tcp::endpoint& endpoint) {
+  tcp::acceptor acceptor(io);
+  acceptor.open(endpoint.protocol());
+  acceptor.set_option(tcp::acceptor::reuse_address(true));
+  acceptor.bind(endpoint);
+  acceptor.listen();
+  return acceptor;
+}
+
 // @brief One client: its own SCPI session over the shared board, reading a line at a time.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
@@ -175,12 +185,7 @@ class RpcServer {
  public:
   using Connect = std::function<std::shared_ptr<RpcConnection>(tcp::socket)>;
   RpcServer(asio::io_context& io, const tcp::endpoint& endpoint, Connect connect)
-      : acceptor_(io), connect_(std::move(connect)) {
-    acceptor_.open(endpoint.protocol());
-    acceptor_.set_option(tcp::acceptor::reuse_address(true));
-    acceptor_.bind(endpoint);
-    acceptor_.listen();
-  }
+      : acceptor_(Listening(io, endpoint)), connect_(std::move(connect)) {}
   tcp::endpoint Endpoint() const { return acceptor_.local_endpoint(); }
   void Accept() {
     acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
@@ -237,12 +242,7 @@ class Server {
  public:
   Server(asio::io_context& io, const tcp::endpoint& endpoint, Board& board, Shared shared,
          std::FILE* log)
-      : acceptor_(io), board_(board), log_(log), shared_(std::move(shared)) {
-    acceptor_.open(endpoint.protocol());
-    acceptor_.set_option(tcp::acceptor::reuse_address(true));
-    acceptor_.bind(endpoint);
-    acceptor_.listen();
-  }
+      : acceptor_(Listening(io, endpoint)), board_(board), log_(log), shared_(std::move(shared)) {}
 
   tcp::endpoint Endpoint() const { return acceptor_.local_endpoint(); }
 

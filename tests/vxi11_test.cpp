@@ -90,7 +90,17 @@ class Client {
   std::uint32_t xid_ = 0;
 };
 
-TEST(Vxi11, LinksAreSessionsOfTheirOwnUnderOneLock) {
+// One link made on a fresh instrument of eight clients.
+class Vxi11 : public ::testing::Test {
+ protected:
+  void SetUp() override { a.Link(); }
+  test::RecordingBoard board;
+  v::Shared shared;
+  v::Instrument instrument{board, shared, 8};
+  Client a{instrument, 1};
+};
+
+TEST(Vxi11Links, LinksAreSessionsOfTheirOwnUnderOneLock) {
   test::RecordingBoard board;
   v::Shared shared;
   v::Instrument instrument(board, shared, 3);
@@ -146,12 +156,7 @@ TEST(Vxi11, LinksAreSessionsOfTheirOwnUnderOneLock) {
 
 // Every procedure of the core program answered in its own result's shape: the ones a DAC
 // has no use for refused as not supported, numbers the program does not define as not there.
-TEST(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
-  test::RecordingBoard board;
-  v::Shared shared;
-  v::Instrument instrument(board, shared, 8);
-  Client a(instrument, 1);
-  a.Link();
+TEST_F(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
   struct Case {
     std::uint32_t procedure;
     Bytes results;  // after the accepted reply's header; empty: not a procedure
@@ -186,12 +191,7 @@ TEST(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
   }
 }
 
-TEST(Vxi11, MessagesAndReadsFollowTheFlags) {
-  test::RecordingBoard board;
-  v::Shared shared;
-  v::Instrument instrument(board, shared, 8);
-  Client a(instrument, 1);
-  a.Link();
+TEST_F(Vxi11, MessagesAndReadsFollowTheFlags) {
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, bool>> writes;  // text, END

@@ -217,6 +217,13 @@ TEST_F(Vxi11, MessagesAndReadsFollowTheFlags) {
        "0\n"},
       {"cut by the request's size", {{"*IDN?\n", true}}, 4, -1, 0, v::kRequestCount, "Corv"},
       {"cut by the terminator", {{"*IDN?;*OPC?\n", true}}, 1024, ',', 0, v::kTermChar, "Corvane,"},
+      {"the size reached just before the terminator",
+       {{"*IDN?\n", true}},
+       7,
+       ',',
+       0,
+       v::kRequestCount,
+       "Corvane"},
       {"the terminator at the end",
        {{"*OPC?\n", true}},
        1024,
@@ -232,6 +239,13 @@ TEST_F(Vxi11, MessagesAndReadsFollowTheFlags) {
        v::kIoTimeout,
        0,
        ""},
+      {"the message after an overlong one runs",
+       {{std::string(2500, 'A'), false}, {std::string(2500, 'A') + "\n*OPC?\n", true}},
+       1024,
+       -1,
+       0,
+       v::kEndReached,
+       "1\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -241,11 +255,13 @@ TEST_F(Vxi11, MessagesAndReadsFollowTheFlags) {
     EXPECT_EQ(a.reason, c.reason);
     EXPECT_EQ(a.data, c.data);
   }
-  // What those left in the queue: -420 for each read with nothing to say, and -363.
+  // What those left in the queue: -420 for each read with nothing to say, -363 for each
+  // message over the limit.
   a.Generic(v::kDeviceClear);
   EXPECT_EQ(a.Query("SYST:ERR:ALL?"),
             "-420,\"Query UNTERMINATED\",-363,\"Input buffer overrun;a message longer than 4096 "
-            "bytes\",-420,\"Query UNTERMINATED\"\n");
+            "bytes\",-420,\"Query UNTERMINATED\",-363,\"Input buffer overrun;a message longer than "
+            "4096 bytes\"\n");
   // A response left unread when the next message comes is IEEE 488.2's interrupted query,
   // and the status byte tells of a waiting one.
   a.Write("*OPC?\n");

@@ -246,6 +246,9 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
                            "do not announce the server on the network by DNS-SD");
     serveCommand->add_flag("--no-vxi11", serve->NoVxi11,
                            "serve the raw socket alone, without VXI-11's ::INSTR channel");
+    serveCommand->add_option("--http", serve->Http,
+                             "[ADDRESS:]PORT of the instrument's web page (LXI tools expect 80); "
+                             "the address is --listen's unless given");
     serveCommand->final_callback([&command, serve] { command = *serve; });
   }
 
@@ -322,6 +325,7 @@ Checked Check(const Command& command) {
     remote::Listen where = remote::ParseListen(serve.Listen);
     where.Announce = !serve.NoAnnounce;
     where.Vxi11 = !serve.NoVxi11;
+    if (!serve.Http.empty()) remote::ParseHttp(serve.Http, where);
     return Serving{&device, where};
   } catch (const Error& error) {
     throw UsageError{error.what()};

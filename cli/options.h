@@ -63,6 +63,7 @@ struct ServeCommand {
   std::string Listen = "127.0.0.1:5025";
   bool NoAnnounce = false;
   bool NoVxi11 = false;
+  std::string Http;  ///< [ADDRESS:]PORT of the web page; empty: none
 };
 struct CharacterizeCommand {
   std::string Device = "KT310";

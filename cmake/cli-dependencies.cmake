@@ -38,3 +38,18 @@ else()
   find_package(Threads REQUIRED)
   target_link_libraries(kt_asio INTERFACE Threads::Threads)
 endif()
+
+# Beast's HTTP parser (Boost, header-only), for serve's web page. For Windows, Debian's Boost
+# headers of the build machine are reached through a link of their own, so that no other
+# header of the build machine is seen.
+find_path(KT_BOOST_DIR boost/beast/http/parser.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          REQUIRED)
+add_library(kt_beast INTERFACE)
+if(CMAKE_CROSSCOMPILING)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/boost-headers)
+  file(CREATE_LINK ${KT_BOOST_DIR}/boost ${PROJECT_BINARY_DIR}/boost-headers/boost SYMBOLIC)
+  target_include_directories(kt_beast SYSTEM INTERFACE ${PROJECT_BINARY_DIR}/boost-headers)
+else()
+  target_include_directories(kt_beast SYSTEM INTERFACE ${KT_BOOST_DIR})
+endif()
+target_compile_definitions(kt_beast INTERFACE BOOST_ALL_NO_LIB)

@@ -13,6 +13,7 @@
 #include "platform/announce.h"
 #include "platform/portmap.h"
 #include "platform/tcp.h"
+#include "remote/http.h"
 #include "remote/onc_rpc.h"
 #include "remote/vxi11.h"
 
@@ -24,15 +25,41 @@ using asio::ip::tcp;
 using asio::ip::udp;
 using Shared = std::shared_ptr<vxi11::Shared>;
 
-// A socket listening on the endpoint, which a restarted server can have again at once.
-tcp::acceptor Listening(asio::io_context& io, const tcp::endpoint& endpoint) {
-  tcp::acceptor acceptor(io);
-  acceptor.open(endpoint.protocol());
-  acceptor.set_option(tcp::acceptor::reuse_address(true));
-  acceptor.bind(endpoint);
-  acceptor.listen();
-  return acceptor;
-}
+// @brief The board as every client drives it, telling of each frame or model change, so
+// that the page's event streams follow whoever made it.
+class WatchedBoard : public Board {
+ public:
+  WatchedBoard(Board& board, std::function<void()> changed)
+      : board_(board), changed_(std::move(changed)) {}
+  std::string Device() const override { return board_.Device(); }
+  void SelectDevice(const std::string& label) override {
+    board_.SelectDevice(label);
+    changed_();
+  }
+  int DataBits() const override { return board_.DataBits(); }
+  std::int32_t Code() const override { return board_.Code(); }
+  std::int32_t PowerDown() const override { return board_.PowerDown(); }
+  std::int16_t Send(std::int32_t code, std::int32_t powerDown) override {
+    const std::int16_t status = board_.Send(code, powerDown);
+    changed_();
+    return status;
+  }
+  std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override {
+    const std::int16_t status = board_.SendRaw(bits, word);
+    changed_();
+    return status;
+  }
+  std::string RawRefusal(std::int16_t bits) const override { return board_.RawRefusal(bits); }
+  std::optional<double> Reference() const override { return board_.Reference(); }
+  std::int16_t Status() const override { return board_.Status(); }
+  std::string Failure() const override { return board_.Failure(); }
+  std::string Identity() const override { return board_.Identity(); }
+  Check SelfTest() override { return board_.SelfTest(); }
+
+ private:
+  Board& board_;
+  std::function<void()> changed_;
+};
 
 // @brief One client: its own SCPI session over the shared board, reading a line at a time.
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -337,6 +364,13 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
   std::fflush(log);
 }
 
+// ADDRESS:PORT, the address in brackets when it is IPv6.
+std::string Where(const tcp::endpoint& endpoint) {
+  return endpoint.address().is_v6()
+             ? fmt::format("[{}]:{}", endpoint.address().to_string(), endpoint.port())
+             : fmt::format("{}:{}", endpoint.address().to_string(), endpoint.port());
+}
+
 }  // namespace
 
 platform::Service ServiceOf(const std::string& identity, const std::string& address,
@@ -367,34 +401,77 @@ platform::Service ServiceOf(const std::string& identity, const std::string& addr
   return service;
 }
 
-Listen ParseListen(const std::string& text) {
+namespace {
+
+// "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" of an option; the address is empty when not given.
+std::pair<std::string, unsigned short> ReadEndpoint(const std::string& text, const char* option) {
   const std::size_t colon = text.rfind(':');
   if (colon == std::string::npos)
-    throw Error{"--listen " + text + " is not ADDRESS:PORT (say 127.0.0.1:5025)"};
-  Listen listen;
+    throw Error{fmt::format("{} {} is not ADDRESS:PORT (say 127.0.0.1:5025)", option, text)};
   std::string address = text.substr(0, colon);
   if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
     address = address.substr(1, address.size() - 2);
-  if (!address.empty()) listen.Address = address;
   const std::string port = text.substr(colon + 1);
   unsigned long number = 0;
   const bool digits = !port.empty() && port.size() <= 5 &&
                       port.find_first_not_of("0123456789") == std::string::npos;
   if (digits) number = std::stoul(port);
-  if (!digits || number > 65535) throw Error{"--listen " + text + ": the port must be 0..65535"};
-  listen.Port = static_cast<unsigned short>(number);
+  if (!digits || number > 65535)
+    throw Error{fmt::format("{} {}: the port must be 0..65535", option, text)};
   std::error_code error;
-  asio::ip::make_address(listen.Address, error);
-  if (error) throw Error{"--listen " + text + ": \"" + listen.Address + "\" is not an IP address"};
+  if (!address.empty()) asio::ip::make_address(address, error);
+  if (error) throw Error{fmt::format("{} {}: \"{}\" is not an IP address", option, text, address)};
+  return {address, static_cast<unsigned short>(number)};
+}
+
+}  // namespace
+
+std::vector<platform::Service> ServicesOf(const std::string& identity, const std::string& address,
+                                          unsigned short port, unsigned short vxi11,
+                                          unsigned short http) {
+  const platform::Service raw = ServiceOf(identity, address, port);
+  std::vector<platform::Service> services{raw};
+  const auto also = [&](const char* type, unsigned short at, auto... text) {
+    platform::Service service = raw;
+    service.Type = type;
+    service.Port = at;
+    (service.Text.emplace_back(text), ...);
+    services.push_back(std::move(service));
+  };
+  // VISA reaches the core channel through the portmapper, so its record names port 111.
+  if (vxi11) also(kVxi11ServiceType, 111);
+  if (http) {
+    also(kLxiServiceType, http, std::pair<std::string, std::string>{"path", "/lxi/identification"});
+    also(kHttpServiceType, http, std::pair<std::string, std::string>{"path", "/"});
+  }
+  return services;
+}
+
+Listen ParseListen(const std::string& text) {
+  Listen listen;
+  const auto [address, port] = ReadEndpoint(text, "--listen");
+  if (!address.empty()) listen.Address = address;
+  listen.Port = port;
   return listen;
 }
 
-int Serve(const Listen& listen, Board& board, std::FILE* log) {
+void ParseHttp(const std::string& text, Listen& listen) {
+  const bool portOnly = text.find(':') == std::string::npos;
+  const auto [address, port] = ReadEndpoint(portOnly ? ":" + text : text, "--http");
+  listen.HttpAddress = address.empty() ? listen.Address : address;
+  listen.HttpPort = port;
+}
+
+int Serve(const Listen& listen, Board& driven, std::FILE* log) {
+  asio::io_context io;
+  std::unique_ptr<HttpServer> http;
+  WatchedBoard board(driven, [&http] {
+    if (http) http->Changed();
+  });
   // Shared by every connection, which may end after this function, when the context lets go
   // of their handlers.
   const auto shared = std::make_shared<vxi11::Shared>();
   const auto instrument = std::make_shared<vxi11::Instrument>(board, *shared, kMaxClients);
-  asio::io_context io;
   const tcp::endpoint endpoint(asio::ip::make_address(listen.Address), listen.Port);
   std::unique_ptr<Server> server;
   try {
@@ -404,9 +481,7 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
                             error.code().message()));
   }
   const tcp::endpoint bound = server->Endpoint();
-  const std::string where = bound.address().is_v6()
-                                ? fmt::format("[{}]:{}", bound.address().to_string(), bound.port())
-                                : fmt::format("{}:{}", bound.address().to_string(), bound.port());
+  const std::string where = Where(bound);
   fmt::print(log, "ktdac: serving SCPI on {}\n", where);
   if (!bound.address().is_loopback())
     fmt::print(log, "ktdac: {} is open to other hosts: anyone who reaches it drives the board\n",
@@ -418,14 +493,32 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
   if (listen.Vxi11)
     ServeVxi11(io, endpoint.address(), instrument, shared, core, registration, portmapper,
                datagrams, log);
-  std::unique_ptr<platform::Announcement> announcement;
+  std::vector<web::Interface> interfaces{{fmt::format("TCPIP::HOST::{}::SOCKET", bound.port())}};
+  if (core) interfaces.insert(interfaces.begin(), {"TCPIP::HOST::inst0::INSTR"});
+  const std::string host = platform::HostName();
+  web::Page page(board, *shared, {host, host + ".local"}, interfaces);
+  if (listen.HttpPort) {
+    const tcp::endpoint at(asio::ip::make_address(listen.HttpAddress), *listen.HttpPort);
+    try {
+      http = std::make_unique<HttpServer>(io, at, page);
+    } catch (const std::system_error& error) {
+      throw Error(
+          fmt::format("cannot serve the web page on {}: {}", Where(at), error.code().message()));
+    }
+    fmt::print(log, "ktdac: serving the web page on http://{}/\n", Where(http->Endpoint()));
+    std::fflush(log);
+  }
+  std::vector<std::unique_ptr<platform::Announcement>> announcements;
   if (listen.Announce && !bound.address().is_loopback()) {
-    announcement =
-        platform::Announce(ServiceOf(board.Identity(), bound.address().to_string(), bound.port()),
-                           [log](const std::string& line) {
-                             fmt::print(log, "ktdac: {}\n", line);
-                             std::fflush(log);
-                           });
+    const auto say = [log](const std::string& line) {
+      fmt::print(log, "ktdac: {}\n", line);
+      std::fflush(log);
+    };
+    for (const platform::Service& service :
+         ServicesOf(board.Identity(), bound.address().to_string(), bound.port(),
+                    core ? core->Endpoint().port() : 0, http ? http->Endpoint().port() : 0))
+      if (auto announcement = platform::Announce(service, say))
+        announcements.push_back(std::move(announcement));
   }
 
   asio::signal_set signals(io, SIGINT, SIGTERM);
@@ -441,6 +534,7 @@ int Serve(const Listen& listen, Board& board, std::FILE* log) {
   if (core) core->Accept();
   if (portmapper) portmapper->Accept();
   if (datagrams) datagrams->Receive();
+  if (http) http->Accept();
   io.run();
   fmt::print(log, "ktdac: stopped serving (signal {})\n", stoppedBy);
   return 0;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/announce.h"
 #include "remote/session.h"
@@ -15,10 +17,20 @@ struct Listen {
   unsigned short Port = 5025;  ///< 0: any free port, announced
   bool Announce = true;        ///< by DNS-SD, when the address is not loopback
   bool Vxi11 = true;           ///< also the VXI-11 core channel (VISA's ::INSTR resources)
+  std::string HttpAddress;     ///< the web page's address: Address unless given
+  std::optional<unsigned short> HttpPort;  ///< the web page's port; none: no page
 };
+
+/// Reads --http's "[ADDRESS:]PORT" into `listen`: the page listens on `listen`'s address
+/// unless one is given. Raises kt::Error saying what is wrong with the text.
+void ParseHttp(const std::string& text, Listen& listen);
 
 /// The DNS-SD service type of SCPI over a raw socket.
 inline constexpr const char* kServiceType = "_scpi-raw._tcp";
+/// The other services of an LXI instrument: VXI-11, its web page as an LXI one and as any.
+inline constexpr const char* kVxi11ServiceType = "_vxi-11._tcp";
+inline constexpr const char* kLxiServiceType = "_lxi._tcp";
+inline constexpr const char* kHttpServiceType = "_http._tcp";
 
 /// Reads "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" (loopback). Raises kt::Error saying what
 /// is wrong with the text.
@@ -29,6 +41,13 @@ Listen ParseListen(const std::string& text);
 /// record of an LXI instrument from the identity's fields.
 platform::Service ServiceOf(const std::string& identity, const std::string& address,
                             unsigned short port);
+
+/// Every service the server announces: SCPI's raw socket on `port`, VXI-11 when its core
+/// channel is served (`vxi11`: its port, 0 for none) and the web page on `http` (0: none),
+/// each with the instrument's TXT record, the page's with its path.
+std::vector<platform::Service> ServicesOf(const std::string& identity, const std::string& address,
+                                          unsigned short port, unsigned short vxi11,
+                                          unsigned short http);
 
 /// Clients served at once; one more is told so and let go.
 inline constexpr std::size_t kMaxClients = 8;

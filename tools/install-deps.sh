@@ -13,6 +13,7 @@ packages=(
   fonts-liberation                      # Liberation Sans, standing in for "MS Sans Serif"
   libcli11-dev libfmt-dev               # ktdac's arguments and output
   libasio-dev                           # ktdac serve: SCPI over TCP
+  libboost-dev                          # ktdac serve's web page: Beast's HTTP parser
   python3-pyvisa python3-pyvisa-py      # ktdac serve's test client
   libavahi-client-dev                   # ktdac serve's DNS-SD announcement
   libtirpc-dev rpcbind                  # ktdac serve's VXI-11 channel, registered with the
@@ -20,6 +21,8 @@ packages=(
   python3-pymeasure python3-numpy       # the PyMeasure driver in python/, and its test
   avahi-daemon dbus-daemon iproute2     # the announcement's test, in a network of its own,
   python3-zeroconf                      # and the browser that finds it
+  chromium python3-websocket            # the web page's test: headless Chromium, driven by
+                                        # its DevTools protocol
   xvfb xauth xdotool                    # the recorded board traces drive the real windows
   libiio-dev                            # kernel IIO DACs, here or through iiod (--board iio:)
   umockdev libumockdev-dev iiod         # the IIO and spidev boards' tests: a faked sysfs and

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <asio.hpp>
+#include <memory>
+#include <vector>
+
+#include "remote/web.h"
+
+// The web page's HTTP server: requests read by Beast's parser, bounded in size and time,
+// answered by the page; event streams told of each change of the board.
+namespace kt::remote {
+
+/// A socket listening on the endpoint, which a restarted server can have again at once.
+inline asio::ip::tcp::acceptor Listening(asio::io_context& io,
+                                         const asio::ip::tcp::endpoint& endpoint) {
+  asio::ip::tcp::acceptor acceptor(io);
+  acceptor.open(endpoint.protocol());
+  acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+  acceptor.bind(endpoint);
+  acceptor.listen();
+  return acceptor;
+}
+
+/// The longest request head (request line and headers) and body taken.
+inline constexpr std::size_t kMaxHttpHead = 8192, kMaxHttpBody = 4096;
+/// HTTP connections served at once, event streams included; one more is closed at once.
+inline constexpr std::size_t kMaxHttpConnections = 32;
+
+/// @brief The listening socket of the page and its connections. Raises std::system_error
+/// when it cannot listen.
+class HttpServer {
+ public:
+  HttpServer(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, web::Page& page);
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  [[nodiscard]] asio::ip::tcp::endpoint Endpoint() const;
+  void Accept();
+  /// The board changed: once the running handler is done, each event stream is sent the
+  /// new state (changes in one handler make one event).
+  void Changed();
+
+  class Connection;
+
+ private:
+  asio::io_context& io_;
+  asio::ip::tcp::acceptor acceptor_;
+  web::Page& page_;
+  std::shared_ptr<std::size_t> connections_;
+  std::vector<std::weak_ptr<Connection>> streams_;
+  bool told_ = false;  // an event is already on its way
+  friend class Connection;
+};
+
+}  // namespace kt::remote

@@ -517,8 +517,12 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
     for (const platform::Service& service :
          ServicesOf(board.Identity(), bound.address().to_string(), bound.port(),
                     core ? core->Endpoint().port() : 0, http ? http->Endpoint().port() : 0))
-      if (auto announcement = platform::Announce(service, say))
-        announcements.push_back(std::move(announcement));
+    {
+      // What stops one announcement stops them all: said once.
+      auto announcement = platform::Announce(service, say);
+      if (!announcement) break;
+      announcements.push_back(std::move(announcement));
+    }
   }
 
   asio::signal_set signals(io, SIGINT, SIGTERM);

@@ -7,7 +7,8 @@ loopback and a veth pair (the server and avahi-daemon on one end, the browser on
 with a /run of its own for a private D-Bus system bus and avahi-daemon.
 
 Linux build: not announced (and still serving) while no daemon runs; announced, with its port
-and LXI TXT record, once avahi-daemon runs; a clash of names settled; --no-announce and a
+and LXI TXT record, once avahi-daemon runs, beside its VXI-11 channel and web page
+(_vxi-11._tcp, _lxi._tcp, _http._tcp); a clash of names settled; --no-announce and a
 loopback address announce nothing; the service withdrawn when the server stops.
 Windows build under Wine: Wine has no DNS-SD registration, so the server must say it is not
 announced and serve anyway.
@@ -140,12 +141,18 @@ class Server:
               + read(self.log)[-2000:])
 
 
-def browse(seconds=3.0):
-    """Every _scpi-raw._tcp service a browser on the other end of the link finds, by name:
-    (port, addresses, TXT record)."""
+_ZEROCONF = []
+
+
+def browse(seconds=3.0, kind="_scpi-raw._tcp"):
+    """Every service of that type a browser on the other end of the link finds, by name:
+    (port, addresses, TXT record). One browser serves the whole test: a second one started
+    after the first has closed hears no answer."""
     from zeroconf import IPVersion, ServiceBrowser, Zeroconf
 
-    zeroconf = Zeroconf(interfaces=[BROWSER], ip_version=IPVersion.V4Only)
+    if not _ZEROCONF:
+        _ZEROCONF.append(Zeroconf(interfaces=[BROWSER], ip_version=IPVersion.V4Only))
+    zeroconf = _ZEROCONF[0]
     names = set()
 
     class Listener:
@@ -158,15 +165,15 @@ def browse(seconds=3.0):
         def remove_service(self, _zc, _type, name):
             names.discard(name)
 
-    ServiceBrowser(zeroconf, "_scpi-raw._tcp.local.", Listener())
+    browser = ServiceBrowser(zeroconf, kind + ".local.", Listener())
     time.sleep(seconds)
+    browser.cancel()
     found = {}
     for name in sorted(names):
-        info = zeroconf.get_service_info("_scpi-raw._tcp.local.", name, 3000)
+        info = zeroconf.get_service_info(kind + ".local.", name, 3000)
         if info:
             text = {key.decode(): (value or b"").decode() for key, value in info.properties.items()}
             found[name] = (info.port, info.parsed_addresses(IPVersion.V4Only), text)
-    zeroconf.close()
     return found
 
 
@@ -206,9 +213,9 @@ def linux_build(folder):
     servers = []
     try:
         daemons.start()
-        first = Server(folder, "first", "--listen", SERVER + ":0")
+        first = Server(folder, "first", "--listen", SERVER + ":0", "--http", "0")
         servers.append(first)
-        second = Server(folder, "second", "--listen", "0.0.0.0:0")  # the same name: a clash
+        second = Server(folder, "second", "--listen", "0.0.0.0:0", "--no-vxi11")  # a name clash
         servers.append(second)
         quiet = Server(folder, "quiet", "--listen", SERVER + ":0", "--no-announce")
         servers.append(quiet)
@@ -234,6 +241,22 @@ def linux_build(folder):
         check(text == {"txtvers": "1", "Manufacturer": identity[0], "Model": identity[1],
                        "SerialNumber": identity[2], "FirmwareVersion": identity[3]},
               f"the LXI TXT record {text}")
+        # The LXI instrument's other services: VXI-11 through the portmapper, the web page.
+        page = int(re.search(r"web page on http://\S+:(\d+)/", read(first.log)).group(1))
+        for kind, port, path in (("_vxi-11._tcp", 111, None), ("_lxi._tcp", page, "/lxi/identification"),
+                                 ("_http._tcp", page, "/")):
+            seen = {}
+
+            def ours():
+                seen.clear()
+                seen.update({name: found for name, found in browse(1.5, kind).items()
+                             if name.startswith(identity[1])})
+                return len(seen) == 1
+            wait_for(ours, f"{kind} found", seconds=20)
+            (found_port, _, text), = seen.values()
+            check(found_port == port, f"{kind} announced on port {port}, not {found_port}")
+            check(text.get("Model") == identity[1] and text.get("path") == path,
+                  f"{kind}'s TXT record {text}")
         base = f"{identity[1]} on {socket.gethostname()}"
         check({name for name, _, _ in by_port.values()}
               == {base + "._scpi-raw._tcp.local.", base + " #2._scpi-raw._tcp.local."},

@@ -19,8 +19,9 @@ h1 { font-size: 1.4em; margin-bottom: .2em; }
 dl { display: grid; grid-template-columns: max-content auto; gap: .3em 1em; }
 dt { font-weight: 600; }
 dd { margin: 0; font-variant-numeric: tabular-nums; }
-form { display: flex; align-items: center; gap: .5em; margin: .6em 0; }
-form label { min-width: 9em; }
+form { display: grid; grid-template-columns: 13em 11em auto; align-items: center; gap: .5em; margin: .6em 0; }
+form > * { justify-self: start; }
+form select, form input { width: 100%; box-sizing: border-box; }
 input, select, button { font: inherit; padding: .2em .4em; }
 :focus-visible { outline: 3px solid #1a5fb4; outline-offset: 1px; }
 #errors { color: #a51d2d; min-height: 1.4em; }
@@ -78,12 +79,13 @@ function fill(select, items) {
   for (const [value, label] of items) select.add(new Option(label, value));
 }
 function show(state) {
-  text("identity", state.identity);
+  const [maker, model, serial, firmware] = state.identity.split(",");
+  text("identity", maker + " " + model + " \u00b7 serial " + serial + " \u00b7 firmware " + firmware);
   text("show-device", state.device + " (" + state.bits + " data bits)");
   text("show-code", state.code + " (0x" + state.code.toString(16).toUpperCase() + ")");
   const mode = state.modes.find((m) => m.name === state.mode);
   text("show-mode", mode ? mode.caption : state.mode);
-  text("show-voltage", state.voltage === null ? "unknown: set the reference" : state.voltage + " V");
+  text("show-voltage", state.voltage === null ? "unknown: set the reference" : state.voltage.toFixed(6) + " V");
   $("lock").hidden = !state.locked;
   fill($("device"), state.devices.map((d) => [d, d]));
   fill($("mode"), state.modes.map((m) => [m.name, m.caption]));

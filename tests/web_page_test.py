@@ -1,0 +1,288 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""ktdac serve's web page (--http) as a browser and other clients meet it.
+
+Any build (the Windows one under Wine too), with Python's own HTTP client: the page and the
+LXI identification document served, a GET that sets nothing, a POST from another site
+refused with nothing sent, a request line of 1 MB refused while others are still served, and
+a client that sends its request a byte now and then let go.
+
+The Linux build, in headless Chromium driven by its DevTools protocol (python3-websocket):
+the page loaded, a code set with the keyboard alone (Tab to the field, type, Enter) reaching
+the simulated board, the page following when a pyvisa client changes the code, and another
+site's form posting to the board refused by the server with nothing sent. With
+KT_WEB_SCREENSHOT=FILE, the page is saved there as a PNG.
+
+Usage: web_page_test.py [EMULATOR...] KTDAC"""
+
+import http.client
+import http.server
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+
+from serve_support import check, frames, stop
+
+KTDAC = sys.argv[1:]
+UNDER_WINE = len(KTDAC) > 1
+
+
+def serve(trace):
+    """ktdac serve with its page on loopback: the process, the raw port and the page's port."""
+    server = subprocess.Popen(KTDAC + ["serve", "--listen", "127.0.0.1:0", "--http", "0",
+                                       "--no-vxi11"],
+                              env=dict(os.environ, KT_SIM_TRACE=trace), stderr=subprocess.PIPE,
+                              text=True)
+    raw = page = None
+    while page is None:
+        line = server.stderr.readline()
+        check(line, "serve told where its page is")
+        if line.startswith("ktdac: serving SCPI on "):
+            raw = int(line.strip().rsplit(":", 1)[1])
+        if line.startswith("ktdac: serving the web page on http://127.0.0.1:"):
+            page = int(line.strip().rstrip("/").rsplit(":", 1)[1])
+    threading.Thread(target=server.stderr.read, daemon=True).start()
+    return server, raw, page
+
+
+def request(port, method, path, body=None, headers=None):
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+    connection.request(method, path, body=body, headers=headers or {})
+    response = connection.getresponse()
+    answer = response.status, response.getheader("Content-Type"), response.read().decode()
+    connection.close()
+    return answer
+
+
+def scpi(port, message):
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
+        client.sendall(message.encode() + b"\n")
+        if message.endswith("?"):
+            return client.makefile("r", encoding="ascii").readline().strip()
+    return None
+
+
+def plain_clients(trace, raw, page):
+    form = {"Content-Type": "application/x-www-form-urlencoded"}
+    status, kind, body = request(page, "GET", "/")
+    check(status == 200 and kind.startswith("text/html") and "<form" in body, "the page")
+    status, kind, body = request(page, "GET", "/lxi/identification")
+    check(status == 200 and "<Manufacturer>Corvane</Manufacturer>" in body
+          and f"TCPIP::127.0.0.1::{raw}::SOCKET" in body, "the identification document: " + body)
+    status, _, _ = request(page, "GET", "/set?code=7")
+    check(status == 405 and frames(trace) == [], "a GET sets nothing")
+    status, _, body = request(page, "POST", "/set", "code=7",
+                              dict(form, Origin="http://evil.example"))
+    check(status == 403 and frames(trace) == [], "another site's POST refused: " + body)
+    status, _, body = request(page, "POST", "/set", "code=0x10", dict(form, Accept="application/json"))
+    check(status == 200 and json.loads(body)["state"]["code"] == 16 and len(frames(trace)) == 1,
+          "a POST sets the code in one frame: " + body)
+
+    # A request line of 1 MB: refused once the head passes its bound, and nothing else waits.
+    with socket.create_connection(("127.0.0.1", page), timeout=10) as client:
+        try:
+            client.sendall(b"GET /" + b"a" * (1 << 20) + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the server has answered and closed before the whole line was sent
+        answer = client.recv(200)
+        check(answer.startswith(b"HTTP/1.1 431 "), f"an over-long request refused: {answer!r}")
+    check(request(page, "GET", "/state")[0] == 200, "served after the over-long request")
+
+    # A client that sends a byte now and then holds nothing up and is let go.
+    slow = socket.create_connection(("127.0.0.1", page), timeout=30)
+    started = time.monotonic()
+    slow.sendall(b"GET / HTTP/1.1\r\n")
+    check(request(page, "GET", "/state")[0] == 200, "served beside a slow client")
+    while True:
+        try:
+            slow.sendall(b"X")
+            if slow.recv(1, socket.MSG_DONTWAIT) == b"":
+                break
+        except BlockingIOError:
+            pass
+        except OSError:
+            break
+        check(time.monotonic() - started < 25, "a slow client is let go")
+        time.sleep(1)
+    slow.close()
+    check(scpi(raw, "DAC:CODE?") == "16", "the board kept the page's code")
+
+
+class DevTools:
+    """One Chromium tab, driven by its DevTools protocol."""
+
+    def __init__(self, url):
+        import websocket
+        self.socket = websocket.create_connection(url, timeout=30)
+        self.next = 0
+
+    def call(self, method, **params):
+        self.next += 1
+        self.socket.send(json.dumps({"id": self.next, "method": method, "params": params}))
+        while True:
+            message = json.loads(self.socket.recv())
+            if message.get("id") == self.next:
+                check("error" not in message, f"{method}: {message}")
+                return message["result"]
+
+    def evaluate(self, expression):
+        result = self.call("Runtime.evaluate", expression=expression, returnByValue=True)
+        return result["result"].get("value")
+
+    def key(self, key, code, virtual, text=None, commands=None):
+        down = {"type": "keyDown", "key": key, "code": code, "windowsVirtualKeyCode": virtual}
+        if text:
+            down["text"] = text
+        if commands:
+            down["commands"] = commands
+        self.call("Input.dispatchKeyEvent", **down)
+        self.call("Input.dispatchKeyEvent", type="keyUp", key=key, code=code,
+                  windowsVirtualKeyCode=virtual)
+
+    def wait(self, expression, what, seconds=10):
+        deadline = time.monotonic() + seconds
+        while not self.evaluate(expression):
+            check(time.monotonic() < deadline, "waited in vain for " + what)
+            time.sleep(0.05)
+
+
+def chromium(folder):
+    """Headless Chromium on a free DevTools port: the process and its first tab."""
+    browser = subprocess.Popen(
+        ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+         "--remote-debugging-port=0", "--user-data-dir=" + os.path.join(folder, "profile"),
+         "--window-size=900,900", "about:blank"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    while True:
+        line = browser.stderr.readline()
+        check(line, "Chromium told where its DevTools listen")
+        if line.startswith("DevTools listening on ws://"):
+            port = int(line.split("ws://127.0.0.1:")[1].split("/")[0])
+            break
+    threading.Thread(target=browser.stderr.read, daemon=True).start()
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=10) as listing:
+        tabs = [t for t in json.load(listing) if t["type"] == "page"]
+    return browser, DevTools(tabs[0]["webSocketDebuggerUrl"])
+
+
+def another_site(target):
+    """A site of its own on another port, whose page posts a form to the board's page."""
+    page = (f'<form id="f" method="post" action="http://127.0.0.1:{target}/set">'
+            '<input name="code" value="7"></form><script>f.submit()</script>').encode()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.end_headers()
+            self.wfile.write(page)
+
+        def log_message(self, *_):
+            pass
+
+    site = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=site.serve_forever, daemon=True).start()
+    return site
+
+
+def in_browser(folder, trace, raw, page):
+    import pyvisa
+    browser, tab = chromium(folder)
+    try:
+        tab.call("Page.enable")
+        tab.call("Page.navigate", url=f"http://127.0.0.1:{page}/")
+        tab.wait("document.getElementById('show-code').textContent.startsWith('16 ')",
+                 "the page filled from the board")
+        sent = len(frames(trace))
+
+        # Keyboard alone: Tab to the code field, type over it, Enter submits its form.
+        for _ in range(20):
+            if tab.evaluate("document.activeElement && document.activeElement.id") == "code":
+                break
+            tab.key("Tab", "Tab", 9)
+        check(tab.evaluate("document.activeElement.id") == "code", "Tab reaches the code field")
+        tab.key("a", "KeyA", 65, commands=["selectAll"])
+        tab.call("Input.insertText", text="0x1234")
+        tab.key("Enter", "Enter", 13, text="\r")
+        tab.wait("document.getElementById('show-code').textContent === '4660 (0x1234)'",
+                 "the page showing the code set")
+        check(len(frames(trace)) == sent + 1 and scpi(raw, "DAC:CODE?") == "4660",
+              "one frame carried the code typed")
+        check(tab.evaluate("document.getElementById('errors').textContent") == "", "no error")
+
+        # Another client changes the DAC: the page follows without a reload.
+        tab.evaluate("window.stayed = true")
+        manager = pyvisa.ResourceManager("@py")
+        client = manager.open_resource(f"TCPIP::127.0.0.1::{raw}::SOCKET",
+                                       read_termination="\n", write_termination="\n")
+        client.write("DAC:CODE 100;PDOW TST")
+        tab.wait("document.getElementById('show-code').textContent === '100 (0x64)' && "
+                 "document.getElementById('show-mode').textContent === 'Tri - State'",
+                 "the page following pyvisa's change")
+        check(tab.evaluate("window.stayed === true"), "no reload")
+        client.close()
+        manager.close()
+
+        # A wrong code is told on the page, and nothing is sent.
+        sent = len(frames(trace))
+        tab.evaluate("document.getElementById('code').focus()")
+        tab.key("a", "KeyA", 65, commands=["selectAll"])
+        tab.call("Input.insertText", text="70000")
+        tab.key("Enter", "Enter", 13, text="\r")
+        tab.wait("document.getElementById('errors').textContent.includes('-222')",
+                 "the range error shown")
+        check(len(frames(trace)) == sent, "nothing sent for a code out of range")
+
+        shot = os.environ.get("KT_WEB_SCREENSHOT")
+        if shot:
+            tab.evaluate("document.getElementById('reference').focus()")
+            tab.call("Input.insertText", text="2.5")
+            tab.key("Enter", "Enter", 13, text="\r")
+            tab.evaluate("document.getElementById('reference').blur()")
+            tab.wait("document.getElementById('show-voltage').textContent.endsWith(' V')",
+                     "the voltage shown")
+            data = tab.call("Page.captureScreenshot", format="png")["data"]
+            import base64
+            with open(shot, "wb") as picture:
+                picture.write(base64.b64decode(data))
+
+        # Another site's page posts a form to the board through this browser: refused.
+        site = another_site(page)
+        sent = len(frames(trace))
+        tab.call("Page.navigate", url=f"http://localhost:{site.server_address[1]}/")
+        tab.wait("document.body && document.body.textContent.includes(\"is not this page's\")",
+                 "the cross-site POST refused")
+        check(len(frames(trace)) == sent, "nothing sent for another site's form")
+        site.shutdown()
+    finally:
+        browser.kill()
+        browser.wait()
+
+
+def main():
+    with tempfile.TemporaryDirectory(prefix="kt_web_") as folder:
+        trace = os.path.join(folder, "trace.jsonl")
+        server, raw, page = serve(trace)
+        try:
+            plain_clients(trace, raw, page)
+            if UNDER_WINE:
+                print("web_page_test: the browser's part runs against the Linux build")
+            elif not shutil.which("chromium"):
+                print("web_page_test: no chromium here: the browser's part is not run")
+                sys.exit(77)
+            else:
+                in_browser(folder, trace, raw, page)
+        finally:
+            stop(server, UNDER_WINE)
+    print("web_page_test: all checks passed")
+
+
+if __name__ == "__main__":
+    main()

@@ -516,8 +516,7 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
     };
     for (const platform::Service& service :
          ServicesOf(board.Identity(), bound.address().to_string(), bound.port(),
-                    core ? core->Endpoint().port() : 0, http ? http->Endpoint().port() : 0))
-    {
+                    core ? core->Endpoint().port() : 0, http ? http->Endpoint().port() : 0)) {
       // What stops one announcement stops them all: said once.
       auto announcement = platform::Announce(service, say);
       if (!announcement) break;

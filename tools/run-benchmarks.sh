@@ -60,3 +60,8 @@ python3 bench/characterize_bench.py build/bench/bin
 # and kt-sim-meter, beside the same client's query alone and a bare loopback round trip.
 echo "== remote control latency"
 /usr/bin/python3 bench/latency_bench.py build/bench/bin
+
+# ktdac serve as an LXI instrument: a command and a query through pyvisa-py over the raw
+# socket and over VXI-11 in one run, and the web page's update latency.
+echo "== LXI: VXI-11 and the web page"
+/usr/bin/python3 bench/lxi_bench.py build/bench/bin

@@ -156,55 +156,121 @@ class Connection : public std::enable_shared_from_this<Connection> {
 };
 
 // @brief One TCP connection carrying RPC records: the VXI-11 core channel's, or the
-// portmapper's. Each record is answered in turn; a stream that breaks its framing ends.
+// portmapper's. Each record is answered in turn; a stream that breaks its framing ends. A
+// call that waits for another link's lock is held, and the calls behind it with it, until
+// the lock is let go (Retry) or its time is up.
 class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
  public:
-  using Answer = std::function<rpc::Bytes(const rpc::Bytes&)>;
-  RpcConnection(tcp::socket socket, Answer answer, std::function<void()> closed)
+  struct Handlers {
+    std::function<rpc::Bytes(const rpc::Bytes&)> Answer;
+    /// How long a call may wait for the lock; none: answered at once.
+    std::function<std::optional<std::uint32_t>(const rpc::Bytes&)> LockWait;
+    /// Told of a connection holding a call, to Retry it when the lock is let go.
+    std::function<void(std::weak_ptr<RpcConnection>)> Hold;
+    /// After each call answered.
+    std::function<void()> Answered;
+    /// When the connection ends.
+    std::function<void()> Closed;
+  };
+  RpcConnection(tcp::socket socket, Handlers handlers)
       : socket_(std::move(socket)),
         reader_(kMaxRecord),
-        answer_(std::move(answer)),
-        closed_(std::move(closed)) {}
+        handlers_(std::move(handlers)),
+        timer_(socket_.get_executor()) {}
   ~RpcConnection() {
-    if (closed_) closed_();
+    if (handlers_.Closed) handlers_.Closed();
   }
   RpcConnection(const RpcConnection&) = delete;
   RpcConnection& operator=(const RpcConnection&) = delete;
 
+  // Reads on, also while a call is held, so that a client that goes while it waits ends
+  // its links at once.
   void Read() {
+    if (reading_) return;
+    reading_ = true;
     socket_.async_read_some(
         asio::buffer(input_), [self = shared_from_this()](std::error_code error, std::size_t size) {
-          if (error) return;
+          self->reading_ = false;
+          if (error) return self->End();
           platform::AcknowledgeAtOnce(self->socket_.native_handle(), false);
-          auto replies = std::make_shared<rpc::Bytes>();
           try {
             self->reader_.Feed(self->input_.data(), size);
-            while (const auto record = self->reader_.Next()) {
-              const rpc::Bytes reply = rpc::MarkRecord(self->answer_(*record));
-              replies->insert(replies->end(), reply.begin(), reply.end());
-            }
           } catch (const Error&) {
-            return;  // not RPC, or a record beyond the limit: the stream cannot be read on
+            return self->End();  // a record beyond the limit: the stream cannot be read on
           }
-          if (replies->empty()) {
-            self->Read();
-            return;
-          }
-          asio::async_write(self->socket_, asio::buffer(*replies),
-                            [self, replies](std::error_code written, std::size_t) {
-                              if (!written) self->Read();
-                            });
+          self->Run();
         });
   }
 
+  // The lock was let go: the call held is asked about again.
+  void Retry() {
+    if (held_) Run();
+  }
+
  private:
+  // Answers the records in hand, the held one first, until one has to wait.
+  void Run() {
+    rpc::Bytes replies;
+    try {
+      while (true) {
+        std::optional<rpc::Bytes> record = std::move(held_);
+        held_.reset();
+        if (!record) record = reader_.Next();
+        if (!record) break;
+        if (!timedOut_ && handlers_.LockWait) {
+          if (const auto wait = handlers_.LockWait(*record)) {
+            held_ = std::move(record);
+            if (!waiting_) {
+              waiting_ = true;
+              timer_.expires_after(std::chrono::milliseconds(*wait));
+              timer_.async_wait([self = shared_from_this()](std::error_code error) {
+                if (error) return;
+                self->timedOut_ = true;
+                self->Run();
+              });
+            }
+            handlers_.Hold(weak_from_this());
+            break;
+          }
+        }
+        if (waiting_) timer_.cancel();
+        waiting_ = timedOut_ = false;
+        const rpc::Bytes reply = rpc::MarkRecord(handlers_.Answer(*record));
+        replies.insert(replies.end(), reply.begin(), reply.end());
+        if (handlers_.Answered) handlers_.Answered();
+      }
+    } catch (const Error&) {
+      return End();  // not RPC: the stream cannot be read on
+    }
+    if (replies.empty()) {
+      Read();
+      return;
+    }
+    auto written = std::make_shared<rpc::Bytes>(std::move(replies));
+    asio::async_write(socket_, asio::buffer(*written),
+                      [self = shared_from_this(), written](std::error_code error, std::size_t) {
+                        if (error) return self->End();
+                        self->Read();
+                      });
+  }
+
+  // Nothing more is read or answered: the connection goes with its last handler.
+  void End() {
+    held_.reset();
+    timer_.cancel();
+  }
+
   // A record holds a call: the largest write of the core channel and its header.
   static constexpr std::size_t kMaxRecord = vxi11::kMaxReceive + 1024;
   tcp::socket socket_;
   std::array<std::uint8_t, 4096> input_{};
   rpc::RecordReader reader_;
-  Answer answer_;
-  std::function<void()> closed_;
+  Handlers handlers_;
+  asio::steady_timer timer_;
+  std::optional<rpc::Bytes> held_;  // the call waiting for the lock
+  bool waiting_ = false;            // its timer runs
+  bool timedOut_ = false;           // its time is up: answered (refused) now
+  bool reading_ = false;
 };
 
 // @brief A listening socket for RPC over TCP; each client gets the answer `connect` makes.
@@ -320,16 +386,37 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
                 std::unique_ptr<PortmapperDatagrams>& datagrams, std::FILE* log) {
   auto channels = std::make_shared<int>(0);
   try {
-    core = std::make_unique<RpcServer>(io, tcp::endpoint(address, 0),
-                                       [instrument, shared, channels](tcp::socket socket) {
-                                         const int channel = ++*channels;
-                                         return std::make_shared<RpcConnection>(
-                                             std::move(socket),
-                                             [instrument, channel](const rpc::Bytes& call) {
-                                               return instrument->Answer(call, channel);
-                                             },
-                                             [instrument, channel] { instrument->Close(channel); });
-                                       });
+    // Connections holding a call until the lock is let go; woken after every call answered
+    // and every connection ended, once the handler is done.
+    auto held = std::make_shared<std::vector<std::weak_ptr<RpcConnection>>>();
+    auto wake = [&io, held, shared] {
+      if (io.stopped()) return;  // the connections are going with the context
+      asio::post(io, [held, shared] {
+        if (shared->LockedBy || held->empty()) return;
+        const auto waiting = std::exchange(*held, {});
+        for (const auto& connection : waiting)
+          if (const auto alive = connection.lock()) alive->Retry();
+      });
+    };
+    core = std::make_unique<RpcServer>(
+        io, tcp::endpoint(address, 0), [instrument, channels, held, wake](tcp::socket socket) {
+          const int channel = ++*channels;
+          return std::make_shared<RpcConnection>(
+              std::move(socket),
+              RpcConnection::Handlers{
+                  [instrument, channel](const rpc::Bytes& call) {
+                    return instrument->Answer(call, channel);
+                  },
+                  [instrument](const rpc::Bytes& call) { return instrument->LockWait(call); },
+                  [held](std::weak_ptr<RpcConnection> connection) {
+                    held->push_back(std::move(connection));
+                  },
+                  wake,
+                  [instrument, channel, wake] {
+                    instrument->Close(channel);
+                    wake();
+                  }});
+        });
   } catch (const std::system_error& error) {
     fmt::print(log, "ktdac: no VXI-11: cannot listen on {}: {}\n", address.to_string(),
                error.code().message());
@@ -347,8 +434,12 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
           std::make_unique<RpcServer>(io, tcp::endpoint(address, 111), [port](tcp::socket socket) {
             return std::make_shared<RpcConnection>(
                 std::move(socket),
-                [port](const rpc::Bytes& call) { return rpc::AnswerPortmapper(call, port); },
-                nullptr);
+                RpcConnection::Handlers{
+                    [port](const rpc::Bytes& call) { return rpc::AnswerPortmapper(call, port); },
+                    {},
+                    {},
+                    {},
+                    {}});
           });
       datagrams = std::make_unique<PortmapperDatagrams>(io, udp::endpoint(address, 111), port);
       fmt::print(log, "ktdac: {}: answering the portmapper on port 111 itself\n",

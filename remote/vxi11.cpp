@@ -91,8 +91,7 @@ rpc::Bytes Instrument::Answer(const rpc::Bytes& record, int channel) {
         // There is no front panel to lock out: remote and local are one.
         return out.Signed(LockedOut(id) ? kLockedByAnother : kNoError).Written();
       case kDeviceLock:
-        // Taken at once or refused: the server runs one call at a time, so a wait for another
-        // link's unlock could never end within it.
+        // A wait for another link's unlock is the server's: it holds the call (LockWait).
         if (LockedOut(id)) return refuse(kLockedByAnother);
         shared_.LockedBy = id;
         return out.Signed(kNoError).Written();
@@ -110,6 +109,52 @@ rpc::Bytes Instrument::Answer(const rpc::Bytes& record, int channel) {
     }
   } catch (const Error&) {
     return rpc::Reply(call.Xid, Accepted::GarbageArguments).Written();
+  }
+}
+
+std::optional<std::uint32_t> Instrument::LockWait(const rpc::Bytes& record) const {
+  rpc::XdrReader in(record);
+  rpc::Bytes refusal;
+  const std::optional<rpc::Call> call = rpc::ReadCall(in, refusal);
+  if (!call || call->Program != rpc::kVxi11Core || call->Version != 1 || !shared_.LockedBy)
+    return std::nullopt;
+  try {
+    std::uint32_t flags = kWaitLock, timeout = 0;
+    if (call->Procedure == kCreateLink) {
+      in.Signed();  // the client's id
+      if (!in.Boolean()) return std::nullopt;
+      timeout = in.Unsigned();
+    } else {
+      const std::int32_t id = in.Signed();
+      if (!links_.contains(id) || !LockedOut(id)) return std::nullopt;
+      switch (call->Procedure) {
+        case kDeviceWrite:
+          in.Unsigned();  // io_timeout
+          timeout = in.Unsigned();
+          flags = in.Unsigned();
+          break;
+        case kDeviceRead:
+          in.Unsigned();  // request size
+          in.Unsigned();  // io_timeout
+          timeout = in.Unsigned();
+          flags = in.Unsigned();
+          break;
+        case kDeviceReadStb:
+        case kDeviceClear:
+        case kDeviceRemote:
+        case kDeviceLocal:
+        case kDeviceLock:
+          flags = in.Unsigned();
+          timeout = in.Unsigned();
+          break;
+        default:
+          return std::nullopt;
+      }
+    }
+    if ((flags & kWaitLock) == 0 || timeout == 0) return std::nullopt;
+    return timeout;
+  } catch (const Error&) {
+    return std::nullopt;  // answered at once, as garbage
   }
 }
 

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 """ktdac serve as a VISA ::INSTR resource (VXI-11), driven by pyvisa-py as lab software
 drives an instrument: identity, a code reaching the board, the status byte, a device clear,
-the lock between two links (raw-socket clients refused while it is held), the client limit
+the lock between two links (raw-socket clients refused while it is held, a call waiting for
+it held until it is let go or its time is up), the client limit
 shared with the raw socket, and a lock let go when its client vanishes. Found through
 rpcbind, registered and unregistered; then with no portmapper, through serve's own answer on
 port 111 (TCP, and UDP as discovery asks); then with port 111 held by another program.
@@ -18,9 +19,11 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import pyvisa
+from pyvisa_py.protocols.vxi11 import CoreClient
 
 from namespace_support import enter_namespace, loopback_alone
 from serve_support import check, frames, stop
@@ -93,11 +96,27 @@ def drive(trace, raw_port):
             check(error.error_code == getattr(pyvisa.constants.StatusCode, status), str(error))
     raw.sendall(b"DAC:CODE 2\n")
     first.write("DAC:CODE 3")
-    first.unlock()
+    # A call that asks to wait for the lock (pyvisa-py's own protocol layer: its resources
+    # never ask) is held until the lock is let go, or refused when its time is up.
+    waiter = CoreClient("127.0.0.1")
+    _, link, _, _ = waiter.create_link(1, False, 0, "inst0")
+    started = time.monotonic()
+    check(waiter.device_lock(link, 1, 300) == 11 and time.monotonic() - started >= 0.25,
+          "a wait for the lock that runs out is refused at its end")
+
+    def holder_goes_on():  # the holder is served while the other call waits
+        first.write("DAC:CODE 7")
+        first.unlock()
+    threading.Timer(0.3, holder_goes_on).start()
+    started = time.monotonic()
+    check(waiter.device_lock(link, 1, 5000) == 0 and time.monotonic() - started >= 0.25,
+          "a wait for the lock ends when it is let go")
+    waiter.destroy_link(link)
+    waiter.close()
     raw.sendall(b"SYST:ERR?\n")
     refusal = lines.readline()
     check(refusal.startswith('-300,"Device-specific error;a VXI-11 link holds the lock'), refusal)
-    check(len(frames(trace)) == sent + 1, "only the lock holder's frame went out")
+    check(len(frames(trace)) == sent + 2, "only the lock holder's frames went out")
     second.write("DAC:CODE 5")
     check(first.query("DAC:CODE?") == "5", "the lock gone, the other link writes")
 

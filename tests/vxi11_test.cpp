@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "fakes/scpi_board.h"
 #include "remote/server.h"
 
@@ -22,14 +24,18 @@ class Client {
  public:
   Client(v::Instrument& instrument, int channel) : instrument_(instrument), channel_(channel) {}
 
-  // Calls a procedure and returns the results, after checking the reply's header.
-  Bytes Call(std::uint32_t procedure, const XdrWriter& arguments) {
+  // A call's record, as it comes in.
+  Bytes Record(std::uint32_t procedure, const XdrWriter& arguments) {
     XdrWriter call;
     call.Unsigned(++xid_).Unsigned(0).Unsigned(2).Unsigned(0x0607AF).Unsigned(1);
     call.Unsigned(procedure).Unsigned(0).Unsigned(0).Unsigned(0).Unsigned(0);
     Bytes record = call.Written();
     record.insert(record.end(), arguments.Written().begin(), arguments.Written().end());
-    const Bytes reply = instrument_.Answer(record, channel_);
+    return record;
+  }
+  // Calls a procedure and returns the results, after checking the reply's header.
+  Bytes Call(std::uint32_t procedure, const XdrWriter& arguments) {
+    const Bytes reply = instrument_.Answer(Record(procedure, arguments), channel_);
     XdrReader header(reply);
     EXPECT_EQ(header.Unsigned(), xid_);
     for (const std::uint32_t word : {1u, 0u, 0u, 0u, 0u}) EXPECT_EQ(header.Unsigned(), word);
@@ -156,6 +162,87 @@ TEST(Vxi11Links, LinksAreSessionsOfTheirOwnUnderOneLock) {
 
 // Every procedure of the core program answered in its own result's shape: the ones a DAC
 // has no use for refused as not supported, numbers the program does not define as not there.
+TEST_F(Vxi11, ACallWaitsForTheLockOnlyWhenItAsksToAndAnotherLinkHoldsIt) {
+  Client b(instrument, 2);
+  b.Link();
+  const auto generic = [](std::int32_t id, std::uint32_t flags, std::uint32_t wait) {
+    return XdrWriter().Signed(id).Unsigned(flags).Unsigned(wait).Unsigned(1000);
+  };
+  struct Row {
+    const char* what;
+    Client& client;
+    std::uint32_t procedure;
+    XdrWriter arguments;
+    std::optional<std::uint32_t> wait;
+    bool locked = true;  // by a
+  };
+  const Row rows[] = {
+      {"lock, waiting", b, v::kDeviceLock,
+       XdrWriter().Signed(b.id).Unsigned(v::kWaitLock).Unsigned(700), 700},
+      {"lock, not waiting",
+       b,
+       v::kDeviceLock,
+       XdrWriter().Signed(b.id).Unsigned(0).Unsigned(700),
+       {}},
+      {"lock, no time",
+       b,
+       v::kDeviceLock,
+       XdrWriter().Signed(b.id).Unsigned(v::kWaitLock).Unsigned(0),
+       {}},
+      {"the holder",
+       a,
+       v::kDeviceLock,
+       XdrWriter().Signed(a.id).Unsigned(v::kWaitLock).Unsigned(700),
+       {}},
+      {"nobody holds it",
+       b,
+       v::kDeviceLock,
+       XdrWriter().Signed(b.id).Unsigned(v::kWaitLock).Unsigned(700),
+       {},
+       false},
+      {"write", b, v::kDeviceWrite,
+       XdrWriter()
+           .Signed(b.id)
+           .Unsigned(1000)
+           .Unsigned(300)
+           .Unsigned(v::kWaitLock | v::kEnd)
+           .String("X"),
+       300},
+      {"write, not waiting",
+       b,
+       v::kDeviceWrite,
+       XdrWriter().Signed(b.id).Unsigned(1000).Unsigned(300).Unsigned(v::kEnd).String("X"),
+       {}},
+      {"read", b, v::kDeviceRead,
+       XdrWriter()
+           .Signed(b.id)
+           .Unsigned(64)
+           .Unsigned(1000)
+           .Unsigned(200)
+           .Unsigned(v::kWaitLock)
+           .Signed(0),
+       200},
+      {"clear", b, v::kDeviceClear, generic(b.id, v::kWaitLock, 100), 100},
+      {"status byte", b, v::kDeviceReadStb, generic(b.id, v::kWaitLock, 90), 90},
+      {"trigger", b, v::kDeviceTrigger, generic(b.id, v::kWaitLock, 100), {}},
+      {"an unknown link", b, v::kDeviceClear, generic(99, v::kWaitLock, 100), {}},
+      {"a new link asking for the lock", b, v::kCreateLink,
+       XdrWriter().Signed(1).Boolean(true).Unsigned(900).String("inst0"), 900},
+      {"a new link without it",
+       b,
+       v::kCreateLink,
+       XdrWriter().Signed(1).Boolean(false).Unsigned(900).String("inst0"),
+       {}},
+      {"cut short", b, v::kDeviceWrite, XdrWriter().Signed(b.id).Unsigned(1000), {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    shared.LockedBy.reset();
+    if (row.locked) shared.LockedBy = a.id;
+    EXPECT_EQ(instrument.LockWait(row.client.Record(row.procedure, row.arguments)), row.wait);
+  }
+}
+
 TEST_F(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
   struct Case {
     std::uint32_t procedure;

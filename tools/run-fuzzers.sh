@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 # bytes hold dozens of operations, and shorter inputs keep it above 10,000 a second.
 plan=(fuzz_entry:90:256 fuzz_readings:45:1100 fuzz_cli_values:45:1100 fuzz_intel_hex:45:1100
       fuzz_registry:30:1100 fuzz_path_buffer:20:1100 fuzz_request:20:1100 fuzz_scpi:45:256
-      fuzz_code_plan:20:256 fuzz_onc_rpc:20:1100)
+      fuzz_code_plan:20:256 fuzz_onc_rpc:20:1100 fuzz_web:20:512)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -495,10 +495,12 @@ platform::Service ServiceOf(const std::string& identity, const std::string& addr
 namespace {
 
 // "ADDRESS:PORT", "[IPv6]:PORT" or ":PORT" of an option; the address is empty when not given.
-std::pair<std::string, unsigned short> ReadEndpoint(const std::string& text, const char* option) {
+// A message names the option and what was `typed`.
+std::pair<std::string, unsigned short> ReadEndpoint(const std::string& text, const char* option,
+                                                    const std::string& typed) {
   const std::size_t colon = text.rfind(':');
   if (colon == std::string::npos)
-    throw Error{fmt::format("{} {} is not ADDRESS:PORT (say 127.0.0.1:5025)", option, text)};
+    throw Error{fmt::format("{} {} is not ADDRESS:PORT (say 127.0.0.1:5025)", option, typed)};
   std::string address = text.substr(0, colon);
   if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
     address = address.substr(1, address.size() - 2);
@@ -508,10 +510,10 @@ std::pair<std::string, unsigned short> ReadEndpoint(const std::string& text, con
                       port.find_first_not_of("0123456789") == std::string::npos;
   if (digits) number = std::stoul(port);
   if (!digits || number > 65535)
-    throw Error{fmt::format("{} {}: the port must be 0..65535", option, text)};
+    throw Error{fmt::format("{} {}: the port must be 0..65535", option, typed)};
   std::error_code error;
   if (!address.empty()) asio::ip::make_address(address, error);
-  if (error) throw Error{fmt::format("{} {}: \"{}\" is not an IP address", option, text, address)};
+  if (error) throw Error{fmt::format("{} {}: \"{}\" is not an IP address", option, typed, address)};
   return {address, static_cast<unsigned short>(number)};
 }
 
@@ -540,7 +542,7 @@ std::vector<platform::Service> ServicesOf(const std::string& identity, const std
 
 Listen ParseListen(const std::string& text) {
   Listen listen;
-  const auto [address, port] = ReadEndpoint(text, "--listen");
+  const auto [address, port] = ReadEndpoint(text, "--listen", text);
   if (!address.empty()) listen.Address = address;
   listen.Port = port;
   return listen;
@@ -548,7 +550,7 @@ Listen ParseListen(const std::string& text) {
 
 void ParseHttp(const std::string& text, Listen& listen) {
   const bool portOnly = text.find(':') == std::string::npos;
-  const auto [address, port] = ReadEndpoint(portOnly ? ":" + text : text, "--http");
+  const auto [address, port] = ReadEndpoint(portOnly ? ":" + text : text, "--http", text);
   listen.HttpAddress = address.empty() ? listen.Address : address;
   listen.HttpPort = port;
 }

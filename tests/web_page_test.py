@@ -91,9 +91,31 @@ def plain_clients(trace, raw, page):
             client.sendall(b"GET /" + b"a" * (1 << 20) + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
         except (BrokenPipeError, ConnectionResetError):
             pass  # the server has answered and closed before the whole line was sent
-        answer = client.recv(200)
+        answer = b""
+        while chunk := client.recv(4096):  # to the server's close
+            answer += chunk
         check(answer.startswith(b"HTTP/1.1 431 "), f"an over-long request refused: {answer!r}")
     check(request(page, "GET", "/state")[0] == 200, "served after the over-long request")
+
+    # Two frames in one message are one event on the page's stream.
+    with socket.create_connection(("127.0.0.1", page), timeout=10) as stream:
+        stream.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        received = b""
+        while received.count(b"\n\n") < 1:
+            received += stream.recv(65536)
+        scpi(raw, "DAC:CODE 17;PDOW TST")
+        check(scpi(raw, "*OPC?") == "1", "the message ran")
+        stream.settimeout(0.5)
+        try:
+            while True:
+                received += stream.recv(65536)
+        except socket.timeout:
+            pass
+        events = [json.loads(e[len(b"data: "):]) for e in received.split(b"\r\n\r\n", 1)[1]
+                  .split(b"\n\n") if e]
+        check([(e["code"], e["mode"]) for e in events] == [(16, "normal"), (17, "tri-state")],
+              f"one event for the message: {events}")
+    scpi(raw, "DAC:CODE 16;PDOW NORM")
 
     # A client that sends a byte now and then holds nothing up and is let go.
     slow = socket.create_connection(("127.0.0.1", page), timeout=30)
@@ -200,6 +222,8 @@ def in_browser(folder, trace, raw, page):
         tab.call("Page.navigate", url=f"http://127.0.0.1:{page}/")
         tab.wait("document.getElementById('show-code').textContent.startsWith('16 ')",
                  "the page filled from the board")
+        check(tab.evaluate("document.getElementById('show-device').textContent")
+              == "KT310 (16 data bits)", "the device shown")
         sent = len(frames(trace))
 
         # Keyboard alone: Tab to the code field, type over it, Enter submits its form.
@@ -236,7 +260,7 @@ def in_browser(folder, trace, raw, page):
         tab.key("a", "KeyA", 65, commands=["selectAll"])
         tab.call("Input.insertText", text="70000")
         tab.key("Enter", "Enter", 13, text="\r")
-        tab.wait("document.getElementById('errors').textContent.includes('-222')",
+        tab.wait("document.getElementById('errors').textContent.startsWith('-222 Data out of range')",
                  "the range error shown")
         check(len(frames(trace)) == sent, "nothing sent for a code out of range")
 

@@ -165,6 +165,43 @@ TEST(Web, IdentificationNamesTheInstrumentAndItsResources) {
   }
 }
 
+TEST(Web, ReadsWhereToListenAndWhereThePageIs) {
+  struct Row {
+    std::string listen, http;
+    std::string address, httpAddress;  // empty: refused, `address` then part of the message
+    unsigned short port = 0, httpPort = 0;
+  };
+  const Row rows[] = {
+      {"192.0.2.7:5025", "8080", "192.0.2.7", "192.0.2.7", 5025, 8080},
+      {":5025", "0.0.0.0:80", "127.0.0.1", "0.0.0.0", 5025, 80},
+      {"[::1]:0", "[::]:65535", "::1", "::", 0, 65535},
+      {"0.0.0.0:65535", "", "0.0.0.0", "", 65535},
+      {"127.0.0.1:65536", "", "", "--listen 127.0.0.1:65536: the port must be 0..65535"},
+      {"127.0.0.1:", "", "", "the port must be"},
+      {"127.0.0.1:5x", "", "", "the port must be"},
+      {"127.0.0.1:123456", "", "", "the port must be"},
+      {"127.0.0.1", "", "", "--listen 127.0.0.1 is not ADDRESS:PORT"},
+      {"bench:5025", "", "", R"("bench" is not an IP address)"},
+      {":5025", "bench:80", "", R"(--http bench:80: "bench" is not an IP address)"},
+      {":5025", "70000", "", "--http 70000: the port must be"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.listen + " " + row.http);
+    try {
+      Listen listen = ParseListen(row.listen);
+      if (!row.http.empty()) ParseHttp(row.http, listen);
+      EXPECT_EQ(listen.Address, row.address);
+      EXPECT_EQ(listen.Port, row.port);
+      EXPECT_EQ(listen.HttpAddress, row.httpAddress);
+      EXPECT_EQ(listen.HttpPort.value_or(0), row.httpPort);
+      EXPECT_EQ(listen.HttpPort.has_value(), !row.http.empty());
+    } catch (const Error& error) {
+      EXPECT_TRUE(row.address.empty()) << error.what();
+      EXPECT_NE(std::string(error.what()).find(row.httpAddress), std::string::npos) << error.what();
+    }
+  }
+}
+
 TEST(Web, AnnouncesEachServiceServed) {
   struct Row {
     unsigned short vxi11, http;

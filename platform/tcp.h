@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace kt::platform {
 
@@ -14,5 +16,12 @@ namespace kt::platform {
 /// the socket's acknowledgement frequency set to 1 (SIO_TCP_SET_ACK_FREQUENCY), which stays:
 /// only the `first` call asks. Returns whether the system took it.
 bool AcknowledgeAtOnce(std::uintptr_t socket, bool first);
+
+/// The broadcast address of the network interface holding `address` (IPv4), for a datagram
+/// socket of its own: on Linux a socket bound to an interface's own address never hears
+/// what is broadcast on its network. Nothing where no such socket is needed (Windows gives
+/// broadcasts to a socket bound to the interface's address), for an address no interface
+/// holds (0.0.0.0 hears them all already) and for an interface without broadcast.
+std::optional<std::string> BroadcastAddressOf(const std::string& address);
 
 }  // namespace kt::platform

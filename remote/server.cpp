@@ -299,12 +299,16 @@ class RpcServer {
 // broadcast address to find instruments, answered where no system portmapper runs.
 class PortmapperDatagrams {
  public:
-  PortmapperDatagrams(asio::io_context& io, const udp::endpoint& endpoint, std::uint16_t corePort)
-      : socket_(io), corePort_(corePort) {
+  // Listens on `endpoint`; answers through `answerFrom` when given (the socket on the
+  // host's own address, when this one is on the network's broadcast address), else itself.
+  PortmapperDatagrams(asio::io_context& io, const udp::endpoint& endpoint, std::uint16_t corePort,
+                      udp::socket* answerFrom = nullptr)
+      : socket_(io), corePort_(corePort), answerFrom_(answerFrom ? *answerFrom : socket_) {
     socket_.open(endpoint.protocol());
     socket_.set_option(udp::socket::reuse_address(true));
     socket_.bind(endpoint);
   }
+  udp::socket& Socket() { return socket_; }
   void Receive() {
     socket_.async_receive_from(
         asio::buffer(input_), from_, [this](std::error_code error, std::size_t size) {
@@ -314,7 +318,7 @@ class PortmapperDatagrams {
               const rpc::Bytes reply = rpc::AnswerPortmapper(
                   {input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(size)}, corePort_);
               std::error_code ignored;
-              socket_.send_to(asio::buffer(reply), from_, 0, ignored);
+              answerFrom_.send_to(asio::buffer(reply), from_, 0, ignored);
             } catch (const Error&) {
               // Not a call: nothing to answer.
             }
@@ -328,6 +332,7 @@ class PortmapperDatagrams {
   std::array<std::uint8_t, 1024> input_{};
   udp::endpoint from_;
   std::uint16_t corePort_;
+  udp::socket& answerFrom_;
 };
 
 // @brief The listening socket: takes clients up to the bound, tells the one past it.
@@ -383,7 +388,7 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
                 std::unique_ptr<RpcServer>& core,
                 std::unique_ptr<platform::RpcRegistration>& registration,
                 std::unique_ptr<RpcServer>& portmapper,
-                std::unique_ptr<PortmapperDatagrams>& datagrams, std::FILE* log) {
+                std::vector<std::unique_ptr<PortmapperDatagrams>>& datagrams, std::FILE* log) {
   auto channels = std::make_shared<int>(0);
   try {
     // Connections holding a call until the lock is let go; woken after every call answered
@@ -441,11 +446,24 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
                     {},
                     {}});
           });
-      datagrams = std::make_unique<PortmapperDatagrams>(io, udp::endpoint(address, 111), port);
+      datagrams.push_back(
+          std::make_unique<PortmapperDatagrams>(io, udp::endpoint(address, 111), port));
+      // VISA's discovery broadcasts its GETPORT; the answer comes from the host's address.
+      if (const auto broadcast = platform::BroadcastAddressOf(address.to_string())) {
+        try {
+          datagrams.push_back(std::make_unique<PortmapperDatagrams>(
+              io, udp::endpoint(asio::ip::make_address(*broadcast), 111), port,
+              &datagrams.front()->Socket()));
+        } catch (const std::system_error& error) {
+          fmt::print(log, "ktdac: broadcast discovery is not answered: cannot listen on {}: {}\n",
+                     *broadcast, error.code().message());
+        }
+      }
       fmt::print(log, "ktdac: {}: answering the portmapper on port 111 itself\n",
                  registration->Why());
     } catch (const std::system_error& error) {
       portmapper.reset();
+      datagrams.clear();
       fmt::print(log,
                  "ktdac: {}, and port 111 cannot be had ({}): VISA finds the VXI-11 channel only "
                  "once a portmapper runs\n",
@@ -581,7 +599,7 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
                where);
   std::fflush(log);
   std::unique_ptr<RpcServer> core, portmapper;
-  std::unique_ptr<PortmapperDatagrams> datagrams;
+  std::vector<std::unique_ptr<PortmapperDatagrams>> datagrams;
   std::unique_ptr<platform::RpcRegistration> registration;
   if (listen.Vxi11)
     ServeVxi11(io, endpoint.address(), instrument, shared, core, registration, portmapper,
@@ -629,7 +647,7 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
   server->Accept();
   if (core) core->Accept();
   if (portmapper) portmapper->Accept();
-  if (datagrams) datagrams->Receive();
+  for (const auto& listener : datagrams) listener->Receive();
   if (http) http->Accept();
   io.run();
   fmt::print(log, "ktdac: stopped serving (signal {})\n", stoppedBy);

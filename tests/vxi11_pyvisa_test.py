@@ -6,7 +6,7 @@ the lock between two links (raw-socket clients refused while it is held, a call 
 it held until it is let go or its time is up), the client limit
 shared with the raw socket, and a lock let go when its client vanishes. Found through
 rpcbind, registered and unregistered; then with no portmapper, through serve's own answer on
-port 111 (TCP, and UDP as discovery asks); then with port 111 held by another program.
+port 111 (TCP, and UDP as discovery asks, broadcast on a network too); then with port 111 held by another program.
 The portmapper's port is fixed, so the test runs in a network and mount namespace of its own
 (a private /run for rpcbind's socket).
 
@@ -35,19 +35,19 @@ UNDER_WINE = any("wine" in os.path.basename(word) for word in KTDAC[:-1])
 CORE = 0x0607AF
 
 
-def serve(trace):
+def serve(trace, address="127.0.0.1"):
     """ktdac serve on loopback: the process, the raw port, and what it said of VXI-11."""
-    server = subprocess.Popen(KTDAC + ["serve", "--listen", "127.0.0.1:0"],
+    server = subprocess.Popen(KTDAC + ["serve", "--listen", address + ":0"],
                               env=dict(os.environ, KT_SIM_TRACE=trace), stderr=subprocess.PIPE,
                               text=True)
     said = []
     while len(said) < 3:
         line = server.stderr.readline()
         check(line, "serve told where it listens: " + "".join(said))
-        if line.startswith("ktdac:"):
+        if line.startswith("ktdac:") and "is open to other hosts" not in line:
             said.append(line.strip())
     raw = int(said[0].rsplit(":", 1)[1])
-    check(said[1].startswith("ktdac: serving VXI-11 (TCPIP::127.0.0.1::inst0::INSTR)"), said[1])
+    check(said[1].startswith(f"ktdac: serving VXI-11 (TCPIP::{address}::inst0::INSTR)"), said[1])
     return server, raw, said[2]
 
 
@@ -146,17 +146,20 @@ def drive(trace, raw_port):
     rm.close()
 
 
-def getport_by_udp():
-    """A portmapper GETPORT for the core channel over UDP, as VISA discovery asks."""
+def getport_by_udp(to="127.0.0.1", source="127.0.0.1"):
+    """A portmapper GETPORT for the core channel over UDP, as VISA discovery asks: the port
+    told and who told it."""
     call = struct.pack(">10I", 0x5151, 0, 2, 100000, 2, 3, 0, 0, 0, 0)
     call += struct.pack(">4I", CORE, 1, 6, 0)
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
+        udp.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+        udp.bind((source, 0))
         udp.settimeout(5)
-        udp.sendto(call, ("127.0.0.1", 111))
-        reply = udp.recv(1024)
+        udp.sendto(call, (to, 111))
+        reply, sender = udp.recvfrom(1024)
     words = struct.unpack(">%dI" % (len(reply) // 4), reply)
     check(words[:6] == (0x5151, 1, 0, 0, 0, 0), f"an accepted reply: {words}")
-    return words[6]
+    return words[6], sender[0]
 
 
 def in_namespace():
@@ -200,9 +203,25 @@ def in_namespace():
                                           read_termination="\n")
             check(instrument.query("*IDN?").startswith("Corvane,"), "found through our portmapper")
             instrument.close()
-        check(getport_by_udp() != 0, "the core channel's port told over UDP")
+        check(getport_by_udp()[0] != 0, "the core channel's port told over UDP")
     finally:
         stop(server, UNDER_WINE)
+
+    # On a network, VISA's discovery broadcasts its GETPORT: answered from the host's own
+    # address. (Under Wine the Windows build's socket on that address hears no broadcast: a
+    # Linux socket's rule, which Windows itself does not have.)
+    if not UNDER_WINE:
+        for command in ("link add kt0 type veth peer name kt1",
+                        "addr add 192.0.2.1/24 broadcast + dev kt0",
+                        "addr add 192.0.2.2/24 broadcast + dev kt1",
+                        "link set kt0 up", "link set kt1 up"):
+            subprocess.run(["ip"] + command.split(), check=True)
+        server, _, said = serve(trace, "192.0.2.1")
+        try:
+            port, sender = getport_by_udp("192.0.2.255", "192.0.2.2")
+            check(port != 0 and sender == "192.0.2.1", f"broadcast answered by {sender}: {port}")
+        finally:
+            stop(server, UNDER_WINE)
 
     # Port 111 held by another program: serve says VISA cannot find it, and serves SCPI.
     with socket.socket() as blocker:

@@ -85,9 +85,13 @@ std::vector<std::string> Resources(const std::vector<Interface>& interfaces,
   return resources;
 }
 
-Response Json(int status, const json& body) {
-  return {status, "application/json", body.dump(), {}};
+// JSON text of anything, whatever bytes a client sent: what is not UTF-8 becomes U+FFFD
+// rather than an exception that would end the server.
+std::string Text(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
+
+Response Json(int status, const json& body) { return {status, "application/json", Text(body), {}}; }
 
 Response Refused(int status, const std::string& why) {
   return Json(status, json{{"errors", json::array({json{{"code", 0}, {"text", why}}})}});
@@ -222,7 +226,7 @@ std::string Page::State() {
   } else {
     session_.Execute("*CLS");
   }
-  return state.dump();
+  return Text(state);
 }
 
 Response Page::Answer(const Request& request) {
@@ -272,7 +276,8 @@ Response Page::Set(const Request& request) {
   }
   if (fields.size() != 1)
     return Refused(400, "set one of device, code, mode, reference or voltage at a time");
-  const auto& [name, value] = *fields.begin();
+  const std::string& name = fields.begin()->first;
+  const std::string& value = fields.begin()->second;
   std::string command;
   if (name == "device") {
     const auto* device = std::find_if(dac::DeviceTable.begin(), dac::DeviceTable.end(),

@@ -123,7 +123,13 @@ class HttpServer::Connection : public std::enable_shared_from_this<Connection> {
       Watch();
       return;
     }
-    const web::Response response = server_.page_.Answer(request);
+    web::Response response;
+    try {
+      response = server_.page_.Answer(request);
+    } catch (const std::exception& error) {
+      // One request must not end the server for every client: told to this one.
+      return Fail(500, std::string("The instrument could not answer: ") + error.what());
+    }
     std::string head = Head(response.Status, response.ContentType);
     for (const auto& [name, value] : response.Headers) head += name + ": " + value + "\r\n";
     head += fmt::format("Content-Length: {}\r\nConnection: close\r\n\r\n", response.Body.size());

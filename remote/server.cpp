@@ -482,8 +482,7 @@ std::string Where(const tcp::endpoint& endpoint) {
 
 }  // namespace
 
-platform::Service ServiceOf(const std::string& identity, const std::string& address,
-                            unsigned short port) {
+std::vector<std::string> IdentityFields(const std::string& identity) {
   std::vector<std::string> fields;
   std::size_t start = 0;
   for (std::size_t comma; (comma = identity.find(',', start)) != std::string::npos;
@@ -491,6 +490,12 @@ platform::Service ServiceOf(const std::string& identity, const std::string& addr
     fields.push_back(identity.substr(start, comma - start));
   fields.push_back(identity.substr(start));
   fields.resize(4);
+  return fields;
+}
+
+platform::Service ServiceOf(const std::string& identity, const std::string& address,
+                            unsigned short port) {
+  const std::vector<std::string> fields = IdentityFields(identity);
   platform::Service service;
   service.Name = fields[1] + " on " + platform::HostName();
   // A DNS label holds 63 bytes; a cut never splits a UTF-8 sequence.

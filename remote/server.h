@@ -36,6 +36,9 @@ inline constexpr const char* kHttpServiceType = "_http._tcp";
 /// is wrong with the text.
 Listen ParseListen(const std::string& text);
 
+/// *IDN?'s four fields (maker, model, serial, version), split at commas; those missing empty.
+std::vector<std::string> IdentityFields(const std::string& identity);
+
 /// The DNS-SD record of a server answering *IDN? with `identity` on ADDRESS:PORT: named
 /// "MODEL on HOST", cut to the 63 bytes of a DNS label where a character begins, and the TXT
 /// record of an LXI instrument from the identity's fields.

@@ -11,6 +11,7 @@
 #include "core/error.h"
 #include "dac/device_table.h"
 #include "dac/power_down.h"
+#include "remote/server.h"
 #include "remote/web_page.h"
 
 namespace kt::remote::web {
@@ -59,17 +60,6 @@ std::string XmlEscaped(std::string_view text) {
     }
   }
   return escaped;
-}
-
-std::vector<std::string> IdentityFields(const std::string& identity) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (std::size_t comma; (comma = identity.find(',', start)) != std::string::npos;
-       start = comma + 1)
-    fields.push_back(identity.substr(start, comma - start));
-  fields.push_back(identity.substr(start));
-  fields.resize(4);
-  return fields;
 }
 
 // The resource strings with HOST replaced by the host the client reached us by.

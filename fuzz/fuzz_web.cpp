@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kt::remote::vxi11::Shared shared;
   if (!fields[4].empty() && fields[4][0] == 'L') shared.LockedBy = 1;
   kt::remote::web::Page page(board, shared, {"bench"}, {{"TCPIP::HOST::inst0::INSTR"}});
-  const kt::remote::web::Request request{fields[0], fields[1], fields[2], fields[3],
-                                         fields[4], "application/x-www-form-urlencoded",
-                                         fields[5]};
+  const kt::remote::web::Request request{fields[0], fields[1], fields[2],
+                                         fields[3], fields[4], "application/x-www-form-urlencoded",
+                                         fields[5], {}};
   const kt::remote::web::Response response = page.Answer(request);
   const bool post = request.Method == "POST";
   const bool sameSite =

@@ -24,4 +24,17 @@ bool AcknowledgeAtOnce(std::uintptr_t socket, bool first);
 /// holds (0.0.0.0 hears them all already) and for an interface without broadcast.
 std::optional<std::string> BroadcastAddressOf(const std::string& address);
 
+/// @brief What the system tells of the network interface holding an address, as an LXI
+/// instrument's identification document gives it.
+struct NetworkInterface {
+  std::string Mask;     ///< "255.255.255.0"; for IPv6 the prefix's mask in IPv6 form
+  std::string Mac;      ///< "02:00:5E:10:00:01"; empty where it has none (loopback)
+  std::string Gateway;  ///< the default route's gateway through it; empty: none known
+  bool Dhcp = false;    ///< configured by DHCP (Windows tells; Linux keeps it to its tools)
+};
+
+/// The interface holding `address` (IPv4 or IPv6, as the local end of a connection); nothing
+/// for an address no interface holds.
+std::optional<NetworkInterface> InterfaceHolding(const std::string& address);
+
 }  // namespace kt::platform

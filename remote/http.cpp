@@ -18,7 +18,7 @@ using asio::ip::tcp;
 namespace {
 
 // A request must arrive whole within this time, so that a client sending a byte at a time
-// cannot hold a connection.
+// cannot hold a connection; so must a client close its end after the answer.
 constexpr std::chrono::seconds kRequestTime{10};
 
 // What every response says besides its own headers: nothing is cached, the type is not
@@ -112,7 +112,8 @@ class HttpServer::Connection : public std::enable_shared_from_this<Connection> {
                          field(http::field::origin),
                          field(http::field::accept),
                          field(http::field::content_type),
-                         message.body()};
+                         message.body(),
+                         LocalAddress()};
     const std::string path = request.Target.substr(0, request.Target.find('?'));
     if (path == web::kEventsPath && request.Method == "GET" &&
         web::AllowedHost(request.Host, server_.page_.Names())) {
@@ -136,6 +137,16 @@ class HttpServer::Connection : public std::enable_shared_from_this<Connection> {
     Send(request.Method == "HEAD" ? head : head + response.Body, true);
   }
 
+  // The address this connection came in on, an IPv4 one as such on a dual-stack socket.
+  std::string LocalAddress() const {
+    std::error_code error;
+    asio::ip::address address = socket_.local_endpoint(error).address();
+    if (error) return {};
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+      address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    return address.to_string();
+  }
+
   void Fail(int status, const std::string& why) {
     deadline_.cancel();
     const std::string body = why + "\n";
@@ -157,6 +168,11 @@ class HttpServer::Connection : public std::enable_shared_from_this<Connection> {
           if (last) {
             std::error_code ignored;
             self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+            // A client that keeps its end open after the answer must not keep its place.
+            self->deadline_.expires_after(kRequestTime);
+            self->deadline_.async_wait([self](std::error_code expired) {
+              if (!expired) self->Close();
+            });
             self->Drain();
           } else if (!self->next_.empty()) {
             self->WriteEvent();
@@ -178,7 +194,8 @@ class HttpServer::Connection : public std::enable_shared_from_this<Connection> {
   void Drain() {
     socket_.async_read_some(asio::buffer(input_),
                             [self = shared_from_this()](std::error_code error, std::size_t) {
-                              if (!error) self->Drain();
+                              if (error) return self->Close();
+                              self->Drain();
                             });
   }
 

@@ -62,14 +62,16 @@ std::string XmlEscaped(std::string_view text) {
   return escaped;
 }
 
-// The resource strings with HOST replaced by the host the client reached us by.
+// The resource strings with HOST replaced by the host the client reached us by (an IPv6
+// address in brackets, as VISA writes it, so that its colons are not the string's).
 std::vector<std::string> Resources(const std::vector<Interface>& interfaces,
                                    const std::string& host) {
   std::vector<std::string> resources;
+  const std::string written = host.find(':') == std::string::npos ? host : "[" + host + "]";
   for (const Interface& interface : interfaces) {
     std::string resource = interface.Resource;
     if (const std::size_t at = resource.find("HOST"); at != std::string::npos)
-      resource.replace(at, 4, host);
+      resource.replace(at, 4, written);
     resources.push_back(resource);
   }
   return resources;
@@ -156,9 +158,11 @@ bool AllowedHost(std::string_view host, const std::vector<std::string>& names) {
 }
 
 std::string Identification(const std::string& identity, const std::string& host,
-                           const std::vector<Interface>& interfaces) {
+                           const std::vector<Interface>& interfaces, const Network& network) {
   const std::vector<std::string> fields = IdentityFields(identity);
   const std::string url = "http://" + host;
+  const std::string address = network.Address.empty() ? HostPart(host) : network.Address;
+  const platform::NetworkInterface known = network.Interface.value_or(platform::NetworkInterface{});
   std::string addresses;
   for (const std::string& resource : Resources(interfaces, HostPart(host)))
     addresses += fmt::format("    <InstrumentAddressString>{}</InstrumentAddressString>\n",
@@ -180,14 +184,21 @@ std::string Identification(const std::string& identity, const std::string& host,
   <IdentificationURL>{4}/lxi/identification</IdentificationURL>
   <Interface xsi:type="NetworkInformation" InterfaceType="LXI" IPType="{5}">
 {6}    <Hostname>{7}</Hostname>
+    <IPAddress>{8}</IPAddress>
+    <SubnetMask>{9}</SubnetMask>
+    <MACAddress>{10}</MACAddress>
+    <Gateway>{11}</Gateway>
+    <DHCPEnabled>{12}</DHCPEnabled>
+    <AutoIPEnabled>false</AutoIPEnabled>
   </Interface>
   <Domain>0</Domain>
   <LXIVersion>1.5</LXIVersion>
 </LXIDevice>
 )",
       XmlEscaped(fields[0]), XmlEscaped(fields[1]), XmlEscaped(fields[2]), XmlEscaped(fields[3]),
-      XmlEscaped(url), HostPart(host).find(':') != std::string::npos ? "IPv6" : "IPv4", addresses,
-      XmlEscaped(HostPart(host)));
+      XmlEscaped(url), address.find(':') != std::string::npos ? "IPv6" : "IPv4", addresses,
+      XmlEscaped(HostPart(host)), XmlEscaped(address), known.Mask, known.Mac, known.Gateway,
+      known.Dhcp);
 }
 
 std::string Page::State() {
@@ -244,7 +255,8 @@ Response Page::Answer(const Request& request) {
   if (path == "/lxi/identification")
     return {200,
             "text/xml; charset=utf-8",
-            Identification(board_.Identity(), request.Host, interfaces_),
+            Identification(board_.Identity(), request.Host, interfaces_,
+                           {request.Local, platform::InterfaceHolding(request.Local)}),
             {}};
   return {404, "text/plain; charset=utf-8", "Not found.\n", {}};
 }

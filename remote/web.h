@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/tcp.h"
 #include "remote/session.h"
 #include "remote/vxi11.h"
 
@@ -23,6 +24,7 @@ struct Request {
   std::string Accept;
   std::string ContentType;
   std::string Body;
+  std::string Local;  ///< the address the request came in on; empty when not known
 };
 
 /// @brief A response: its status, its type and body, and headers of its own.
@@ -51,10 +53,17 @@ std::map<std::string, std::string> ReadForm(std::string_view body);
 /// here (DNS rebinding) must not drive the board.
 bool AllowedHost(std::string_view host, const std::vector<std::string>& names);
 
+/// @brief The network a request came in through: the address it reached and what the system
+/// tells of the interface holding it (nothing where it is not known).
+struct Network {
+  std::string Address;
+  std::optional<platform::NetworkInterface> Interface;
+};
+
 /// The LXI identification document (XML) of an instrument answering *IDN? with `identity`,
-/// reached by `host`, with the ways in it offers.
+/// reached by `host` through `network`, with the ways in it offers.
 std::string Identification(const std::string& identity, const std::string& host,
-                           const std::vector<Interface>& interfaces);
+                           const std::vector<Interface>& interfaces, const Network& network);
 
 /// @brief The page's own client: a SCPI session over the board, refused while a VXI-11
 /// link holds the lock, as a raw-socket client is.

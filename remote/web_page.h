@@ -85,7 +85,10 @@ function show(state) {
   text("show-code", state.code + " (0x" + state.code.toString(16).toUpperCase() + ")");
   const mode = state.modes.find((m) => m.name === state.mode);
   text("show-mode", mode ? mode.caption : state.mode);
-  text("show-voltage", state.voltage === null ? "unknown: set the reference" : state.voltage.toFixed(6) + " V");
+  // A powered-down output has no voltage of its own: the one its code gives is told beside.
+  const volts = state.voltage === null ? null : state.voltage.toFixed(6) + " V";
+  text("show-voltage", volts === null ? "unknown: set the reference"
+    : state.mode === "normal" ? volts : "powered down (" + volts + " in Normal)");
   $("lock").hidden = !state.locked;
   fill($("device"), state.devices.map((d) => [d, d]));
   fill($("mode"), state.modes.map((m) => [m.name, m.caption]));

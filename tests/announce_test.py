@@ -12,10 +12,13 @@ and LXI TXT record, once avahi-daemon runs, beside its VXI-11 channel and web pa
 loopback address announce nothing; the service withdrawn when the server stops.
 Windows build under Wine: Wine has no DNS-SD registration, so the server must say it is not
 announced and serve anyway.
+Both: the LXI identification document tells the network the page was reached through (the
+address, its mask and the interface's hardware address, as the system has them).
 
 Usage: announce_test.py KTDAC...   (the program, after a runner such as Wine's when given)
 Needs root (or a user namespace) for the network namespace; skipped (77) without it."""
 
+import json
 import os
 import re
 import signal
@@ -24,12 +27,15 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
+from xml.etree import ElementTree
 
 from namespace_support import enter_namespace, loopback_alone
 
 KTDAC = sys.argv[1:]
 UNDER_WINE = len(KTDAC) > 1
 SERVER, BROWSER = "192.0.2.1", "192.0.2.2"  # TEST-NET-1: never routed anywhere
+GATEWAY = "192.0.2.254"  # the server's default route: nothing answers there
 
 
 def check(condition, what):
@@ -48,6 +54,7 @@ def build_network(folder):
     run("ip", "addr", "add", BROWSER + "/24", "dev", "kt1")
     for link in ("kt0", "kt1"):
         run("ip", "link", "set", link, "up", "multicast", "on")
+    run("ip", "route", "add", "default", "via", GATEWAY, "dev", "kt0")
     # The machine's /run stays as it is: the daemons' sockets and pid files go in ours.
     run("mount", "-t", "tmpfs", "tmpfs", "/run")
     os.makedirs("/run/dbus")
@@ -177,6 +184,26 @@ def browse(seconds=3.0, kind="_scpi-raw._tcp"):
     return found
 
 
+def check_identification(address, page, identity):
+    """The LXI identification document as software that found the page reads it: the
+    instrument, its resources and the network it was reached through, as the system has it."""
+    with urllib.request.urlopen(f"http://{address}:{page}/lxi/identification", timeout=10) as got:
+        document = ElementTree.fromstring(got.read())
+    lxi = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
+    interface = document.find(lxi + "Interface")
+    link, = json.loads(subprocess.run(["ip", "-j", "link", "show", "kt0"], check=True,
+                                      capture_output=True, text=True).stdout)
+    expected = {"Manufacturer": identity[0], "Model": identity[1], "IPAddress": address,
+                "SubnetMask": "255.255.255.0", "MACAddress": link["address"].upper()}
+    if not UNDER_WINE:  # Wine's adapters name no gateway of a namespace's own routes
+        expected["Gateway"] = GATEWAY
+    found = {key: (document.findtext(lxi + key) or interface.findtext(lxi + key))
+             for key in expected}
+    check(found == expected, f"the identification document: {found}, not {expected}")
+    resources = [e.text for e in interface.iter(lxi + "InstrumentAddressString")]
+    check(f"TCPIP::{address}::inst0::INSTR" in resources, f"the VXI-11 resource: {resources}")
+
+
 def check_served_unannounced(server, why):
     """The server answers, and one line of its says why it is not announced."""
     check(server.identity(SERVER).startswith("Corvane,"), "served unannounced")
@@ -191,9 +218,11 @@ def windows_build(folder):
     # other tests' one outside.
     os.environ["KT_WINEPREFIX"] = os.path.join(folder, "wineprefix")
     try:
-        server = Server(folder, "wine", "--listen", SERVER + ":0")
+        server = Server(folder, "wine", "--listen", SERVER + ":0", "--http", "0")
         try:
             check_served_unannounced(server, "not announced on the network")
+            page = int(re.search(r"web page on http://\S+:(\d+)/", read(server.log)).group(1))
+            check_identification(SERVER, page, server.identity(SERVER).split(","))
         finally:
             server.stop()
     finally:
@@ -257,6 +286,7 @@ def linux_build(folder):
             check(found_port == port, f"{kind} announced on port {port}, not {found_port}")
             check(text.get("Model") == identity[1] and text.get("path") == path,
                   f"{kind}'s TXT record {text}")
+        check_identification(SERVER, page, identity)
         base = f"{identity[1]} on {socket.gethostname()}"
         check({name for name, _, _ in by_port.values()}
               == {base + "._scpi-raw._tcp.local.", base + " #2._scpi-raw._tcp.local."},

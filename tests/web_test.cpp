@@ -110,8 +110,14 @@ TEST(Web, EachRequestSetsAtMostOneThingAndOnlyFromThisPage) {
     RecordingBoard board;
     vxi11::Shared shared;
     Page page(board, shared, {"bench"}, {{"TCPIP::HOST::inst0::INSTR"}});
-    const Response response = page.Answer({row.method, row.target, row.host, row.origin, row.accept,
-                                           "application/x-www-form-urlencoded", row.body});
+    const Response response = page.Answer({row.method,
+                                           row.target,
+                                           row.host,
+                                           row.origin,
+                                           row.accept,
+                                           "application/x-www-form-urlencoded",
+                                           row.body,
+                                           {}});
     EXPECT_EQ(response.Status, row.status);
     EXPECT_EQ(board.frames, row.frames);
     EXPECT_NE(response.Body.find(row.says), std::string::npos) << response.Body;
@@ -123,7 +129,7 @@ TEST(Web, VoltageFollowsThePagesReferenceAndTheLockRefusesChanges) {
   vxi11::Shared shared;
   Page page(board, shared, {}, {});
   const auto post = [&](const std::string& body) {
-    return page.Answer({"POST", "/set", "localhost", "", "application/json", "", body});
+    return page.Answer({"POST", "/set", "localhost", "", "application/json", "", body, {}});
   };
   EXPECT_EQ(post("reference=2.5").Status, 200);
   EXPECT_NE(post("voltage=1.25").Body.find(R"("reference":2.5,)"), std::string::npos);
@@ -140,27 +146,40 @@ TEST(Web, VoltageFollowsThePagesReferenceAndTheLockRefusesChanges) {
 TEST(Web, IdentificationNamesTheInstrumentAndItsResources) {
   struct Row {
     std::string identity, host;
+    Network network;
     std::vector<std::string> says;
   };
   const Row rows[] = {
       {"Corvane,KT31X-KT300 evaluation board,0,1.0.4",
        "192.0.2.7:8080",
+       {"192.0.2.7",
+        platform::NetworkInterface{"255.255.255.0", "02:00:5E:10:00:01", "192.0.2.1", true}},
        {"<Manufacturer>Corvane</Manufacturer>", "<SerialNumber>0</SerialNumber>",
         "<FirmwareRevision>1.0.4</FirmwareRevision>",
         "<IdentificationURL>http://192.0.2.7:8080/lxi/identification</IdentificationURL>",
         "<InstrumentAddressString>TCPIP::192.0.2.7::inst0::INSTR</InstrumentAddressString>",
         "<InstrumentAddressString>TCPIP::192.0.2.7::5025::SOCKET</InstrumentAddressString>",
-        R"(IPType="IPv4")", "<Hostname>192.0.2.7</Hostname>"}},
+        R"(IPType="IPv4")",
+        "<Hostname>192.0.2.7</Hostname>\n    <IPAddress>192.0.2.7</IPAddress>\n"
+        "    <SubnetMask>255.255.255.0</SubnetMask>\n    "
+        "<MACAddress>02:00:5E:10:00:01</MACAddress>\n"
+        "    <Gateway>192.0.2.1</Gateway>\n    <DHCPEnabled>true</DHCPEnabled>\n"
+        "    <AutoIPEnabled>false</AutoIPEnabled>\n  </Interface>"}},
       {"A&B,<M>,\"1\",'2'",
        "[::1]:80",
+       {},
        {"<Manufacturer>A&amp;B</Manufacturer>", "<Model>&lt;M&gt;</Model>",
         "<SerialNumber>&quot;1&quot;</SerialNumber>", "<FirmwareRevision>&apos;2&apos;<",
         "<HomepageURL>http://[::1]:80/</HomepageURL>", R"(IPType="IPv6")",
-        "TCPIP::::1::inst0::INSTR"}},
+        "TCPIP::[::1]::inst0::INSTR", "<IPAddress>::1</IPAddress>", "<SubnetMask></SubnetMask>",
+        "<DHCPEnabled>false</DHCPEnabled>"}},
+      // Reached by name on an IPv6 address: the address's family is the interface's.
+      {"Corvane,KT31X,0,1", "bench:80", {"fd00::7", {}}, {R"(IPType="IPv6")", "TCPIP::bench::"}},
   };
   for (const auto& row : rows) {
-    const std::string xml = Identification(
-        row.identity, row.host, {{"TCPIP::HOST::inst0::INSTR"}, {"TCPIP::HOST::5025::SOCKET"}});
+    const std::string xml =
+        Identification(row.identity, row.host,
+                       {{"TCPIP::HOST::inst0::INSTR"}, {"TCPIP::HOST::5025::SOCKET"}}, row.network);
     for (const std::string& part : row.says)
       EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
   }

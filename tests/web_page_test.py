@@ -279,7 +279,12 @@ def in_browser(folder, trace, raw, page):
 
         shot = os.environ.get("KT_WEB_SCREENSHOT")
         if shot:
-            data = tab.call("Page.captureScreenshot", format="png")["data"]
+            # The page down to its footer, and the margin beneath.
+            height = tab.evaluate("Math.ceil(document.getElementById('interfaces')"
+                                  ".getBoundingClientRect().bottom) + 24")
+            data = tab.call("Page.captureScreenshot", format="png",
+                            clip={"x": 0, "y": 0, "width": 900, "height": height,
+                                  "scale": 1})["data"]
             import base64
             with open(shot, "wb") as picture:
                 picture.write(base64.b64decode(data))

@@ -115,6 +115,15 @@ def plain_clients(trace, raw, page):
         check(answer.startswith(b"HTTP/1.1 431 "), f"an over-long request refused: {answer!r}")
     check(request(page, "GET", "/state")[0] == 200, "served after the over-long request")
 
+    # Two requests in one write (HTTP/1.1's pipelining): the first answered, then the close.
+    with socket.create_connection(("127.0.0.1", page), timeout=10) as client:
+        client.sendall(b"GET /state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" * 2)
+        answer = b""
+        while chunk := client.recv(65536):
+            answer += chunk
+        check(answer.startswith(b"HTTP/1.1 200 ") and answer.count(b"HTTP/1.1") == 1,
+              f"one answer to a pipelined pair: {answer!r}")
+
     # Two frames in one message are one event on the page's stream.
     with socket.create_connection(("127.0.0.1", page), timeout=10) as stream:
         stream.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")

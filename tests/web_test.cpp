@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <asio.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -182,6 +184,34 @@ TEST(Web, IdentificationNamesTheInstrumentAndItsResources) {
                        {{"TCPIP::HOST::inst0::INSTR"}, {"TCPIP::HOST::5025::SOCKET"}}, row.network);
     for (const std::string& part : row.says)
       EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
+  }
+}
+
+// Whether this machine has IPv6's loopback (a kernel may be built or booted without IPv6).
+bool HasIpv6Loopback() {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io);
+  std::error_code error;
+  acceptor.open(asio::ip::tcp::v6(), error);
+  if (!error) acceptor.bind({asio::ip::address_v6::loopback(), 0}, error);
+  return !error;
+}
+
+TEST(Web, TheSystemTellsOfTheInterfaceHoldingTheAddressReached) {
+  // Loopback is on every machine; the namespace test reads a real network's interface.
+  const std::pair<std::string, std::optional<std::string>> rows[] = {
+      {"127.0.0.1", "255.0.0.0"},   {"::1", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+      {"192.0.2.99", std::nullopt},  // held by no interface here
+      {"bench", std::nullopt},      {"", std::nullopt},
+  };
+  for (const auto& [address, mask] : rows) {
+    if (address == "::1" && !HasIpv6Loopback()) continue;
+    const auto found = platform::InterfaceHolding(address);
+    ASSERT_EQ(found.has_value(), mask.has_value()) << address;
+    if (!found) continue;
+    EXPECT_EQ(found->Mask, *mask) << address;
+    EXPECT_EQ(found->Mac, "") << address;  // loopback has no hardware address
+    EXPECT_EQ(found->Gateway, "") << address;
   }
 }
 

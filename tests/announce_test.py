@@ -13,7 +13,8 @@ loopback address announce nothing; the service withdrawn when the server stops.
 Windows build under Wine: Wine has no DNS-SD registration, so the server must say it is not
 announced and serve anyway.
 Both: the LXI identification document tells the network the page was reached through (the
-address, its mask and the interface's hardware address, as the system has them).
+address, its mask, the interface's hardware address and the default gateway, as the system
+has them).
 
 Usage: announce_test.py KTDAC...   (the program, after a runner such as Wine's when given)
 Needs root (or a user namespace) for the network namespace; skipped (77) without it."""
@@ -194,9 +195,8 @@ def check_identification(address, page, identity):
     link, = json.loads(subprocess.run(["ip", "-j", "link", "show", "kt0"], check=True,
                                       capture_output=True, text=True).stdout)
     expected = {"Manufacturer": identity[0], "Model": identity[1], "IPAddress": address,
-                "SubnetMask": "255.255.255.0", "MACAddress": link["address"].upper()}
-    if not UNDER_WINE:  # Wine's adapters name no gateway of a namespace's own routes
-        expected["Gateway"] = GATEWAY
+                "SubnetMask": "255.255.255.0", "MACAddress": link["address"].upper(),
+                "Gateway": GATEWAY}
     found = {key: (document.findtext(lxi + key) or interface.findtext(lxi + key))
              for key in expected}
     check(found == expected, f"the identification document: {found}, not {expected}")

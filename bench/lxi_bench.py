@@ -30,14 +30,34 @@ def percentiles(timings):
     return ordered[len(ordered) // 2], ordered[min(len(ordered) - 1, int(len(ordered) * 0.99))]
 
 
+SERVER_PID = None
+
+
+def processor_time(pid):
+    """A process's user and system time so far, in seconds (Linux's /proc)."""
+    with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def measure(action):
+    """p50 and p99 of the action in ms; and the client's and the server's processor time
+    per action in µs, so that who spends the time shows."""
     action(0)  # the first one pays for what starts once
     timings = []
+    client, server = time.process_time(), processor_time(SERVER_PID)
     for n in range(SAMPLES):
         start = time.perf_counter()
         action(n)
         timings.append((time.perf_counter() - start) * 1000)
+    measure.cpu = ((time.process_time() - client) / SAMPLES * 1e6,
+                   (processor_time(SERVER_PID) - server) / SAMPLES * 1e6)
     return percentiles(timings)
+
+
+def cpu():
+    client, server = measure.cpu
+    return f"  [processor: client {client:.0f} us, server {server:.0f} us]"
 
 
 def serve():
@@ -151,31 +171,36 @@ def page_updates(raw_port, page_port):
 
 
 def main():
+    global SERVER_PID
     server, said = serve()
+    SERVER_PID = server.pid
     manager = pyvisa.ResourceManager("@py")
     try:
         raw = manager.open_resource(f"TCPIP::127.0.0.1::{said['raw']}::SOCKET",
                                     read_termination="\n", write_termination="\n")
         raw_p50, raw_p99 = measure(pair(raw))
-        print(f"raw socket, write+query (pyvisa-py):   p50 {raw_p50:.3f} ms  p99 {raw_p99:.3f} ms")
+        print(f"raw socket, write+query (pyvisa-py):   p50 {raw_p50:.3f} ms  p99 {raw_p99:.3f} ms"
+              + cpu())
         raw.close()
         if said.get("vxi11") and said.get("portmapper", True):
             instr = manager.open_resource("TCPIP::127.0.0.1::inst0::INSTR")
             p50, p99 = measure(pair(instr))
             print(f"VXI-11, write+query (pyvisa-py):       p50 {p50:.3f} ms  p99 {p99:.3f} ms"
-                  f"  ({p50 / raw_p50:.2f}x the raw socket's p50, {p99 / raw_p99:.2f}x its p99)")
+                  f"  ({p50 / raw_p50:.2f}x the raw socket's p50, {p99 / raw_p99:.2f}x its p99)"
+                  + cpu())
             instr.close()
         else:
             print("VXI-11: left out: no portmapper here (run rpcbind, or as root)")
         floor = MinimalRaw(said["raw"])
         raw_p50, raw_p99 = measure(pair(floor))
-        print(f"raw socket, write+query (no library):  p50 {raw_p50:.3f} ms  p99 {raw_p99:.3f} ms")
+        print(f"raw socket, write+query (no library):  p50 {raw_p50:.3f} ms  p99 {raw_p99:.3f} ms"
+              + cpu())
         if said.get("vxi11"):
             p50, p99 = measure(pair(MinimalRpc(said["vxi11"])))
             print(f"VXI-11, write+query (no library):      p50 {p50:.3f} ms  p99 {p99:.3f} ms"
-                  f"  ({p50 / raw_p50:.2f}x, {p99 / raw_p99:.2f}x: three calls against one)")
+                  f"  ({p50 / raw_p50:.2f}x, {p99 / raw_p99:.2f}x: three calls against one)" + cpu())
         p50, p99 = page_updates(said["raw"], said["page"])
-        print(f"web page update (command to event):   p50 {p50:.3f} ms  p99 {p99:.3f} ms")
+        print(f"web page update (command to event):   p50 {p50:.3f} ms  p99 {p99:.3f} ms" + cpu())
     finally:
         manager.close()
         server.terminate()

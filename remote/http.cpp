@@ -238,7 +238,7 @@ void HttpServer::Accept() {
 }
 
 void HttpServer::Changed() {
-  if (told_) return;
+  if (told_ || streams_.empty()) return;
   told_ = true;
   asio::post(io_, [this] {
     told_ = false;

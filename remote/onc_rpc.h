@@ -30,6 +30,9 @@ class RecordReader {
   /// The next whole record, oldest first; none while the stream is within one.
   std::optional<Bytes> Next();
 
+  /// Whether the bytes fed end within a record: more of it is still to come.
+  [[nodiscard]] bool Within() const { return markHeld_ > 0 || !record_.empty(); }
+
  private:
   std::size_t limit_;
   std::uint8_t mark_[4] = {};

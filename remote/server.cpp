@@ -176,7 +176,13 @@ class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
       : socket_(std::move(socket)),
         reader_(kMaxRecord),
         handlers_(std::move(handlers)),
-        timer_(socket_.get_executor()) {}
+        timer_(socket_.get_executor()) {
+    // Replies are written at once where they fit (Run), on a socket that says "not now"
+    // rather than wait; on any other, they are all written in turn.
+    std::error_code error;
+    socket_.non_blocking(true, error);
+    writeNow_ = !error;
+  }
   ~RpcConnection() {
     if (handlers_.Closed) handlers_.Closed();
   }
@@ -192,12 +198,15 @@ class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
         asio::buffer(input_), [self = shared_from_this()](std::error_code error, std::size_t size) {
           self->reading_ = false;
           if (error) return self->End();
-          platform::AcknowledgeAtOnce(self->socket_.native_handle(), false);
           try {
             self->reader_.Feed(self->input_.data(), size);
           } catch (const Error&) {
             return self->End();  // a record beyond the limit: the stream cannot be read on
           }
+          // A whole call's reply carries the acknowledgement; a call in parts is acknowledged
+          // now, since a client keeping Nagle's algorithm on sends the rest only then.
+          if (self->reader_.Within())
+            platform::AcknowledgeAtOnce(self->socket_.native_handle(), false);
           self->Run();
         });
   }
@@ -230,6 +239,7 @@ class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
               });
             }
             handlers_.Hold(weak_from_this());
+            platform::AcknowledgeAtOnce(socket_.native_handle(), false);  // no reply for now
             break;
           }
         }
@@ -246,9 +256,16 @@ class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
       Read();
       return;
     }
-    auto written = std::make_shared<rpc::Bytes>(std::move(replies));
-    asio::async_write(socket_, asio::buffer(*written),
-                      [self = shared_from_this(), written](std::error_code error, std::size_t) {
+    // A reply nearly always fits the socket's buffer: written now, the next call is awaited
+    // without a trip through the event loop; only what does not fit is written in turn.
+    std::error_code error;
+    const std::size_t now = writeNow_ ? socket_.write_some(asio::buffer(replies), error) : 0;
+    if (error && error != asio::error::would_block) return End();
+    if (now == replies.size()) return Read();
+    auto rest = std::make_shared<rpc::Bytes>(replies.begin() + static_cast<std::ptrdiff_t>(now),
+                                             replies.end());
+    asio::async_write(socket_, asio::buffer(*rest),
+                      [self = shared_from_this(), rest](std::error_code error, std::size_t) {
                         if (error) return self->End();
                         self->Read();
                       });
@@ -271,6 +288,7 @@ class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
   bool waiting_ = false;            // its timer runs
   bool timedOut_ = false;           // its time is up: answered (refused) now
   bool reading_ = false;
+  bool writeNow_ = false;  // the socket is non-blocking: replies can be tried at once
 };
 
 // @brief A listening socket for RPC over TCP; each client gets the answer `connect` makes.
@@ -395,7 +413,8 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
     // and every connection ended, once the handler is done.
     auto held = std::make_shared<std::vector<std::weak_ptr<RpcConnection>>>();
     auto wake = [&io, held, shared] {
-      if (io.stopped()) return;  // the connections are going with the context
+      // Nothing held, nothing to wake; once stopped, the connections go with the context.
+      if (io.stopped() || held->empty()) return;
       asio::post(io, [held, shared] {
         if (shared->LockedBy || held->empty()) return;
         const auto waiting = std::exchange(*held, {});

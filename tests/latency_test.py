@@ -4,7 +4,8 @@
 algorithm on (pyvisa-py's sockets do): the client holds the query until the command is
 acknowledged, so a server that delays its acknowledgement (about 40 ms on Linux) stalls every
 pair. 50 pairs must finish far below 50 stalls: against `ktdac serve` through pyvisa-py and
-through the PyMeasure driver, and against `kt-sim-meter`, which stands in for a real meter.
+through the PyMeasure driver, and against `kt-sim-meter`, which stands in for a real meter;
+and VXI-11 calls each written in two parts, whose second waits for the first's acknowledgement.
 Under Wine the pairs are timed and reported, not judged: Wine's sockets keep Linux's delayed
 acknowledgements whatever SIO_TCP_SET_ACK_FREQUENCY asks (it refuses the control on ktdac
 serve's overlapped sockets, which the server then says, and takes it without effect on the
@@ -16,6 +17,8 @@ Usage: latency_test.py [RUNNER...] KT_SIM_METER KTDAC   (the runner, such as Win
 import os
 import re
 import select
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -77,12 +80,45 @@ def judge(what, seconds, server_stream):
     check(seconds < BOUND, f"{what} took {seconds:.3f} s: a delayed acknowledgement stalls each")
 
 
+def calls_in_parts(port):
+    """Seconds for PAIRS VXI-11 device_write calls, each written as its record mark, then its
+    body, Nagle's algorithm left on: the body goes only once the mark is acknowledged."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
+        xid = 0
+
+        def call(procedure, arguments):
+            nonlocal xid
+            xid += 1
+            body = struct.pack(">10I", xid, 0, 2, 0x0607AF, 1, procedure, 0, 0, 0, 0) + arguments
+            client.sendall(struct.pack(">I", 0x80000000 | len(body)))
+            client.sendall(body)
+            size = struct.unpack(">I", client.recv(4, socket.MSG_WAITALL))[0] & 0x7FFFFFFF
+            return client.recv(size, socket.MSG_WAITALL)[24:]
+
+        def opaque(data):
+            return struct.pack(">I", len(data)) + data + b"\0" * (-len(data) % 4)
+
+        link = struct.unpack(">i", call(10, struct.pack(">iiI", 1, 0, 0) + opaque(b"inst0"))[4:8])[0]
+        begin = time.monotonic()
+        for n in range(PAIRS):
+            reply = call(11, struct.pack(">iIII", link, 1000, 0, 8) + opaque(f"DAC:CODE {n}".encode()))
+            check(reply[:4] == b"\0\0\0\0", f"device_write answered: {reply!r}")
+        return time.monotonic() - begin
+
+
 def against_serve(folder):
     server, port = start(KTDAC, os.path.join(folder, "trace.jsonl"), UNDER_WINE)
     try:
+        line = server.stderr.readline()  # the next line, before any client's
+        while line and not line.startswith("ktdac: serving VXI-11"):
+            line = server.stderr.readline()
+        check(line, "serve told where its VXI-11 channel is")
+        vxi11 = int(line.strip().rsplit(":", 1)[1])
         resource = f"TCPIP::127.0.0.1::{port}::SOCKET"
         seconds = pairs(resource, lambda n: f"DAC:CODE {n}", "*OPC?")
         judge(f"ktdac serve, {PAIRS} pairs through pyvisa-py", seconds, server.stderr)
+        seconds = calls_in_parts(vxi11)
+        judge(f"ktdac serve, {PAIRS} VXI-11 calls in two writes each", seconds, server.stderr)
         board = KT31xEvaluationBoard(resource)
         begin = time.monotonic()
         for n in range(PAIRS):

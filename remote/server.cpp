@@ -257,10 +257,10 @@ class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
       return;
     }
     // A reply nearly always fits the socket's buffer: written now, the next call is awaited
-    // without a trip through the event loop; only what does not fit is written in turn.
-    std::error_code error;
-    const std::size_t now = writeNow_ ? socket_.write_some(asio::buffer(replies), error) : 0;
-    if (error && error != asio::error::would_block) return End();
+    // without a trip through the event loop; only what does not fit is written in turn, and
+    // a broken connection is told by that write.
+    std::error_code ignored;
+    const std::size_t now = writeNow_ ? socket_.write_some(asio::buffer(replies), ignored) : 0;
     if (now == replies.size()) return Read();
     auto rest = std::make_shared<rpc::Bytes>(replies.begin() + static_cast<std::ptrdiff_t>(now),
                                              replies.end());

@@ -6,6 +6,7 @@ acknowledged, so a server that delays its acknowledgement (about 40 ms on Linux)
 pair. 50 pairs must finish far below 50 stalls: against `ktdac serve` through pyvisa-py and
 through the PyMeasure driver, and against `kt-sim-meter`, which stands in for a real meter;
 and VXI-11 calls each written in two parts, whose second waits for the first's acknowledgement.
+Also VXI-11 calls written faster than their client reads the replies: each answered in turn.
 Under Wine the pairs are timed and reported, not judged: Wine's sockets keep Linux's delayed
 acknowledgements whatever SIO_TCP_SET_ACK_FREQUENCY asks (it refuses the control on ktdac
 serve's overlapped sockets, which the server then says, and takes it without effect on the
@@ -17,18 +18,18 @@ Usage: latency_test.py [RUNNER...] KT_SIM_METER KTDAC   (the runner, such as Win
 import os
 import re
 import select
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "drivers",
                                 "pymeasure"))
 import pyvisa  # noqa: E402
 from kt31x import KT31xEvaluationBoard  # noqa: E402
-from serve_support import check, start, stop  # noqa: E402
+from serve_support import CoreChannel, check, start, stop  # noqa: E402
 
 RUNNER = sys.argv[1:-2]
 METER = RUNNER + [sys.argv[-2]]
@@ -83,27 +84,32 @@ def judge(what, seconds, server_stream):
 def calls_in_parts(port):
     """Seconds for PAIRS VXI-11 device_write calls, each written as its record mark, then its
     body, Nagle's algorithm left on: the body goes only once the mark is acknowledged."""
-    with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
-        xid = 0
+    core = CoreChannel(port)
+    begin = time.monotonic()
+    for n in range(PAIRS):
+        core.send(core.write(f"DAC:CODE {n}"), in_parts=True)
+        check(core.reply()[1][:4] == b"\0\0\0\0", "device_write answered")
+    return time.monotonic() - begin
 
-        def call(procedure, arguments):
-            nonlocal xid
-            xid += 1
-            body = struct.pack(">10I", xid, 0, 2, 0x0607AF, 1, procedure, 0, 0, 0, 0) + arguments
-            client.sendall(struct.pack(">I", 0x80000000 | len(body)))
-            client.sendall(body)
-            size = struct.unpack(">I", client.recv(4, socket.MSG_WAITALL))[0] & 0x7FFFFFFF
-            return client.recv(size, socket.MSG_WAITALL)[24:]
 
-        def opaque(data):
-            return struct.pack(">I", len(data)) + data + b"\0" * (-len(data) % 4)
-
-        link = struct.unpack(">i", call(10, struct.pack(">iiI", 1, 0, 0) + opaque(b"inst0"))[4:8])[0]
-        begin = time.monotonic()
-        for n in range(PAIRS):
-            reply = call(11, struct.pack(">iIII", link, 1000, 0, 8) + opaque(f"DAC:CODE {n}".encode()))
-            check(reply[:4] == b"\0\0\0\0", f"device_write answered: {reply!r}")
-        return time.monotonic() - begin
+def calls_before_replies(port, queries):
+    """Calls written while their client reads nothing, more replies than its socket and the
+    server's take: the server writes the rest as room comes, every reply in turn. Where the
+    server's buffer fills, a reply is cut or the next one is not taken at all: which depends
+    on the replies' sizes, so the caller runs several."""
+    core = CoreChannel(port, receive_buffer=4096)
+    calls = 3000  # each read's reply about 50 bytes a query: megabytes in all
+    first = core.xid + 1
+    records = b"".join(core.write(";".join(["*IDN?"] * queries)) + core.call(12, struct.pack(
+        ">iIIIIi", core.link, 4096, 1000, 0, 0, 0)) for _ in range(calls))
+    sender = threading.Thread(target=core.socket.sendall, args=(records,))
+    sender.start()
+    time.sleep(0.5)  # the server fills what it can and waits for room
+    for xid in range(first, first + 2 * calls):
+        got, results = core.reply()
+        check(got == xid, f"reply {got} in turn, not {xid}")
+        check(xid % 2 == first % 2 or b"Corvane," in results, f"the identity read: {results!r}")
+    sender.join()
 
 
 def against_serve(folder):
@@ -119,6 +125,8 @@ def against_serve(folder):
         judge(f"ktdac serve, {PAIRS} pairs through pyvisa-py", seconds, server.stderr)
         seconds = calls_in_parts(vxi11)
         judge(f"ktdac serve, {PAIRS} VXI-11 calls in two writes each", seconds, server.stderr)
+        for queries in (37, 38, 39, 40):
+            calls_before_replies(vxi11, queries)
         board = KT31xEvaluationBoard(resource)
         begin = time.monotonic()
         for n in range(PAIRS):

@@ -5,13 +5,15 @@
 Any build (the Windows one under Wine too), with Python's own HTTP client: the page and the
 LXI identification document served, a GET that sets nothing, a POST from another site
 refused with nothing sent, a request line of 1 MB refused while others are still served, and
-a client that sends its request a byte now and then let go.
+a client that sends its request a byte now and then, or keeps its end open after the answer,
+let go.
 
-The Linux build, in headless Chromium driven by its DevTools protocol (python3-websocket):
-the page loaded, a code set with the keyboard alone (Tab to the field, type, Enter) reaching
-the simulated board, the page following when a pyvisa client changes the code, and another
-site's form posting to the board refused by the server with nothing sent. With
-KT_WEB_SCREENSHOT=FILE, the page is saved there as a PNG.
+The Linux build, in headless Chromium driven by its DevTools protocol and in headless Firefox
+driven by WebDriver BiDi (both over python3-websocket), the same in each: the page loaded, a
+code set with the keyboard alone (Tab to the field, type, Enter) reaching the simulated
+board, the page following when a pyvisa client changes the code, and another site's form
+posting to the board refused by the server with nothing sent. With KT_WEB_SCREENSHOT=FILE,
+the page in Chromium is saved there as a PNG.
 
 Usage: web_page_test.py [EMULATOR...] KTDAC"""
 
@@ -157,13 +159,33 @@ def plain_clients(trace, raw, page):
     check(scpi(raw, "DAC:CODE?") == "16", "the board kept the page's code")
 
 
-class DevTools:
+class Tab:
+    """A browser's tab as the test uses it, whichever protocol drives it."""
+
+    def wait(self, expression, what, seconds=10):
+        deadline = time.monotonic() + seconds
+        while not self.evaluate(expression):
+            check(time.monotonic() < deadline, f"{self.name}: waited in vain for {what}")
+            time.sleep(0.05)
+
+    def retype(self, text):
+        """Types over what the focused field holds, then Enter."""
+        self.select_all()
+        self.type(text)
+        self.press("Enter")
+
+
+class ChromiumTab(Tab):
     """One Chromium tab, driven by its DevTools protocol."""
+
+    name = "Chromium"
+    KEYS = {"Tab": ("Tab", 9, None), "Enter": ("Enter", 13, "\r")}
 
     def __init__(self, url):
         import websocket
         self.socket = websocket.create_connection(url, timeout=30)
         self.next = 0
+        self.call("Page.enable")
 
     def call(self, method, **params):
         self.next += 1
@@ -173,6 +195,9 @@ class DevTools:
             if message.get("id") == self.next:
                 check("error" not in message, f"{method}: {message}")
                 return message["result"]
+
+    def navigate(self, url):
+        self.call("Page.navigate", url=url)
 
     def evaluate(self, expression):
         result = self.call("Runtime.evaluate", expression=expression, returnByValue=True)
@@ -188,18 +213,82 @@ class DevTools:
         self.call("Input.dispatchKeyEvent", type="keyUp", key=key, code=code,
                   windowsVirtualKeyCode=virtual)
 
-    def wait(self, expression, what, seconds=10):
-        deadline = time.monotonic() + seconds
-        while not self.evaluate(expression):
-            check(time.monotonic() < deadline, "waited in vain for " + what)
-            time.sleep(0.05)
+    def press(self, name):
+        key, virtual, text = self.KEYS[name]
+        self.key(key, key, virtual, text=text)
+
+    def select_all(self):
+        self.key("a", "KeyA", 65, commands=["selectAll"])
+
+    def type(self, text):
+        self.call("Input.insertText", text=text)
+
+    def screenshot(self, height):
+        return self.call("Page.captureScreenshot", format="png",
+                         clip={"x": 0, "y": 0, "width": 900, "height": height, "scale": 1})["data"]
+
+
+class FirefoxTab(Tab):
+    """Firefox's first tab, driven by WebDriver BiDi: its keys are real key presses."""
+
+    name = "Firefox"
+    KEYS = {"Tab": "\uE004", "Enter": "\uE007", "Control": "\uE009"}
+
+    def __init__(self, port):
+        import websocket
+        # Firefox takes the protocol only from a client that sends no Origin, as no page can.
+        self.socket = websocket.create_connection(f"ws://127.0.0.1:{port}/session", timeout=30,
+                                                  suppress_origin=True)
+        self.next = 0
+        self.call("session.new", capabilities={})
+        self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
+
+    def call(self, method, **params):
+        self.next += 1
+        self.socket.send(json.dumps({"id": self.next, "method": method, "params": params}))
+        while True:
+            message = json.loads(self.socket.recv())
+            if message.get("id") == self.next:
+                check(message.get("type") == "success", f"{method}: {message}")
+                return message["result"]
+
+    def navigate(self, url):
+        self.call("browsingContext.navigate", context=self.context, url=url, wait="none")
+
+    def evaluate(self, expression):
+        self.next += 1  # as call(), but a page between two documents answers nothing yet
+        self.socket.send(json.dumps({"id": self.next, "method": "script.evaluate", "params": {
+            "expression": expression, "target": {"context": self.context},
+            "awaitPromise": False}}))
+        while True:
+            message = json.loads(self.socket.recv())
+            if message.get("id") == self.next:
+                result = message.get("result", {})
+                return result.get("result", {}).get("value") if result.get("type") == "success" \
+                    else None
+
+    def keys(self, *actions):
+        self.call("input.performActions", context=self.context,
+                  actions=[{"type": "key", "id": "keyboard", "actions": list(actions)}])
+
+    def press(self, name):
+        key = self.KEYS[name]
+        self.keys({"type": "keyDown", "value": key}, {"type": "keyUp", "value": key})
+
+    def select_all(self):
+        control = self.KEYS["Control"]
+        self.keys({"type": "keyDown", "value": control}, {"type": "keyDown", "value": "a"},
+                  {"type": "keyUp", "value": "a"}, {"type": "keyUp", "value": control})
+
+    def type(self, text):
+        self.keys(*[{"type": kind, "value": c} for c in text for kind in ("keyDown", "keyUp")])
 
 
 def chromium(folder):
     """Headless Chromium on a free DevTools port: the process and its first tab."""
     browser = subprocess.Popen(
         ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
-         "--remote-debugging-port=0", "--user-data-dir=" + os.path.join(folder, "profile"),
+         "--remote-debugging-port=0", "--user-data-dir=" + os.path.join(folder, "chromium"),
          "--window-size=900,900", "about:blank"],
         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
     while True:
@@ -211,7 +300,30 @@ def chromium(folder):
     threading.Thread(target=browser.stderr.read, daemon=True).start()
     with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=10) as listing:
         tabs = [t for t in json.load(listing) if t["type"] == "page"]
-    return browser, DevTools(tabs[0]["webSocketDebuggerUrl"])
+    return browser, ChromiumTab(tabs[0]["webSocketDebuggerUrl"])
+
+
+def firefox(folder):
+    """Headless Firefox (Debian's ESR) with a profile of its own: the process and its tab."""
+    profile = os.path.join(folder, "firefox")
+    os.makedirs(profile)
+    with open(os.path.join(profile, "user.js"), "w", encoding="utf-8") as prefs:
+        # An answer that is JSON shown as sent, not in the viewer's page of its own.
+        prefs.write('user_pref("devtools.jsonview.enabled", false);\n')
+    with socket.socket() as probe:  # Firefox takes no port 0
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    browser = subprocess.Popen(
+        ["firefox-esr", "--headless", "--no-remote", "--profile", profile,
+         "--remote-debugging-port", str(port), "about:blank"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    while True:
+        line = browser.stderr.readline()
+        check(line, "Firefox told where WebDriver BiDi listens")
+        if line.startswith("WebDriver BiDi listening on"):
+            break
+    threading.Thread(target=browser.stderr.read, daemon=True).start()
+    return browser, FirefoxTab(port)
 
 
 def another_site(target):
@@ -234,12 +346,11 @@ def another_site(target):
     return site
 
 
-def in_browser(folder, trace, raw, page):
+def in_browser(start, folder, trace, raw, page, shot=None):
     import pyvisa
-    browser, tab = chromium(folder)
+    browser, tab = start(folder)
     try:
-        tab.call("Page.enable")
-        tab.call("Page.navigate", url=f"http://127.0.0.1:{page}/")
+        tab.navigate(f"http://127.0.0.1:{page}/")
         tab.wait("document.getElementById('show-code').textContent.startsWith('16 ')",
                  "the page filled from the board")
         check(tab.evaluate("document.getElementById('show-device').textContent")
@@ -250,15 +361,14 @@ def in_browser(folder, trace, raw, page):
         for _ in range(20):
             if tab.evaluate("document.activeElement && document.activeElement.id") == "code":
                 break
-            tab.key("Tab", "Tab", 9)
-        check(tab.evaluate("document.activeElement.id") == "code", "Tab reaches the code field")
-        tab.key("a", "KeyA", 65, commands=["selectAll"])
-        tab.call("Input.insertText", text="0x1234")
-        tab.key("Enter", "Enter", 13, text="\r")
+            tab.press("Tab")
+        check(tab.evaluate("document.activeElement.id") == "code",
+              f"{tab.name}: Tab reaches the code field")
+        tab.retype("0x1234")
         tab.wait("document.getElementById('show-code').textContent === '4660 (0x1234)'",
                  "the page showing the code set")
         check(len(frames(trace)) == sent + 1 and scpi(raw, "DAC:CODE?") == "4660",
-              "one frame carried the code typed")
+              f"{tab.name}: one frame carried the code typed")
         check(tab.evaluate("document.getElementById('errors').textContent") == "", "no error")
 
         # Another client changes the DAC: the page follows without a reload.
@@ -270,14 +380,12 @@ def in_browser(folder, trace, raw, page):
         tab.wait("document.getElementById('show-code').textContent === '100 (0x64)' && "
                  "document.getElementById('show-mode').textContent === 'Tri - State'",
                  "the page following pyvisa's change")
-        check(tab.evaluate("window.stayed === true"), "no reload")
+        check(tab.evaluate("window.stayed === true"), f"{tab.name}: no reload")
 
         # The reference typed on the page gives the voltage, which a powered-down output has
         # not; the page follows pyvisa powering it up.
         tab.evaluate("document.getElementById('reference').focus()")
-        tab.key("a", "KeyA", 65, commands=["selectAll"])
-        tab.call("Input.insertText", text="2.5")
-        tab.key("Enter", "Enter", 13, text="\r")
+        tab.retype("2.5")
         tab.evaluate("document.getElementById('reference').blur()")
         voltage = "document.getElementById('show-voltage').textContent === "
         tab.wait(voltage + "'powered down (0.003815 V in Normal)'", "no voltage while powered down")
@@ -286,45 +394,40 @@ def in_browser(folder, trace, raw, page):
         client.close()
         manager.close()
 
-        shot = os.environ.get("KT_WEB_SCREENSHOT")
         if shot:
             # The page down to its footer, and the margin beneath.
             height = tab.evaluate("Math.ceil(document.getElementById('interfaces')"
                                   ".getBoundingClientRect().bottom) + 24")
-            data = tab.call("Page.captureScreenshot", format="png",
-                            clip={"x": 0, "y": 0, "width": 900, "height": height,
-                                  "scale": 1})["data"]
             import base64
             with open(shot, "wb") as picture:
-                picture.write(base64.b64decode(data))
+                picture.write(base64.b64decode(tab.screenshot(height)))
 
         # A wrong code is told on the page, and nothing is sent.
         sent = len(frames(trace))
         tab.evaluate("document.getElementById('code').focus()")
-        tab.key("a", "KeyA", 65, commands=["selectAll"])
-        tab.call("Input.insertText", text="70000")
-        tab.key("Enter", "Enter", 13, text="\r")
+        tab.retype("70000")
         tab.wait("document.getElementById('errors').textContent.startsWith('-222 Data out of range')",
                  "the range error shown")
-        check(len(frames(trace)) == sent, "nothing sent for a code out of range")
+        check(len(frames(trace)) == sent, f"{tab.name}: nothing sent for a code out of range")
 
         # Another site's page posts a form to the board through this browser: refused.
         site = another_site(page)
         sent = len(frames(trace))
-        tab.call("Page.navigate", url=f"http://localhost:{site.server_address[1]}/")
+        tab.navigate(f"http://localhost:{site.server_address[1]}/")
         tab.wait("document.body && document.body.textContent.includes(\"is not this page's\")",
                  "the cross-site POST refused")
-        check(len(frames(trace)) == sent, "nothing sent for another site's form")
+        check(len(frames(trace)) == sent, f"{tab.name}: nothing sent for another site's form")
         site.shutdown()
+        print(f"web_page_test: {tab.name} ({tab.evaluate('navigator.userAgent')}): passed")
     finally:
-        # Chromium's helpers go with it: left running, they write into its profile while the
-        # folder is being removed.
+        # The browser's helpers go with it: left running, they write into its profile while
+        # the folder is being removed.
         os.killpg(browser.pid, signal.SIGKILL)
         browser.wait()
 
 
 def main():
-    # A Chromium helper outside the browser's group (its crash handler) may still be writing
+    # A browser's helper outside its group (Chromium's crash handler) may still be writing
     # into the profile as the folder goes: what it leaves is no failure of the page.
     with tempfile.TemporaryDirectory(prefix="kt_web_", ignore_cleanup_errors=True) as folder:
         trace = os.path.join(folder, "trace.jsonl")
@@ -332,12 +435,15 @@ def main():
         try:
             plain_clients(trace, raw, page)
             if UNDER_WINE:
-                print("web_page_test: the browser's part runs against the Linux build")
-            elif not shutil.which("chromium"):
-                print("web_page_test: no chromium here: the browser's part is not run")
-                sys.exit(77)
-            else:
-                in_browser(folder, trace, raw, page)
+                print("web_page_test: the browsers' part runs against the Linux build")
+                return
+            for program, start in (("chromium", chromium), ("firefox-esr", firefox)):
+                if not shutil.which(program):
+                    print(f"web_page_test: no {program} here: its part is not run")
+                    sys.exit(77)
+                scpi(raw, "DAC:CODE 16;PDOW NORM")  # as the page first shows it
+                in_browser(start, folder, trace, raw, page,
+                           os.environ.get("KT_WEB_SCREENSHOT") if start is chromium else None)
         finally:
             stop(server, UNDER_WINE)
     print("web_page_test: all checks passed")

@@ -21,8 +21,8 @@ packages=(
   python3-pymeasure python3-numpy       # the PyMeasure driver in python/, and its test
   avahi-daemon dbus-daemon iproute2     # the announcement's test, in a network of its own,
   python3-zeroconf                      # and the browser that finds it
-  chromium python3-websocket            # the web page's test: headless Chromium, driven by
-                                        # its DevTools protocol
+  chromium firefox-esr                  # the web page's test: headless Chromium and Firefox,
+  python3-websocket                     # driven by DevTools and by WebDriver BiDi
   xvfb xauth xdotool                    # the recorded board traces drive the real windows
   libiio-dev                            # kernel IIO DACs, here or through iiod (--board iio:)
   umockdev libumockdev-dev iiod         # the IIO and spidev boards' tests: a faked sysfs and

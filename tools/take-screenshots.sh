@@ -7,6 +7,7 @@
 #   tools/take-screenshots.sh win32   the Win32 windows (build/mingw-x86_64) under 64-bit
 #                                     Wine with its Light theme at 96 and 192 dpi, and with
 #                                     visual styles off
+#   tools/take-screenshots.sh web     ktdac serve's web page (build/dev) in headless Chromium
 # Needs xvfb, xdotool and imagemagick; the dark theme needs qt6-gtk-platformtheme.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -102,8 +103,15 @@ case "${1:-}" in
       session "$suffix" "$bin/kt310v2.exe" tools/wine-run.sh win64
     done
     ;;
+  web)
+    # The page in headless Chromium, as its test leaves it after driving it by keyboard.
+    cmake --build --preset dev >/dev/null
+    KT_SIM_TRACE= KT_WEB_SCREENSHOT="$out/web-page.png" /usr/bin/python3 tests/web_page_test.py \
+      build/dev/bin/ktdac >/dev/null
+    echo "  $out/web-page.png"
+    ;;
   *)
-    echo "usage: tools/take-screenshots.sh qt|win32" >&2
+    echo "usage: tools/take-screenshots.sh qt|win32|web" >&2
     exit 2
     ;;
 esac

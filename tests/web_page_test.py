@@ -160,7 +160,21 @@ def plain_clients(trace, raw, page):
 
 
 class Tab:
-    """A browser's tab as the test uses it, whichever protocol drives it."""
+    """A browser's tab as the test uses it, whichever protocol drives it: each a JSON message
+    with an id, answered by one with that id."""
+
+    def __init__(self, url, **options):
+        import websocket
+        self.socket = websocket.create_connection(url, timeout=30, **options)
+        self.next = 0
+
+    def send(self, method, params):
+        self.next += 1
+        self.socket.send(json.dumps({"id": self.next, "method": method, "params": params}))
+        while True:
+            message = json.loads(self.socket.recv())
+            if message.get("id") == self.next:
+                return message
 
     def wait(self, expression, what, seconds=10):
         deadline = time.monotonic() + seconds
@@ -182,19 +196,13 @@ class ChromiumTab(Tab):
     KEYS = {"Tab": ("Tab", 9, None), "Enter": ("Enter", 13, "\r")}
 
     def __init__(self, url):
-        import websocket
-        self.socket = websocket.create_connection(url, timeout=30)
-        self.next = 0
+        super().__init__(url)
         self.call("Page.enable")
 
     def call(self, method, **params):
-        self.next += 1
-        self.socket.send(json.dumps({"id": self.next, "method": method, "params": params}))
-        while True:
-            message = json.loads(self.socket.recv())
-            if message.get("id") == self.next:
-                check("error" not in message, f"{method}: {message}")
-                return message["result"]
+        message = self.send(method, params)
+        check("error" not in message, f"{method}: {message}")
+        return message["result"]
 
     def navigate(self, url):
         self.call("Page.navigate", url=url)
@@ -235,37 +243,25 @@ class FirefoxTab(Tab):
     KEYS = {"Tab": "\uE004", "Enter": "\uE007", "Control": "\uE009"}
 
     def __init__(self, port):
-        import websocket
         # Firefox takes the protocol only from a client that sends no Origin, as no page can.
-        self.socket = websocket.create_connection(f"ws://127.0.0.1:{port}/session", timeout=30,
-                                                  suppress_origin=True)
-        self.next = 0
+        super().__init__(f"ws://127.0.0.1:{port}/session", suppress_origin=True)
         self.call("session.new", capabilities={})
         self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
 
     def call(self, method, **params):
-        self.next += 1
-        self.socket.send(json.dumps({"id": self.next, "method": method, "params": params}))
-        while True:
-            message = json.loads(self.socket.recv())
-            if message.get("id") == self.next:
-                check(message.get("type") == "success", f"{method}: {message}")
-                return message["result"]
+        message = self.send(method, params)
+        check(message.get("type") == "success", f"{method}: {message}")
+        return message["result"]
 
     def navigate(self, url):
         self.call("browsingContext.navigate", context=self.context, url=url, wait="none")
 
     def evaluate(self, expression):
-        self.next += 1  # as call(), but a page between two documents answers nothing yet
-        self.socket.send(json.dumps({"id": self.next, "method": "script.evaluate", "params": {
-            "expression": expression, "target": {"context": self.context},
-            "awaitPromise": False}}))
-        while True:
-            message = json.loads(self.socket.recv())
-            if message.get("id") == self.next:
-                result = message.get("result", {})
-                return result.get("result", {}).get("value") if result.get("type") == "success" \
-                    else None
+        # Not call(): a page between two documents has no answer yet, which is no failure.
+        result = self.send("script.evaluate", {"expression": expression, "awaitPromise": False,
+                                               "target": {"context": self.context}})
+        result = result.get("result", {})
+        return result.get("result", {}).get("value") if result.get("type") == "success" else None
 
     def keys(self, *actions):
         self.call("input.performActions", context=self.context,

@@ -108,10 +108,12 @@ def drive(trace, raw_port):
     def holder_goes_on():  # the holder is served while the other call waits
         first.write("DAC:CODE 7")
         first.unlock()
-    threading.Timer(0.3, holder_goes_on).start()
+    goes_on = threading.Timer(0.3, holder_goes_on)
+    goes_on.start()
     started = time.monotonic()
     check(waiter.device_lock(link, 1, 5000) == 0 and time.monotonic() - started >= 0.25,
           "a wait for the lock ends when it is let go")
+    goes_on.join()  # its link's unlock answered, before this thread uses the link again
     waiter.destroy_link(link)
     waiter.close()
     raw.sendall(b"SYST:ERR?\n")

@@ -480,10 +480,11 @@ TEST(Ktdac, ArgumentsArriveWholeAlsoThroughTheHandOffToTheOtherGeneration) {
   // A folder with blanks, a quote-free name ending in a backslash-like form, and a character
   // beyond ASCII that the ANSI code page holds: each path must arrive as one argument, as
   // typed, through the second program's command line as well.
+  // In a folder of this run's own: another user's or run's leftovers are not ours to remove.
   const std::filesystem::path folder =
-      std::filesystem::path(test::WriteTempFile("args", "")).parent_path() /
+      std::filesystem::path(test::WriteTempFile("args", "") + ".d") /
       Utf8Path("My Scripts \xc3\xa9t\xc3\xa9");
-  std::filesystem::create_directory(folder);
+  std::filesystem::create_directories(folder);
   const std::filesystem::path script = folder / "bench x.txt";
   std::ofstream(script) << "set --device KT300 1234\n";
   const std::filesystem::path firmware = folder / "SPI.hex";

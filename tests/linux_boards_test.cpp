@@ -414,10 +414,11 @@ TEST(KtdacOnLinuxBoards, PermissionDeniedNamesWhatToChange) {
   test::Testbed bed;
   const std::string id = bed.AddIioDac({});
   // umockdev's ports cannot refuse an unprivileged open (its preloaded library ends the
-  // program instead), so the port here is a plain file that only root may open: the board's
-  // own open and its message are what is tested.
+  // program instead), so the port here is a plain file that only root may open for writing
+  // (its owner too, when the test does not run as root): the board's own open and its
+  // message are what is tested.
   const std::string port = test::WriteTempFile("spidev0.0", "");
-  chmod(port.c_str(), 0600);
+  chmod(port.c_str(), 0400);
   // The bed is the test's own; an unprivileged user may look into it but not write.
   std::filesystem::permissions(
       bed.Root(), std::filesystem::perms::others_read | std::filesystem::perms::others_exec,

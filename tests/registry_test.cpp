@@ -101,7 +101,8 @@ TEST(ExpandEnvironment, NamesBetweenPercentSignsAndEverythingElseAsTyped) {
 #ifndef _WIN32
 TEST(FindOnPath, TakesTheFirstExecutableFileInPathOrder) {
   namespace fs = std::filesystem;
-  const fs::path root = fs::path(test::WriteTempFile("path-search", "")).parent_path() / "path";
+  // A folder of this run's own: another user's or run's leftovers are not ours to remove.
+  const fs::path root = test::WriteTempFile("path-search", "") + ".d";
   fs::remove_all(root);
   for (const char* folder : {"a", "b", "c", "d"}) fs::create_directories(root / folder);
   auto tool = [&](const char* folder, bool executable) {

@@ -35,42 +35,46 @@ packages=(
 #         x86-64 machine can run, and Xvfb, the display the Win32 window tests draw on.
 # --packages: also NSIS, lintian and what lists the packages' contents.
 # --wine32: also 32-bit Wine (with the i386 architecture), for machines that can execute
-#         32-bit x86 code; tools/windows-tests.sh asks for it only there.
-foreign=()
-for option in "$@"; do
-  case "$option" in
+#         32-bit x86 code; installed after everything else, so that a registry that cannot
+#         serve it fails nothing else.
+# -o APT_OPTION: handed to apt-get (see tools/apt-install.sh).
+# Exits 0 when everything asked is installed, 1 when a package could not be installed (each
+# named), 3 when everything but the 32-bit packages is.
+packages32=()
+apt_options=()
+while [ $# -gt 0 ]; do
+  case "$1" in
     --sanitizers) packages+=(clang libclang-rt-14-dev llvm) ;;
     --benchmarks) packages+=(libbenchmark-dev bc) ;;
     --wine) packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
                        binutils-mingw-w64-x86-64 wine wine64 xvfb xauth) ;;
     --packages) packages+=(nsis lintian dpkg-dev p7zip-full unzip) ;;
-    --wine32) packages+=(wine32:i386)
-              foreign+=(i386) ;;
-    *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
+    --wine32) packages32+=(wine32:i386) ;;
+    -o) [ $# -ge 2 ] || { echo "install-deps: -o needs an option" >&2; exit 2; }
+        apt_options+=(-o "$2"); shift ;;
+    *) echo "install-deps: unknown option $1" >&2; exit 2 ;;
   esac
+  shift
 done
 
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Prints the packages of "$@" that are not installed.
+missing() {
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      echo "$package"
+  done
+}
+install() {
+  [ $# -gt 0 ] || return 0
+  echo "install-deps: installing $*"
+  "$(dirname "$0")/apt-install.sh" "${apt_options[@]}" "$@"
+}
 
-if [ "$(id -u)" -eq 0 ]; then
-  as_root=()
-elif command -v sudo >/dev/null 2>&1; then
-  as_root=(sudo)
-else
-  echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
-  exit 1
+mapfile -t missing_native < <(missing "${packages[@]}")
+install "${missing_native[@]}" || exit 1
+mapfile -t missing32 < <(missing "${packages32[@]}")
+if ! install "${missing32[@]}"; then
+  echo "install-deps: everything else is installed; 32-bit Wine is not" >&2
+  exit 3
 fi
-echo "install-deps: installing ${missing[*]}"
-for architecture in "${foreign[@]}"; do
-  dpkg --print-foreign-architectures | grep -qx "$architecture" ||
-    "${as_root[@]}" dpkg --add-architecture "$architecture"
-done
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -65,12 +65,11 @@ void AddOutput(CLI::App& command, std::string& output) {
       ->check(CLI::IsMember({"text", "csv", "json"}, CLI::ignore_case));
 }
 
-// A reference voltage must be a real, positive number of volts.
+// A reference voltage must be one a DAC can have.
 void ValidateVref(const std::optional<double>& vref) {
-  if (vref && !(std::isfinite(*vref) && *vref > 0))
-    throw UsageError{fmt::format("--vref {} is not a positive voltage", *vref)};
-  if (vref && *vref > dac::kMaxReferenceVolts)
-    throw UsageError{fmt::format("--vref {} is beyond {} V", *vref, dac::kMaxReferenceVolts)};
+  if (!vref) return;
+  if (std::string why = dac::ReferenceRefusal(*vref, fmt::format("--vref {}", *vref)); !why.empty())
+    throw UsageError{std::move(why)};
 }
 
 void AddTarget(CLI::App& command, Target& target) {

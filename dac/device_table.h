@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/app_state.h"
@@ -20,6 +21,14 @@ struct DeviceProfile {
 
 /// The highest reference voltage the commands take: beyond it no DAC of this family works.
 inline constexpr double kMaxReferenceVolts = 1000;
+/// The lowest: below it no DAC works, and a code's volts would leave what a double holds.
+inline constexpr double kMinReferenceVolts = 0.001;
+
+/// Why `volts` cannot be a DAC's reference, the message naming where it came from
+/// (`source`: "--vref 0", "VOLT:REF 1e-320", a driver's scale); empty when it can be:
+/// finite, from kMinReferenceVolts to kMaxReferenceVolts. One rule wherever a reference
+/// comes from.
+std::string ReferenceRefusal(double volts, const std::string& source);
 
 /// The five models in the order of the device window's option buttons.
 inline constexpr std::array<DeviceProfile, 5> DeviceTable{{

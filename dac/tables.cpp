@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <locale>
+#include <sstream>
 
 #include "dac/device_table.h"
 #include "dac/entry_logic.h"
@@ -58,6 +60,21 @@ const PowerDownMode* PowerDownByName(std::string_view name) {
     if (SameLetters(name, mode.Name) || (*mode.IioName && SameLetters(name, mode.IioName)))
       return &mode;
   return nullptr;
+}
+
+std::string ReferenceRefusal(double volts, const std::string& source) {
+  std::ostringstream why;
+  why.imbue(std::locale::classic());
+  why << source;
+  if (!(volts > 0))  // NaN too
+    why << " is not a positive voltage";
+  else if (volts > kMaxReferenceVolts)  // infinity too
+    why << " is beyond " << kMaxReferenceVolts << " V";
+  else if (volts < kMinReferenceVolts)
+    why << " is below " << kMinReferenceVolts << " V, the least reference a DAC has";
+  else
+    return {};
+  return why.str();
 }
 
 }  // namespace kt::dac

@@ -239,6 +239,14 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
     }
     if (!dataBits_) dataBits_ = model->DataBits;
   }
+  if (scaleMv_) {
+    // A scale that makes no reference a DAC can have is the driver's fault, not a voltage.
+    const std::string why = dac::ReferenceRefusal(
+        *ReferenceVolts(dataBits_.value_or(16)),
+        FileName("scale") + " " + *Read("scale") + " mV of " + Named() + " at " + uri_ +
+            " (a reference of " + Number(*ReferenceVolts(dataBits_.value_or(16))) + " V)");
+    if (!why.empty()) return Fail(why);
+  }
   if (uri_ == "local:") {
     const std::string file = "/sys/bus/iio/devices/" + deviceId_ + "/" + FileName("raw");
     if (access(file.c_str(), W_OK) != 0 && errno == EACCES)

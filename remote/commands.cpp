@@ -247,9 +247,10 @@ void Session::Reference(const Call& call) {
   const Number number = ReadNumber(call.Value());
   if (number.Error) {
     Queue(number.Error, "reference " + call.Value());
-  } else if (!(number.Value > 0 && number.Value <= dac::kMaxReferenceVolts)) {
-    Queue(-222,
-          fmt::format("reference {} V is outside 0..{} V", call.Value(), dac::kMaxReferenceVolts));
+  } else if (const std::string why =
+                 dac::ReferenceRefusal(number.Value, "reference " + call.Value() + " V");
+             !why.empty()) {
+    Queue(-222, why);
   } else {
     vref_ = number.Value;
   }

@@ -93,6 +93,9 @@ class Session {
 
   [[nodiscard]] const std::deque<QueuedError>& Errors() const { return errors_; }
 
+  /// The reference this connection set, else the one the board tells.
+  [[nodiscard]] std::optional<double> Vref() const;
+
   /// The status byte as *STB? reads it; `messageAvailable` when a response is waiting.
   [[nodiscard]] std::uint8_t Status(bool messageAvailable) const;
 
@@ -157,9 +160,6 @@ class Session {
   void Send(std::int32_t code, std::int32_t mode);
   /// Queues -300 for a frame the board refused with that status, and why when it says.
   void Refused(std::int16_t status);
-  /// The reference this connection set, else the one the board tells.
-  [[nodiscard]] std::optional<double> Vref() const;
-
   Board& board_;
   std::deque<QueuedError> errors_;
   std::vector<std::string> path_;  // the current path: the nodes before the last leaf

@@ -220,12 +220,10 @@ std::string Page::State() {
              {"reference", nullptr},
              {"voltage", nullptr},
              {"locked", shared_.LockedBy.has_value()}};
-  // The reference the page set, else the one the board tells; the session answers both.
-  if (const std::string vref = session_.Execute("VOLT:REF?"); !vref.empty()) {
-    state["reference"] = std::stod(vref);
-    state["voltage"] = std::stod(session_.Execute("VOLT?"));
-  } else {
-    session_.Execute("*CLS");
+  // The reference the page set, else the one the board tells.
+  if (const std::optional<double> vref = session_.Vref()) {
+    state["reference"] = *vref;
+    state["voltage"] = dac::IdealVolts(board_.Code(), bits, *vref);
   }
   return Text(state);
 }

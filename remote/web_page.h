@@ -98,7 +98,7 @@ function show(state) {
   follow("code", String(state.code));
   follow("mode", state.mode);
   if (state.reference !== null) follow("reference", String(state.reference));
-  if (state.voltage !== null) follow("voltage", String(state.voltage));
+  if (state.voltage !== null) follow("voltage", String(Number(state.voltage.toPrecision(9))));
   $("code").title = "0 to " + state.lastCode;
   if (state.interfaces) $("interfaces").textContent = "VISA: " + state.interfaces.join(" \u00b7 ");
   filled = true;

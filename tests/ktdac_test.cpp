@@ -410,6 +410,7 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
       {{"raw", "--bits", "24", "--data", "1000000"}, "", 2, "wider than the 24 bits"},
       {{"set", "--vref", "1e308", "FFFF"}, "", 2, "--vref 1e+308 is beyond 1000 V"},
       {{"sweep", "--from", "0", "--to", "1", "--vref", "1000.5"}, "", 2, "is beyond 1000 V"},
+      {{"set", "--vref", "1e-320", "1"}, "", 2, "is below 0.001 V, the least reference"},
       {{"run", folder}, "", 2, "the script " + folder + ": not a plain file"},
       {{"run", folder + "/none.txt"}, "", 2, ": no such file"},
       {{"--firmware", folder, "set", "1"}, "", 2, "--firmware " + folder + ": not a plain file"},

@@ -108,6 +108,9 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   narrow.Range = false;
   test::IioDac other;
   other.Name = "ad5686";
+  test::IioDac tiny, huge;  // scales that make no reference a DAC can have
+  tiny.Scale = "1e-320";
+  huge.Scale = "1e308";
   struct Row {
     const char* name;
     std::vector<test::IioDac> dacs;
@@ -146,6 +149,16 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
        ModelOf("KT300", 2.0),
        {}},
       {"no range and no reference: connected", {narrow}, "", ModelOf("KT300"), {}},
+      {"a scale of no reference",
+       {tiny},
+       "",
+       ModelOf("KT310"),
+       {"out_voltage0_scale 1e-320 mV of", "is below 0.001 V"}},
+      {"a scale beyond any reference",
+       {huge},
+       "",
+       ModelOf("KT310"),
+       {"out_voltage0_scale 1e308 mV of", "is beyond 1000 V"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

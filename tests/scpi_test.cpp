@@ -135,6 +135,9 @@ TEST(Scpi, EachErrorIsQueuedWithItsCodeAndNothingIsSent) {
       {"DAC:PDOW 3", -104, ""},
       {"VOLT 1", -221, ""},
       {"VOLT:REF 0", -222, ""},
+      {"VOLT:REF 1e-320", -222, ""},  // below any DAC's: its volts would leave a double
+      {"VOLT:REF 0.0009", -222, ""},
+      {"VOLT:REF 1000.001", -222, ""},
       {"VOLT:REF 2.5;:VOLT 2.5", -222, ""},
       {"DAC:RAW 24", -109, ""},
       {"DAC:RAW 40000,1", -222, ""},

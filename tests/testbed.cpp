@@ -140,12 +140,12 @@ std::string Testbed::AddIioDac(const IioDac& dac) {
   const std::string folder = "/devices/platform/kt-spi/spi0." + id.substr(10) + "/" + id;
   char scale[32];
   std::snprintf(scale, sizeof scale, "%.9f", dac.ScaleMv);
-  std::string description = "P: " + folder + "\nE: SUBSYSTEM=iio\nE: DEVTYPE=iio_device\n" +
-                            "A: name=" + dac.Name + "\\n\nA: out_voltage0_raw=0\\n\n" +
-                            "A: out_voltage0_powerdown=" + dac.PowerDown + "\\n\n" +
-                            "A: out_voltage0_powerdown_mode=three_state\\n\n" +
-                            "A: out_voltage_powerdown_mode_available=" + dac.Modes + "\\n\n" +
-                            "A: out_voltage0_scale=" + scale + "\\n\n";
+  std::string description =
+      "P: " + folder + "\nE: SUBSYSTEM=iio\nE: DEVTYPE=iio_device\n" + "A: name=" + dac.Name +
+      "\\n\nA: out_voltage0_raw=0\\n\n" + "A: out_voltage0_powerdown=" + dac.PowerDown + "\\n\n" +
+      "A: out_voltage0_powerdown_mode=three_state\\n\n" +
+      "A: out_voltage_powerdown_mode_available=" + dac.Modes + "\\n\n" +
+      "A: out_voltage0_scale=" + (dac.Scale.empty() ? scale : dac.Scale) + "\\n\n";
   if (dac.Range)
     description += "A: out_voltage0_raw_available=[0 1 " +
                    std::to_string((1LL << dac.DataBits) - 1) + "]\\n\n";

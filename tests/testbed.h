@@ -22,6 +22,7 @@ struct IioDac {
   int DataBits = 16;
   bool Range = true;  ///< out_voltage0_raw_available, as drivers that give it do
   double ScaleMv = 2500.0 / 65536;
+  std::string Scale;  ///< out_voltage0_scale's text as a driver may give it; empty: ScaleMv's
   std::string Modes = "1kohm_to_gnd 100kohm_to_gnd three_state";
   std::string PowerDown = "0";
 };

@@ -88,6 +88,7 @@ TEST(Web, EachRequestSetsAtMostOneThingAndOnlyFromThisPage) {
       {"POST", "/set", "device=KT300", 200, {}, R"("device":"KT300")"},
       {"POST", "/set", "device=kt300", 400, {}, "is not a device"},
       {"POST", "/set", "voltage=1", 200, {}, "-221"},  // no reference yet
+      {"POST", "/set", "reference=1e-320", 200, {}, "is below 0.001 V"},
       {"POST", "/set", "code=1&mode=1k", 400, {}, "one of"},
       {"POST", "/set", "fuse=1", 400, {}, "no setting"},
       {"POST", "/set", "code=%4", 400, {}, "broken escape"},

@@ -4,13 +4,16 @@
 #   - the 64-bit build (mingw-x86_64), run under 64-bit Wine on every machine;
 #   - the 32-bit build (mingw-i686, the shipping one), always built and its export tables
 #     checked; its tests run under 32-bit Wine where this machine can execute 32-bit x86
-#     code. That is decided by running a tiny 32-bit program, not by guessing.
-# Ends with one line saying which suites ran. A suite that should have run and did not is a
-# failure.
+#     code (decided by running a tiny 32-bit program, not by guessing) and 32-bit Wine could
+#     be installed. Where it could not, that is said in a block that cannot be missed, and
+#     the table checks run as on a machine that cannot execute 32-bit code.
+# Ends with one line saying which suites ran, and why not. A suite that should have run and
+# did not is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/wine32.sh
 
-tools/install-deps.sh --wine
+wine32_decide --wine
 
 # The Win32 window tests draw real windows: without a display of the caller's, they get a
 # virtual one of their own.
@@ -43,22 +46,20 @@ cmake --build --preset mingw-x86_64
 run_suite mingw-x86_64
 summary="64-bit Windows tests ran: $passed passed"
 
-probe=0
-tools/can-execute-32bit.sh || probe=$?
-[ "$probe" -le 1 ] || exit 1
-if [ "$probe" -eq 0 ]; then
+if [ "$KT_WINE32" = yes ]; then
   echo "== 32-bit Windows build, tests under 32-bit Wine"
-  tools/install-deps.sh --wine32
   cmake --preset mingw-i686 -DKT_EMULATOR_TESTS=ON
   cmake --build --preset mingw-i686
   run_suite mingw-i686
-  summary+="; 32-bit Windows tests ran: $passed passed"
+  summary+="; 32-bit Windows tests ran under 32-bit Wine: $passed passed"
 else
-  echo "== 32-bit Windows build, export tables only (this machine cannot execute 32-bit x86 code)"
+  [ "$KT_WINE32" = cannot-execute ] ||
+    wine32_banner "the 32-bit build's export and import tables are checked, its tests not run"
+  echo "== 32-bit Windows build, export tables only ($KT_WINE32_WHY)"
   cmake --preset mingw-i686 -DKT_EMULATOR_TESTS=OFF
   cmake --build --preset mingw-i686
   run_suite mingw-i686
-  summary+="; 32-bit Windows tests not run: this machine cannot execute 32-bit x86 code"
+  summary+="; 32-bit Windows tests not run: $KT_WINE32_WHY"
   summary+=" (built; $passed export and import table checks passed)"
 fi
-echo "$summary"
+wine32_summary "$summary"

@@ -33,6 +33,14 @@ std::uint32_t Number(std::string_view key, std::string_view value, std::uint32_t
   return number;
 }
 
+// A setting given twice: which one holds is not to be guessed.
+void Once(std::vector<std::string_view>& seen, std::string_view key, std::string_view text) {
+  for (const std::string_view earlier : seen)
+    if (earlier == key)
+      throw Error(std::string(text) + ": " + std::string(key) + "= is given more than once");
+  seen.push_back(key);
+}
+
 [[noreturn]] void Unknown(std::string_view option, std::string_view text, const char* known) {
   throw Error(std::string(text) + ": unknown setting \"" + std::string(option) + "\" (" + known +
               ")");
@@ -50,8 +58,10 @@ BoardName ReadBoardName(std::string_view text) {
     named.Uri = first.substr(4);
     if (named.Uri.empty())
       throw Error(std::string(text) + ": name the IIO context (local:, ip:HOST)");
+    std::vector<std::string_view> seen;
     for (std::size_t i = 1; i < parts.size(); ++i) {
       if (parts[i].rfind("device=", 0) != 0) Unknown(parts[i], text, "device=NAME");
+      Once(seen, "device", text);
       named.Device = parts[i].substr(7);
       if (named.Device.empty()) throw Error(std::string(text) + ": device= names nothing");
     }
@@ -63,12 +73,14 @@ BoardName ReadBoardName(std::string_view text) {
     if (named.Path.empty() || named.Path.front() != '/')
       throw Error(std::string(text) +
                   ": name the spidev port by its path, as spidev:/dev/spidev0.0");
+    std::vector<std::string_view> seen;
     for (std::size_t i = 1; i < parts.size(); ++i) {
       const std::string_view part = parts[i];
       const std::size_t equals = part.find('=');
       const std::string_view key = part.substr(0, equals);
       const std::string_view value =
           equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
+      if (equals != std::string_view::npos && (key == "mode" || key == "hz")) Once(seen, key, text);
       if (equals != std::string_view::npos && key == "mode") {
         named.Mode = static_cast<int>(Number(key, value, 0, 3, text));
       } else if (equals != std::string_view::npos && key == "hz") {

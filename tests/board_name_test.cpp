@@ -47,6 +47,11 @@ TEST(BoardName, ReadsEachRoadAndRefusesWhatNamesNoBoard) {
       {"spidev:/dev/spidev0.0,hz=", Kind::Spidev, "", "", 1, 0, "hz= is not"},
       {"spidev:/dev/spidev0.0,speed=5", Kind::Spidev, "", "", 1, 0, "unknown setting \"speed=5\""},
       {"usb:1.2.3", Kind::Library, "", "", 1, 0, "\"usb:1.2.3\" names no board"},
+      {"spidev:/dev/spidev0.0,mode=1,mode=2", Kind::Spidev, "", "", 1, 0,
+       "mode= is given more than once"},
+      {"spidev:/dev/spidev0.0,hz=1000,mode=1,hz=1000", Kind::Spidev, "", "", 1, 0,
+       "hz= is given more than once"},
+      {"iio:local:,device=a,device=b", Kind::Iio, "", "", 1, 0, "device= is given more than once"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);

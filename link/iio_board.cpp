@@ -131,7 +131,27 @@ std::optional<std::string> IioBoard::Read(const char* attribute) const {
 bool IioBoard::FindChannel() {
   iio_context* context = context_.get();
   if (!wanted_.empty()) {
-    const iio_device* device = iio_context_find_device(context, wanted_.c_str());
+    // A name two devices answer to (two of one name, or a name that is another's id) is not
+    // guessed at: the wrong DAC written is worse than none.
+    std::vector<const iio_device*> answering;
+    for (unsigned i = 0; i < iio_context_get_devices_count(context); ++i) {
+      const iio_device* each = iio_context_get_device(context, i);
+      for (const char* known :
+           {iio_device_get_id(each), iio_device_get_name(each), iio_device_get_label(each)}) {
+        if (known && wanted_ == known) {
+          answering.push_back(each);
+          break;
+        }
+      }
+    }
+    if (answering.size() > 1) {
+      std::string list;
+      for (const iio_device* each : answering)
+        list += (list.empty() ? "" : ", ") + DeviceNamed(each);
+      return Fail("several IIO devices answer to " + wanted_ + " at " + uri_ + ": " + list +
+                  "; name one by a name of its own");
+    }
+    const iio_device* device = answering.empty() ? nullptr : answering.front();
     if (!device)
       return Fail("no IIO device named " + wanted_ + " at " + uri_ +
                   "; there: " + DevicesIn(context));
@@ -177,7 +197,9 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
   // libiio writes to iiod's socket without sparing the program a SIGPIPE when iiod has gone,
   // which would end it at once, its rows and messages lost: the write fails instead.
   if (network_) platform::FailWritesToClosedPipes();
-  iio_context* context = iio_create_context_from_uri(uri_.c_str());
+  // libiio writes into the text it is handed (its network backend cuts the port off): a copy.
+  std::string uri = uri_;
+  iio_context* context = iio_create_context_from_uri(uri.c_str());
   if (!context) {
     const int error = errno ? errno : EIO;
     const std::string why = Reason(error);
@@ -213,7 +235,15 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
     const double mv = std::strtod(scale->c_str(), &end);
     if (end != scale->c_str() && *end == '\0' && std::isfinite(mv) && mv > 0) scaleMv_ = mv;
   }
-  if (const auto range = Read("raw_available")) dataBits_ = BitsOfRange(*range);
+  if (const auto range = Read("raw_available")) {
+    // A range of another form (signed, a step, a floor above 0, more than 31 bits) is codes
+    // this program does not write: refused rather than a width assumed.
+    dataBits_ = BitsOfRange(*range);
+    if (!dataBits_)
+      return Fail(Named() + " at " + uri_ + " takes the codes " + FileName("raw_available") + " " +
+                  *range +
+                  " says, not 0 to 2^N - 1 in steps of 1 as the DACs this program drives do");
+  }
   const auto powerdown = Read("powerdown");
   if (!powerdown)
     return Fail("cannot read " + FileName("powerdown") + " of " + Named() + " at " + uri_);

@@ -106,6 +106,10 @@ def without_iiod():
     result = ktdac("set", "1")
     check(result.returncode == 1, f"no iiod: a connection failure ({result.returncode})")
     check("no iiod answers at 127.0.0.1 on TCP port 30431" in result.stderr, result.stderr)
+    # A port of its own: libiio writes into the URI it is handed, which must stay as given.
+    result = subprocess.run([KTDAC, "--board", "iio:ip:127.0.0.1:1", "set", "1"],
+                            capture_output=True, text=True, timeout=120)
+    check("no iiod answers at 127.0.0.1 on TCP port 1 " in result.stderr, result.stderr)
 
 
 def sweep(folder):

@@ -108,6 +108,8 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   narrow.Range = false;
   test::IioDac other;
   other.Name = "ad5686";
+  test::IioDac impostor;  // named as another's id
+  impostor.Name = "iio:device1";
   test::IioDac tiny, huge;  // scales that make no reference a DAC can have
   tiny.Scale = "1e-320";
   huge.Scale = "1e308";
@@ -118,8 +120,17 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
     Model model;
     std::vector<const char*> said;  // empty: the connection succeeds
   };
+  const auto ranged = [](const char* available) {
+    test::IioDac dac;
+    dac.Available = available;
+    return dac;
+  };
   const Row rows[] = {
       {"nothing there", {}, "", ModelOf("KT310"), {"no IIO DAC at local:", "devices there: none"}},
+      {"32 bits", {ranged("[0 1 4294967295]")}, "", ModelOf("KT310"), {"[0 1 4294967295] says"}},
+      {"signed", {ranged("[-32768 1 32767]")}, "", ModelOf("KT310"), {"[-32768 1 32767] says"}},
+      {"a step of 2", {ranged("[0 2 65535]")}, "", ModelOf("KT310"), {"[0 2 65535] says"}},
+      {"from 1", {ranged("[1 1 65535]")}, "", ModelOf("KT310"), {"[1 1 65535] says, not 0 to"}},
       {"a device of another name",
        {{}},
        "ad9999",
@@ -133,6 +144,17 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
         "device=NAME"}},
       {"two DACs, one chosen by name", {{}, other}, "ad5686", ModelOf("KT311"), {}},
       {"two DACs, one chosen by id", {{}, other}, "iio:device1", ModelOf("KT311"), {}},
+      {"two DACs of one name",
+       {{}, {}},
+       "kt310",
+       ModelOf("KT310"),
+       {"several IIO devices answer to kt310", "iio:device0 (kt310), iio:device1 (kt310)"}},
+      {"a name that is another's id",
+       {impostor, {}},
+       "iio:device1",
+       ModelOf("KT310"),
+       {"several IIO devices answer to iio:device1",
+        "iio:device0 (iio:device1), iio:device1 (kt310)"}},
       {"a 16-bit DAC by its range, for the KT300",
        {{}},
        "",

@@ -147,8 +147,11 @@ std::string Testbed::AddIioDac(const IioDac& dac) {
       "A: out_voltage_powerdown_mode_available=" + dac.Modes + "\\n\n" +
       "A: out_voltage0_scale=" + (dac.Scale.empty() ? scale : dac.Scale) + "\\n\n";
   if (dac.Range)
-    description += "A: out_voltage0_raw_available=[0 1 " +
-                   std::to_string((1LL << dac.DataBits) - 1) + "]\\n\n";
+    description +=
+        "A: out_voltage0_raw_available=" +
+        (dac.Available.empty() ? "[0 1 " + std::to_string((1LL << dac.DataBits) - 1) + "]"
+                               : dac.Available) +
+        "\\n\n";
   GError* error = nullptr;
   Check(umockdev_testbed_add_from_string(state_->bed, description.c_str(), &error), error,
         "adding the IIO device");

@@ -20,7 +20,8 @@ inline constexpr const char* kMode = "out_voltage0_powerdown_mode";
 struct IioDac {
   std::string Name = "kt310";
   int DataBits = 16;
-  bool Range = true;  ///< out_voltage0_raw_available, as drivers that give it do
+  bool Range = true;      ///< out_voltage0_raw_available, as drivers that give it do
+  std::string Available;  ///< its text as a driver may give it; empty: DataBits' range
   double ScaleMv = 2500.0 / 65536;
   std::string Scale;  ///< out_voltage0_scale's text as a driver may give it; empty: ScaleMv's
   std::string Modes = "1kohm_to_gnd 100kohm_to_gnd three_state";

@@ -4,8 +4,9 @@
 
 namespace kt::platform {
 
-RpcRegistration::RpcRegistration(std::uint32_t program, std::uint32_t version, std::uint16_t)
-    : program_(program), version_(version), why_("this system has no portmapper") {}
+RpcRegistration::RpcRegistration(std::uint32_t program, std::uint32_t version, std::uint16_t port,
+                                 const std::string&)
+    : program_(program), version_(version), port_(port), why_("this system has no portmapper") {}
 
 RpcRegistration::~RpcRegistration() = default;
 

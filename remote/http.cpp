@@ -105,6 +105,11 @@ class HttpServer::Connection : public std::enable_shared_from_this<Connection> {
 
   void Answer() {
     const auto& message = parser_.get();
+    // Which Host or Origin a request with two would be judged by is not to be guessed.
+    for (const http::field once : {http::field::host, http::field::origin})
+      if (message.count(once) > 1)
+        return Fail(400, fmt::format("The request has more than one {} header.",
+                                     std::string(http::to_string(once))));
     const auto field = [&](http::field name) { return std::string(message[name]); };
     web::Request request{std::string(message.method_string()),
                          std::string(message.target()),
@@ -216,24 +221,24 @@ class HttpServer::Connection : public std::enable_shared_from_this<Connection> {
   bool writing_ = false;
 };
 
-HttpServer::HttpServer(asio::io_context& io, const tcp::endpoint& endpoint, web::Page& page)
+HttpServer::HttpServer(asio::io_context& io, const tcp::endpoint& endpoint, web::Page& page,
+                       std::FILE* log)
     : io_(io),
-      acceptor_(Listening(io, endpoint)),
+      listener_(io, endpoint, "the web page", log),
       page_(page),
       connections_(std::make_shared<std::size_t>(0)) {}
 
 HttpServer::~HttpServer() = default;
 
-tcp::endpoint HttpServer::Endpoint() const { return acceptor_.local_endpoint(); }
+tcp::endpoint HttpServer::Endpoint() const { return listener_.Endpoint(); }
 
 void HttpServer::Accept() {
-  acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
-    if (error) return;  // stopped
-    socket.set_option(tcp::no_delay(true));
+  listener_.Accept([this](tcp::socket socket) {
+    std::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
     // One past the bound is closed at once: a browser tries again.
     if (*connections_ < kMaxHttpConnections)
       std::make_shared<Connection>(std::move(socket), *this)->Start();
-    Accept();
   });
 }
 

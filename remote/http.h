@@ -2,25 +2,16 @@
 #pragma once
 
 #include <asio.hpp>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "remote/listener.h"
 #include "remote/web.h"
 
 // The web page's HTTP server: requests read by Beast's parser, bounded in size and time,
 // answered by the page; event streams told of each change of the board.
 namespace kt::remote {
-
-/// A socket listening on the endpoint, which a restarted server can have again at once.
-inline asio::ip::tcp::acceptor Listening(asio::io_context& io,
-                                         const asio::ip::tcp::endpoint& endpoint) {
-  asio::ip::tcp::acceptor acceptor(io);
-  acceptor.open(endpoint.protocol());
-  acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
-  acceptor.bind(endpoint);
-  acceptor.listen();
-  return acceptor;
-}
 
 /// The longest request head (request line and headers) and body taken.
 inline constexpr std::size_t kMaxHttpHead = 8192, kMaxHttpBody = 4096;
@@ -28,10 +19,11 @@ inline constexpr std::size_t kMaxHttpHead = 8192, kMaxHttpBody = 4096;
 inline constexpr std::size_t kMaxHttpConnections = 32;
 
 /// @brief The listening socket of the page and its connections. Raises std::system_error
-/// when it cannot listen.
+/// when it cannot listen; says on `log` when it cannot take clients.
 class HttpServer {
  public:
-  HttpServer(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, web::Page& page);
+  HttpServer(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, web::Page& page,
+             std::FILE* log);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -46,7 +38,7 @@ class HttpServer {
 
  private:
   asio::io_context& io_;
-  asio::ip::tcp::acceptor acceptor_;
+  Listener listener_;
   web::Page& page_;
   std::shared_ptr<std::size_t> connections_;
   std::vector<std::weak_ptr<Connection>> streams_;

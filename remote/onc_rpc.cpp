@@ -14,7 +14,8 @@ namespace {
 constexpr std::uint32_t kLastFragment = 0x80000000u;
 constexpr std::uint32_t kCall = 0, kReply = 1;
 constexpr std::uint32_t kAccepted = 0, kDenied = 1;
-constexpr std::uint32_t kRpcMismatch = 0;
+constexpr std::uint32_t kRpcMismatch = 0, kAuthError = 1;
+constexpr std::uint32_t kAuthBadCredentials = 1, kAuthBadVerifier = 3;
 constexpr std::size_t kAuthMax = 400;  // the most an opaque_auth body holds
 
 std::size_t Padding(std::size_t size) { return (4 - size % 4) % 4; }
@@ -99,6 +100,11 @@ Bytes XdrReader::Opaque(std::size_t max) {
   return {from, from + size};
 }
 
+void XdrReader::Skip(std::size_t size) {
+  Take(size, "data");
+  Take(Padding(size), "the padding of data");
+}
+
 std::string XdrReader::String(std::size_t max) {
   const Bytes bytes = Opaque(max);
   return {bytes.begin(), bytes.end()};
@@ -137,10 +143,18 @@ std::optional<Call> ReadCall(XdrReader& reader, Bytes& refusal) {
   call.Version = reader.Unsigned();
   call.Procedure = reader.Unsigned();
   // The credentials and the verifier: any flavour is taken, as an instrument on a lab
-  // network takes any client; neither is kept.
-  for (int i = 0; i < 2; ++i) {
+  // network takes any client; neither is kept. One over the size RFC 5531 allows is denied,
+  // and the next call read as ever: the record's mark, not its content, frames it.
+  for (const std::uint32_t bad : {kAuthBadCredentials, kAuthBadVerifier}) {
     reader.Unsigned();
-    reader.Opaque(kAuthMax);
+    if (const std::uint32_t size = reader.Unsigned(); size > kAuthMax) {
+      XdrWriter reply;
+      reply.Unsigned(call.Xid).Unsigned(kReply).Unsigned(kDenied).Unsigned(kAuthError);
+      refusal = reply.Unsigned(bad).Written();
+      return std::nullopt;
+    } else {
+      reader.Skip(size);
+    }
   }
   return call;
 }

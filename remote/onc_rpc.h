@@ -33,6 +33,9 @@ class RecordReader {
   /// Whether the bytes fed end within a record: more of it is still to come.
   [[nodiscard]] bool Within() const { return markHeld_ > 0 || !record_.empty(); }
 
+  /// Whole records fed and not yet taken.
+  [[nodiscard]] std::size_t Waiting() const { return done_.size(); }
+
  private:
   std::size_t limit_;
   std::uint8_t mark_[4] = {};
@@ -55,6 +58,8 @@ class XdrReader {
   bool Boolean();
   /// Variable-length opaque data of at most `max` bytes, its padding skipped.
   Bytes Opaque(std::size_t max);
+  /// Passes over `size` bytes of data and their padding.
+  void Skip(std::size_t size);
   /// A string of at most `max` bytes, as sent (XDR strings are bytes, not checked text).
   std::string String(std::size_t max);
   [[nodiscard]] std::size_t Left() const { return data_.size() - at_; }
@@ -85,8 +90,10 @@ struct Call {
   std::uint32_t Program = 0, Version = 0, Procedure = 0;
 };
 
-/// Reads a call's header, leaving the reader at its arguments. A call of another RPC version
-/// gives no call, and `refusal` then holds the reply that says only version 2 is served.
+/// Reads a call's header, leaving the reader at its arguments. A call of another RPC version,
+/// or whose credentials or verifier are over RFC 5531's 400 bytes, gives no call, and
+/// `refusal` then holds the reply that denies it (only version 2 is served; AUTH_BADCRED,
+/// AUTH_BADVERF).
 /// Raises kt::Error for a message that is not a call.
 std::optional<Call> ReadCall(XdrReader& reader, Bytes& refusal);
 

@@ -14,7 +14,9 @@
 #include "platform/portmap.h"
 #include "platform/tcp.h"
 #include "remote/http.h"
+#include "remote/listener.h"
 #include "remote/onc_rpc.h"
+#include "remote/rpc_connection.h"
 #include "remote/vxi11.h"
 
 namespace kt::remote {
@@ -155,164 +157,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Shared shared_;
 };
 
-// @brief One TCP connection carrying RPC records: the VXI-11 core channel's, or the
-// portmapper's. Each record is answered in turn; a stream that breaks its framing ends. A
-// call that waits for another link's lock is held, and the calls behind it with it, until
-// the lock is let go (Retry) or its time is up.
-class RpcConnection : public std::enable_shared_from_this<RpcConnection> {
- public:
-  struct Handlers {
-    std::function<rpc::Bytes(const rpc::Bytes&)> Answer;
-    /// How long a call may wait for the lock; none: answered at once.
-    std::function<std::optional<std::uint32_t>(const rpc::Bytes&)> LockWait;
-    /// Told of a connection holding a call, to Retry it when the lock is let go.
-    std::function<void(std::weak_ptr<RpcConnection>)> Hold;
-    /// After each call answered.
-    std::function<void()> Answered;
-    /// When the connection ends.
-    std::function<void()> Closed;
-  };
-  RpcConnection(tcp::socket socket, Handlers handlers)
-      : socket_(std::move(socket)),
-        reader_(kMaxRecord),
-        handlers_(std::move(handlers)),
-        timer_(socket_.get_executor()) {
-    // Replies are written at once where they fit (Run), on a socket that says "not now"
-    // rather than wait; on any other, they are all written in turn.
-    std::error_code error;
-    socket_.non_blocking(true, error);
-    writeNow_ = !error;
-  }
-  ~RpcConnection() {
-    if (handlers_.Closed) handlers_.Closed();
-  }
-  RpcConnection(const RpcConnection&) = delete;
-  RpcConnection& operator=(const RpcConnection&) = delete;
-
-  // Reads on, also while a call is held, so that a client that goes while it waits ends
-  // its links at once.
-  void Read() {
-    if (reading_) return;
-    reading_ = true;
-    socket_.async_read_some(
-        asio::buffer(input_), [self = shared_from_this()](std::error_code error, std::size_t size) {
-          self->reading_ = false;
-          if (error) return self->End();
-          try {
-            self->reader_.Feed(self->input_.data(), size);
-          } catch (const Error&) {
-            return self->End();  // a record beyond the limit: the stream cannot be read on
-          }
-          // A whole call's reply carries the acknowledgement; a call in parts is acknowledged
-          // now, since a client keeping Nagle's algorithm on sends the rest only then.
-          if (self->reader_.Within())
-            platform::AcknowledgeAtOnce(self->socket_.native_handle(), false);
-          self->Run();
-        });
-  }
-
-  // The lock was let go: the call held is asked about again.
-  void Retry() {
-    if (held_) Run();
-  }
-
- private:
-  // Answers the records in hand, the held one first, until one has to wait.
-  void Run() {
-    rpc::Bytes replies;
-    try {
-      while (true) {
-        std::optional<rpc::Bytes> record = std::move(held_);
-        held_.reset();
-        if (!record) record = reader_.Next();
-        if (!record) break;
-        if (!timedOut_ && handlers_.LockWait) {
-          if (const auto wait = handlers_.LockWait(*record)) {
-            held_ = std::move(record);
-            if (!waiting_) {
-              waiting_ = true;
-              timer_.expires_after(std::chrono::milliseconds(*wait));
-              timer_.async_wait([self = shared_from_this()](std::error_code error) {
-                if (error) return;
-                self->timedOut_ = true;
-                self->Run();
-              });
-            }
-            handlers_.Hold(weak_from_this());
-            platform::AcknowledgeAtOnce(socket_.native_handle(), false);  // no reply for now
-            break;
-          }
-        }
-        if (waiting_) timer_.cancel();
-        waiting_ = timedOut_ = false;
-        const rpc::Bytes reply = rpc::MarkRecord(handlers_.Answer(*record));
-        replies.insert(replies.end(), reply.begin(), reply.end());
-        if (handlers_.Answered) handlers_.Answered();
-      }
-    } catch (const Error&) {
-      return End();  // not RPC: the stream cannot be read on
-    }
-    if (replies.empty()) {
-      Read();
-      return;
-    }
-    // A reply nearly always fits the socket's buffer: written now, the next call is awaited
-    // without a trip through the event loop; only what does not fit is written in turn, and
-    // a broken connection is told by that write.
-    std::error_code ignored;
-    const std::size_t now = writeNow_ ? socket_.write_some(asio::buffer(replies), ignored) : 0;
-    if (now == replies.size()) return Read();
-    auto rest = std::make_shared<rpc::Bytes>(replies.begin() + static_cast<std::ptrdiff_t>(now),
-                                             replies.end());
-    asio::async_write(socket_, asio::buffer(*rest),
-                      [self = shared_from_this(), rest](std::error_code error, std::size_t) {
-                        if (error) return self->End();
-                        self->Read();
-                      });
-  }
-
-  // Nothing more is read or answered: the connection goes with its last handler.
-  void End() {
-    held_.reset();
-    timer_.cancel();
-  }
-
-  // A record holds a call: the largest write of the core channel and its header.
-  static constexpr std::size_t kMaxRecord = vxi11::kMaxReceive + 1024;
-  tcp::socket socket_;
-  std::array<std::uint8_t, 4096> input_{};
-  rpc::RecordReader reader_;
-  Handlers handlers_;
-  asio::steady_timer timer_;
-  std::optional<rpc::Bytes> held_;  // the call waiting for the lock
-  bool waiting_ = false;            // its timer runs
-  bool timedOut_ = false;           // its time is up: answered (refused) now
-  bool reading_ = false;
-  bool writeNow_ = false;  // the socket is non-blocking: replies can be tried at once
-};
-
-// @brief A listening socket for RPC over TCP; each client gets the answer `connect` makes.
-class RpcServer {
- public:
-  using Connect = std::function<std::shared_ptr<RpcConnection>(tcp::socket)>;
-  RpcServer(asio::io_context& io, const tcp::endpoint& endpoint, Connect connect)
-      : acceptor_(Listening(io, endpoint)), connect_(std::move(connect)) {}
-  tcp::endpoint Endpoint() const { return acceptor_.local_endpoint(); }
-  void Accept() {
-    acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
-      if (error) return;  // stopped
-      socket.set_option(tcp::no_delay(true));
-      platform::AcknowledgeAtOnce(socket.native_handle(), true);
-      connect_(std::move(socket))->Read();
-      Accept();
-    });
-  }
-
- private:
-  tcp::acceptor acceptor_;
-  Connect connect_;
-};
-
 // @brief The portmapper's datagrams: a VISA library's GETPORT, sent to this host or to the
 // broadcast address to find instruments, answered where no system portmapper runs.
 class PortmapperDatagrams {
@@ -358,14 +202,17 @@ class Server {
  public:
   Server(asio::io_context& io, const tcp::endpoint& endpoint, Board& board, Shared shared,
          std::FILE* log)
-      : acceptor_(Listening(io, endpoint)), board_(board), log_(log), shared_(std::move(shared)) {}
+      : listener_(io, endpoint, "SCPI", log),
+        board_(board),
+        log_(log),
+        shared_(std::move(shared)) {}
 
-  tcp::endpoint Endpoint() const { return acceptor_.local_endpoint(); }
+  tcp::endpoint Endpoint() const { return listener_.Endpoint(); }
 
   void Accept() {
-    acceptor_.async_accept([this](std::error_code error, tcp::socket socket) {
-      if (error) return;  // stopped
-      socket.set_option(tcp::no_delay(true));
+    listener_.Accept([this](tcp::socket socket) {
+      std::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
       if (!platform::AcknowledgeAtOnce(socket.native_handle(), true) && !toldOfAcks_) {
         // Said once: each client that keeps Nagle's algorithm on then waits for the system's
         // delayed acknowledgement after every command.
@@ -387,12 +234,11 @@ class Server {
       } else {
         std::make_shared<Connection>(std::move(socket), board_, shared_)->Read();
       }
-      Accept();
     });
   }
 
  private:
-  tcp::acceptor acceptor_;
+  Listener listener_;
   Board& board_;
   std::FILE* log_;
   bool toldOfAcks_ = false;
@@ -423,23 +269,26 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
       });
     };
     core = std::make_unique<RpcServer>(
-        io, tcp::endpoint(address, 0), [instrument, channels, held, wake](tcp::socket socket) {
+        io, tcp::endpoint(address, 0), kMaxRpcConnections, "VXI-11", log,
+        [instrument, channels, held, wake](tcp::socket socket, std::shared_ptr<std::size_t> open) {
           const int channel = ++*channels;
           return std::make_shared<RpcConnection>(
               std::move(socket),
-              RpcConnection::Handlers{
-                  [instrument, channel](const rpc::Bytes& call) {
-                    return instrument->Answer(call, channel);
-                  },
-                  [instrument](const rpc::Bytes& call) { return instrument->LockWait(call); },
-                  [held](std::weak_ptr<RpcConnection> connection) {
-                    held->push_back(std::move(connection));
-                  },
-                  wake,
-                  [instrument, channel, wake] {
-                    instrument->Close(channel);
-                    wake();
-                  }});
+              RpcConnection::Handlers{[instrument, channel](const rpc::Bytes& call) {
+                                        return instrument->Answer(call, channel);
+                                      },
+                                      [instrument, channel](const rpc::Bytes& call) {
+                                        return instrument->LockWait(call, channel);
+                                      },
+                                      [held](std::weak_ptr<RpcConnection> connection) {
+                                        held->push_back(std::move(connection));
+                                      },
+                                      wake,
+                                      [instrument, channel, wake] {
+                                        instrument->Close(channel);
+                                        wake();
+                                      }},
+              std::move(open));
         });
   } catch (const std::system_error& error) {
     fmt::print(log, "ktdac: no VXI-11: cannot listen on {}: {}\n", address.to_string(),
@@ -449,13 +298,20 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
   const std::uint16_t port = core->Endpoint().port();
   const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
   fmt::print(log, "ktdac: serving VXI-11 (TCPIP::{}::inst0::INSTR) on {}:{}\n", host, host, port);
-  registration = std::make_unique<platform::RpcRegistration>(rpc::kVxi11Core, 1, port);
+  registration =
+      std::make_unique<platform::RpcRegistration>(rpc::kVxi11Core, 1, port, address.to_string());
   if (registration->Registered()) {
     fmt::print(log, "ktdac: registered with this machine's portmapper\n");
+  } else if (registration->HeldByAnother()) {
+    fmt::print(log,
+               "ktdac: {}: left to it, so VISA finds that program's channel through the "
+               "portmapper, and this one's only when told its port\n",
+               registration->Why());
   } else {
     try {
-      portmapper =
-          std::make_unique<RpcServer>(io, tcp::endpoint(address, 111), [port](tcp::socket socket) {
+      portmapper = std::make_unique<RpcServer>(
+          io, tcp::endpoint(address, 111), kMaxRpcConnections, "the portmapper", log,
+          [port](tcp::socket socket, std::shared_ptr<std::size_t> open) {
             return std::make_shared<RpcConnection>(
                 std::move(socket),
                 RpcConnection::Handlers{
@@ -463,7 +319,8 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
                     {},
                     {},
                     {},
-                    {}});
+                    {}},
+                std::move(open));
           });
       datagrams.push_back(
           std::make_unique<PortmapperDatagrams>(io, udp::endpoint(address, 111), port));
@@ -635,7 +492,7 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
   if (listen.HttpPort) {
     const tcp::endpoint at(asio::ip::make_address(listen.HttpAddress), *listen.HttpPort);
     try {
-      http = std::make_unique<HttpServer>(io, at, page);
+      http = std::make_unique<HttpServer>(io, at, page, log);
     } catch (const std::system_error& error) {
       throw Error(
           fmt::format("cannot serve the web page on {}: {}", Where(at), error.code().message()));

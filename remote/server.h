@@ -54,6 +54,9 @@ std::vector<platform::Service> ServicesOf(const std::string& identity, const std
 
 /// Clients served at once; one more is told so and let go.
 inline constexpr std::size_t kMaxClients = 8;
+/// Connections of the VXI-11 core channel, and of the portmapper, open at once: a client's
+/// links count against kMaxClients, and a connection past this is closed at once.
+inline constexpr std::size_t kMaxRpcConnections = 2 * kMaxClients;
 /// The longest program message, its terminator (LF or CR LF) not counted; a longer one ends
 /// its connection.
 inline constexpr std::size_t kMaxLine = 4096;

@@ -35,6 +35,7 @@ rpc::Bytes Instrument::Answer(const rpc::Bytes& record, int channel) {
   if (call.Version != 1)
     return rpc::Reply(call.Xid, Accepted::ProgramMismatch).Unsigned(1).Unsigned(1).Written();
   rpc::XdrWriter out = rpc::Reply(call.Xid, Accepted::Success);
+  if (call.Procedure == 0) return out.Written();  // the null procedure: a client's ping
   try {
     if (call.Procedure == kCreateLink) {
       CreateLink(in, out, channel);
@@ -58,7 +59,8 @@ rpc::Bytes Instrument::Answer(const rpc::Bytes& record, int channel) {
       if (call.Procedure == kDeviceDoCmd) out.Opaque(nullptr, 0);
       return out.Written();
     };
-    if (found == links_.end()) return refuse(kInvalidLink);
+    // A link is its connection's: another's use of its id is refused as no link at all.
+    if (found == links_.end() || found->second.Channel != channel) return refuse(kInvalidLink);
     Link& link = found->second;
     switch (call.Procedure) {
       case kDeviceWrite: {
@@ -112,11 +114,14 @@ rpc::Bytes Instrument::Answer(const rpc::Bytes& record, int channel) {
   }
 }
 
-std::optional<std::uint32_t> Instrument::LockWait(const rpc::Bytes& record) const {
+std::optional<std::uint32_t> Instrument::LockWait(const rpc::Bytes& record, int channel) const {
   rpc::XdrReader in(record);
   rpc::Bytes refusal;
   const std::optional<rpc::Call> call = rpc::ReadCall(in, refusal);
   if (!call || call->Program != rpc::kVxi11Core || call->Version != 1 || !shared_.LockedBy)
+    return std::nullopt;
+  if (const auto holder = links_.find(*shared_.LockedBy);
+      holder != links_.end() && holder->second.Channel == channel)
     return std::nullopt;
   try {
     std::uint32_t flags = kWaitLock, timeout = 0;
@@ -126,7 +131,9 @@ std::optional<std::uint32_t> Instrument::LockWait(const rpc::Bytes& record) cons
       timeout = in.Unsigned();
     } else {
       const std::int32_t id = in.Signed();
-      if (!links_.contains(id) || !LockedOut(id)) return std::nullopt;
+      const auto link = links_.find(id);
+      if (link == links_.end() || link->second.Channel != channel || !LockedOut(id))
+        return std::nullopt;
       switch (call->Procedure) {
         case kDeviceWrite:
           in.Unsigned();  // io_timeout

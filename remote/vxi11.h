@@ -75,12 +75,13 @@ class Instrument {
   /// kt::Error for what is not an RPC call, after which the connection cannot go on.
   rpc::Bytes Answer(const rpc::Bytes& call, int channel);
 
-  /// How long (ms) the call may wait for another link's lock to be let go, when it would be
-  /// refused for it now and asks to wait (create_link asking for the lock; a call with
-  /// waitlock and a lock timeout); nothing when it is to be answered at once. The server
-  /// holds such a call, asks again when the lock is let go, and answers it (refused) when
-  /// the time is up.
-  [[nodiscard]] std::optional<std::uint32_t> LockWait(const rpc::Bytes& call) const;
+  /// How long (ms) the call from `channel` may wait for another link's lock to be let go,
+  /// when it would be refused for it now and asks to wait (create_link asking for the lock;
+  /// a call with waitlock and a lock timeout); nothing when it is to be answered at once. The
+  /// server holds such a call, asks again when the lock is let go, and answers it (refused)
+  /// when the time is up. A wait that could not end is refused at once: the lock held by a
+  /// link of the same connection, whose unlock would come behind the held call.
+  [[nodiscard]] std::optional<std::uint32_t> LockWait(const rpc::Bytes& call, int channel) const;
 
   /// A connection ended: the links it made end with it, and a lock one held is let go.
   void Close(int channel);

@@ -147,7 +147,32 @@ std::map<std::string, std::string> ReadForm(std::string_view body) {
   return fields;
 }
 
+bool WellFormedHost(std::string_view host) {
+  std::string_view port;
+  if (host.starts_with('[')) {
+    const std::size_t close = host.find(']');
+    if (close == std::string_view::npos) return false;
+    std::error_code error;
+    asio::ip::make_address_v6(std::string(host.substr(1, close - 1)), error);
+    if (error) return false;
+    port = host.substr(close + 1);
+  } else {
+    const std::size_t colon = host.find(':');
+    const std::string_view name = host.substr(0, colon);
+    if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVW"
+                                               "XYZ0123456789-._~") != std::string_view::npos)
+      return false;
+    port = colon == std::string_view::npos ? std::string_view{} : host.substr(colon);
+  }
+  if (port.empty()) return true;
+  unsigned number = 0;
+  const auto [end, error] = std::from_chars(port.data() + 1, port.data() + port.size(), number);
+  return port.front() == ':' && port.size() > 1 && port.size() <= 6 && error == std::errc{} &&
+         end == port.data() + port.size() && number <= 65535;
+}
+
 bool AllowedHost(std::string_view host, const std::vector<std::string>& names) {
+  if (!WellFormedHost(host)) return false;
   const std::string name = Lower(HostPart(host));
   if (name.empty()) return false;
   std::error_code error;
@@ -229,6 +254,8 @@ std::string Page::State() {
 }
 
 Response Page::Answer(const Request& request) {
+  if (!WellFormedHost(request.Host))
+    return {400, "text/plain; charset=utf-8", "The request's Host is no host[:port].\n", {}};
   if (!AllowedHost(request.Host, names_))
     return {403,
             "text/plain; charset=utf-8",

@@ -47,6 +47,11 @@ inline constexpr std::string_view kEventsPath = "/events";
 /// name wins. Raises kt::Error for a broken percent escape.
 std::map<std::string, std::string> ReadForm(std::string_view body);
 
+/// Whether a Host header is a host and an optional port as RFC 3986 writes them: a name or
+/// IPv4 address of letters, digits and "-._~", or an IPv6 address in brackets; then ":" and
+/// a port of at most 65535, or nothing.
+bool WellFormedHost(std::string_view host);
+
 /// Whether a Host header names this machine as a browser may reach it: an IP address,
 /// "localhost", or one of `names` (the host name, its ".local" name, names given), with any
 /// port. Anything else is refused: a page of another site whose name was made to resolve

@@ -121,6 +121,16 @@ TEST(OncRpc, ThePortmapperNamesOnlyTheCoreChannel) {
       {"arguments cut short", CallOf(2, 100000, 2, 3, Words({0x0607AF, 1})),
        accepted(A::GarbageArguments, {})},
       {"RPC version 3", CallOf(3, 100000, 2, 3, {}), Words({0x1234, 1, 1, 0, 2, 2})},
+      // Credentials, then a verifier, over the 400 bytes allowed: denied, AUTH_BADCRED and
+      // AUTH_BADVERF, the call's record framed as ever.
+      {"credentials of 404 bytes", Join(Words({0x1234, 0, 2, 100000, 2, 0, 1, 404}), Bytes(404)),
+       Words({0x1234, 1, 1, 1, 1})},
+      {"a verifier of 401 bytes",
+       Join(Words({0x1234, 0, 2, 100000, 2, 0, 0, 400}), Join(Bytes(400), Words({0, 401}))),
+       Words({0x1234, 1, 1, 1, 3})},
+      {"credentials of 400 bytes taken",
+       Join(Words({0x1234, 0, 2, 100000, 2, 0, 1, 400}), Join(Bytes(400), Words({0, 0}))),
+       accepted(A::Success, {})},
   };
   for (const Case& c : cases)
     EXPECT_EQ(remote::rpc::AnswerPortmapper(c.call, kPort), c.reply) << c.name;

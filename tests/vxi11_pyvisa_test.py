@@ -52,8 +52,11 @@ def serve(trace, address="127.0.0.1"):
 
 
 def registered():
+    """The port rpcbind gives the core channel; None when it has no entry."""
     listing = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True)
-    return any(line.split()[:1] == [str(CORE)] for line in listing.stdout.splitlines())
+    ports = [line.split()[3] for line in listing.stdout.splitlines()
+             if line.split()[:1] == [str(CORE)]]
+    return int(ports[0]) if ports else None
 
 
 def raw_client(port):
@@ -184,11 +187,20 @@ def in_namespace():
             server, raw_port, said = serve(trace)
             try:
                 check(said == "ktdac: registered with this machine's portmapper", said)
-                check(registered(), "rpcinfo lists the VXI-11 core program")
+                first = registered()
+                check(first, "rpcinfo lists the VXI-11 core program")
                 drive(trace, raw_port)
+                # A second serve leaves the running one's entry alone, then and at its end.
+                second, second_raw, said = serve(trace)
+                with socket.create_connection(("127.0.0.1", second_raw), timeout=10) as client:
+                    client.sendall(b"*IDN?\n")
+                    client.recv(1024)  # serving: its signals are handled
+                stop(second, UNDER_WINE)
+                check("another running program holds" in said, said)
+                check(registered() == first, "the first serve's entry kept")
             finally:
                 stop(server, UNDER_WINE)
-            check(not registered(), "unregistered on exit")
+            check(registered() is None, "unregistered on exit")
         finally:
             rpcbind.terminate()
             rpcbind.wait(timeout=10)

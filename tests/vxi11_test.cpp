@@ -86,6 +86,8 @@ class Client {
     return status;
   }
 
+  int Channel() const { return channel_; }
+
   std::int32_t id = 0, error = 0, reason = 0;
   std::uint32_t stb = 0;
   std::string data;
@@ -132,6 +134,16 @@ TEST(Vxi11Links, LinksAreSessionsOfTheirOwnUnderOneLock) {
   EXPECT_EQ(b.Generic(v::kDeviceUnlock), v::kNoLockHeld);
   EXPECT_EQ(c.Link(true), 0) << "a link asking for the lock at once";
   EXPECT_EQ(c.error, v::kLockedByAnother);
+  // A link is its connection's: another connection naming its id is told of no such link,
+  // and can neither send through its lock, nor unlock it, nor end it.
+  Client intruder(instrument, 3);
+  intruder.id = a.id;
+  for (const std::uint32_t procedure : {v::kDeviceWrite, v::kDeviceUnlock, v::kDestroyLink}) {
+    const std::int32_t status =
+        procedure == v::kDeviceWrite ? intruder.Write("DAC:CODE 7\n") : intruder.Generic(procedure);
+    EXPECT_EQ(status, v::kInvalidLink) << procedure;
+  }
+  EXPECT_EQ(shared.LockedBy, a.id);
   EXPECT_TRUE(board.frames.empty());
   EXPECT_EQ(a.Write("DAC:CODE 5\n"), v::kNoError);
   EXPECT_EQ(board.frames.size(), 1u);
@@ -163,8 +175,8 @@ TEST(Vxi11Links, LinksAreSessionsOfTheirOwnUnderOneLock) {
 // Every procedure of the core program answered in its own result's shape: the ones a DAC
 // has no use for refused as not supported, numbers the program does not define as not there.
 TEST_F(Vxi11, ACallWaitsForTheLockOnlyWhenItAsksToAndAnotherLinkHoldsIt) {
-  Client b(instrument, 2);
-  b.Link();
+  Client b(instrument, 2), b2(instrument, 2), a2(instrument, 1), c(instrument, 3);
+  for (Client* client : {&b, &b2, &a2, &c}) client->Link();
   const auto generic = [](std::int32_t id, std::uint32_t flags, std::uint32_t wait) {
     return XdrWriter().Signed(id).Unsigned(flags).Unsigned(wait).Unsigned(1000);
   };
@@ -234,19 +246,35 @@ TEST_F(Vxi11, ACallWaitsForTheLockOnlyWhenItAsksToAndAnotherLinkHoldsIt) {
        XdrWriter().Signed(1).Boolean(false).Unsigned(900).String("inst0"),
        {}},
       {"cut short", b, v::kDeviceWrite, XdrWriter().Signed(b.id).Unsigned(1000), {}},
+      {"another connection's link", b, v::kDeviceClear, generic(c.id, v::kWaitLock, 100), {}},
+      // The holder's unlock would come behind the held call on the same connection.
+      {"a link of the holder's connection",
+       a2,
+       v::kDeviceClear,
+       generic(a2.id, v::kWaitLock, 100),
+       {}},
+      {"a new link on the holder's connection",
+       a2,
+       v::kCreateLink,
+       XdrWriter().Signed(1).Boolean(true).Unsigned(900).String("inst0"),
+       {}},
+      {"a second link of a waiting connection", b2, v::kDeviceClear,
+       generic(b2.id, v::kWaitLock, 100), 100},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     shared.LockedBy.reset();
     if (row.locked) shared.LockedBy = a.id;
-    EXPECT_EQ(instrument.LockWait(row.client.Record(row.procedure, row.arguments)), row.wait);
+    EXPECT_EQ(
+        instrument.LockWait(row.client.Record(row.procedure, row.arguments), row.client.Channel()),
+        row.wait);
   }
 }
 
 TEST_F(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
   struct Case {
     std::uint32_t procedure;
-    Bytes results;  // after the accepted reply's header; empty: not a procedure
+    std::optional<Bytes> results;  // after the accepted reply's header; none: not a procedure
   };
   const auto words = [](std::initializer_list<std::uint32_t> list) {
     XdrWriter writer;
@@ -254,6 +282,7 @@ TEST_F(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
     return writer.Written();
   };
   const Case cases[] = {
+      {0, Bytes{}},  // the null procedure, as rpcinfo calls it
       {v::kDeviceTrigger, words({v::kNotSupported})},
       {v::kDeviceRemote, words({v::kNoError})},
       {v::kDeviceLocal, words({v::kNoError})},
@@ -271,9 +300,9 @@ TEST_F(Vxi11, EveryProcedureIsAnsweredInItsResultsShape) {
     call.Unsigned(77).Unsigned(0).Unsigned(2).Unsigned(0x0607AF).Unsigned(1).Unsigned(c.procedure);
     call.Unsigned(0).Unsigned(0).Unsigned(0).Unsigned(0).Signed(a.id).Unsigned(0).Unsigned(0);
     const Bytes reply = instrument.Answer(call.Written(), 1);
-    const std::uint32_t status = c.results.empty() ? 3 : 0;  // PROC_UNAVAIL or SUCCESS
+    const std::uint32_t status = c.results ? 0 : 3;  // SUCCESS or PROC_UNAVAIL
     Bytes expected = words({77, 1, 0, 0, 0, status});
-    expected.insert(expected.end(), c.results.begin(), c.results.end());
+    if (c.results) expected.insert(expected.end(), c.results->begin(), c.results->end());
     EXPECT_EQ(reply, expected) << c.procedure;
   }
 }

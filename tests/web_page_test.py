@@ -117,6 +117,16 @@ def plain_clients(trace, raw, page):
         check(answer.startswith(b"HTTP/1.1 431 "), f"an over-long request refused: {answer!r}")
     check(request(page, "GET", "/state")[0] == 200, "served after the over-long request")
 
+    # Two Hosts or two Origins, ours first: which one judges is not guessed, nothing is sent.
+    for twice in [b"Host: 127.0.0.1\r\nHost: evil.example\r\n",
+                  b"Host: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\nOrigin: http://evil.example\r\n"]:
+        with socket.create_connection(("127.0.0.1", page), timeout=10) as client:
+            client.sendall(b"POST /set HTTP/1.1\r\n" + twice + b"Content-Type: application/x-www-"
+                           b"form-urlencoded\r\nContent-Length: 6\r\n\r\ncode=9")
+            answer = client.recv(65536)
+        check(answer.startswith(b"HTTP/1.1 400 ") and len(frames(trace)) == 1,
+              f"a request with two of a header refused: {answer!r}")
+
     # Two requests in one write (HTTP/1.1's pipelining): the first answered, then the close.
     with socket.create_connection(("127.0.0.1", page), timeout=10) as client:
         client.sendall(b"GET /state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" * 2)

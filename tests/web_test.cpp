@@ -36,6 +36,16 @@ TEST(Web, AnswersOnlyToNamesThatAreThisMachines) {
       {"bench.evil.example", false},
       {"localhost.evil:80", false},
       {"", false},
+      // What is no host[:port] at all.
+      {"127.0.0.1:\xff\xfe", false},
+      {"127.0.0.1:", false},
+      {"127.0.0.1:65536", false},
+      {"127.0.0.1:+80", false},
+      {"bench:80:80", false},
+      {"[::1", false},
+      {"[bench]:80", false},
+      {"be<nch", false},
+      {"127.0.0.1:65535", true},
   };
   for (const auto& [host, allowed] : rows) EXPECT_EQ(AllowedHost(host, names), allowed) << host;
 }
@@ -98,6 +108,7 @@ TEST(Web, EachRequestSetsAtMostOneThingAndOnlyFromThisPage) {
       {"POST", "/set", "code=5", 200, {{5, 0}}, "", ""},  // no browser: no Origin
       {"POST", "/set", "code=5", 403, {}, "does not answer", "http://evil.example", "evil.example"},
       {"GET", "/", "", 403, {}, "does not answer", "", "rebound.example:8080"},
+      {"GET", "/lxi/identification", "", 400, {}, "no host[:port]", "", "127.0.0.1:\xff\xfe"},
       {"POST",
        "/set",
        "code=5",

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "core/printable.h"
 #include "dac/device_table.h"
 #include "dac/power_down.h"
 #include "platform/process.h"
@@ -99,7 +100,7 @@ std::string IioBoard::Named() const {
   return wanted_.empty() ? std::string("the IIO DAC") : "the IIO device " + wanted_;
 }
 
-std::string IioBoard::Description() const { return Named() + " at " + uri_; }
+std::string IioBoard::Description() const { return Printable(Named() + " at " + uri_); }
 
 std::string IioBoard::IdentitySerial() const {
   std::string serial = uri_ + "/" + (deviceId_.empty() ? wanted_ : deviceId_);
@@ -112,8 +113,10 @@ std::string IioBoard::FileName(const char* attribute) const {
   return "out_" + channelId_ + "_" + attribute;
 }
 
+// Every text that leaves the board goes through Printable: device names, attribute values
+// and the URI and names the user gave reach a terminal escaped, never as escapes.
 bool IioBoard::Fail(std::string reason) {
-  reason_ = std::move(reason);
+  reason_ = Printable(reason);
   connected_ = false;
   return false;
 }
@@ -288,7 +291,7 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
 }
 
 std::string IioBoard::RawRefusal(std::int16_t) const {
-  return Named() +
+  return Printable(Named()) +
          " takes codes and power-down modes, not raw frames: raw frames go out through the "
          "evaluation board's library (the program without --board) or a spidev port "
          "(--board spidev:/dev/spidevB.C)";
@@ -299,7 +302,9 @@ std::optional<double> IioBoard::ReferenceVolts(std::int16_t dataBits) const {
   return *scaleMv_ * std::ldexp(1.0, dataBits) / 1000;
 }
 
-std::string IioBoard::ReferenceSource() const { return FileName("scale") + " of " + Named(); }
+std::string IioBoard::ReferenceSource() const {
+  return Printable(FileName("scale") + " of " + Named());
+}
 
 void IioBoard::Reset() {
   Board::Reset();
@@ -329,6 +334,7 @@ bool IioBoard::Write(const char* attribute, const std::string& value, SentFrame&
   sent.Failure = "writing " + FileName(attribute) + " " + value + " of " + Named() + " at " + uri_ +
                  " failed: " + Reason(error);
   if (error == EACCES) sent.Failure += ": " + PermissionHint(FileName(attribute));
+  sent.Failure = Printable(sent.Failure);
   // What the failed write left on the output is not known.
   poweredDown_.reset();
   return false;
@@ -338,7 +344,7 @@ SentFrame IioBoard::Transmit(const Frame& frame, bool) {
   SentFrame sent;
   const auto refuse = [&](std::string why) {
     sent.Status = -EINVAL;
-    sent.Failure = std::move(why);
+    sent.Failure = Printable(why);
     return sent;
   };
   const std::optional<dac::DeviceWord> word = dac::ReadDeviceFrame(frame);

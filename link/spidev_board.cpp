@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/printable.h"
+
 namespace kt::link {
 
 namespace {
@@ -106,7 +108,7 @@ SpidevBoard::SpidevBoard(std::string path, int mode, std::uint32_t hz)
 SpidevBoard::~SpidevBoard() { Close(); }
 
 std::string SpidevBoard::Description() const {
-  return "the spidev port " + path_ + " (SPI mode " + std::to_string(mode_) + ", " +
+  return "the spidev port " + Printable(path_) + " (SPI mode " + std::to_string(mode_) + ", " +
          std::to_string(hz_) + " Hz)";
 }
 
@@ -122,9 +124,10 @@ void SpidevBoard::Close() {
   fd_ = -1;
 }
 
+// The path the user gave reaches a terminal escaped, never as escapes.
 bool SpidevBoard::Fail(std::string reason) {
   Close();
-  reason_ = std::move(reason);
+  reason_ = Printable(reason);
   connected_ = false;
   return false;
 }
@@ -169,7 +172,7 @@ SentFrame SpidevBoard::Transmit(const Frame& frame, bool) {
   SentFrame sent;
   const auto fail = [&](int error, std::string why) {
     sent.Status = static_cast<std::int16_t>(-error);
-    sent.Failure = std::move(why);
+    sent.Failure = Printable(why);
     return sent;
   };
   const std::optional<SpiTransfer> transfer = SpiTransferOf(frame);

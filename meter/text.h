@@ -5,15 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "core/printable.h"
+
 // What a meter sends, as text to show and as readings to take: the meter is a peer, and
 // nothing it sends reaches a terminal, a file or a report as it came.
 namespace kt::meter {
 
-/// A peer's text fit to show anywhere (a terminal, JSON, HTML, a CSV line): valid UTF-8 with
-/// no control character. Control characters (C0, DEL, and C1 whether as UTF-8 or as a bare
-/// byte, which terminals take as escapes) and bytes that are not UTF-8 become \xNN; a
-/// backslash is doubled, so that what is shown reads back as what came.
-std::string Printable(std::string_view text);
+/// A peer's text fit to show anywhere: the one rule for every text handed back.
+using kt::Printable;
 
 /// @brief A meter's answer read as a reading: the value, or why it is none.
 struct Reading {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
@@ -108,6 +109,10 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   narrow.Range = false;
   test::IioDac other;
   other.Name = "ad5686";
+  test::IioDac escaping;  // a name that would set a terminal's title and ring its bell
+  escaping.Name =
+      "kt\x1b]0;owned\x07"
+      "310";
   test::IioDac impostor;  // named as another's id
   impostor.Name = "iio:device1";
   test::IioDac tiny, huge;  // scales that make no reference a DAC can have
@@ -143,6 +148,11 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
        {"several IIO DAC channels", "iio:device0 (kt310) voltage0", "iio:device1 (ad5686)",
         "device=NAME"}},
       {"two DACs, one chosen by name", {{}, other}, "ad5686", ModelOf("KT311"), {}},
+      {"a name of terminal escapes, shown escaped",
+       {escaping},
+       "ad9999\x1b[2J",
+       ModelOf("KT310"),
+       {"named ad9999\\x1B[2J", "iio:device0 (kt\\x1B]0;owned\\x07310)"}},
       {"two DACs, one chosen by id", {{}, other}, "iio:device1", ModelOf("KT311"), {}},
       {"two DACs of one name",
        {{}, {}},
@@ -192,6 +202,10 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
     for (const char* words : row.said)
       EXPECT_NE(board.ConnectionFailureReason().find(words), std::string::npos)
           << board.ConnectionFailureReason();
+    const std::string reason = board.ConnectionFailureReason();
+    EXPECT_TRUE(std::none_of(reason.begin(), reason.end(),
+                             [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+        << "no control character: " << reason;
     if (!connected) {
       std::string reason = board.ConnectionFailureReason();
       reason.front() = static_cast<char>(std::toupper(reason.front()));
@@ -314,6 +328,14 @@ TEST(SpidevBoard, WhatThePortRefusesIsAnErrorNeverIgnored) {
       {"a transfer that fails", broken, FrameOf("KT310", 0, 1),
        "the transfer on /dev/spidev0.0 failed: Input/output error"},
   };
+  {
+    // A path of terminal escapes is shown escaped.
+    SpidevBoard board("/dev/spidev\x1b]0;owned\x07", 1, 1'000'000);
+    EXPECT_FALSE(board.Connect(std::nullopt));
+    EXPECT_NE(board.ConnectionFailureReason().find("/dev/spidev\\x1B]0;owned\\x07"),
+              std::string::npos)
+        << board.ConnectionFailureReason();
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     test::Testbed bed;

@@ -349,8 +349,11 @@ int Measure(DacUnderTest& dac, const Settings& asked, std::FILE* out) {
       const std::int32_t code = command.Plan.Codes[points.size()];
       const DacUnderTest::Sent sent = dac.Send(code);
       if (sent.Status != 0) {
+        // A run that measured nothing leaves nothing behind: it is not said to.
+        const bool nothing = points.empty() && !command.Resume;
         fmt::print(stderr, "ktdac: the board refused the frame of code {} (status {}){}; {}\n",
-                   code, sent.Status, sent.Failure.empty() ? "" : ": " + sent.Failure, measured());
+                   code, sent.Status, sent.Failure.empty() ? "" : ": " + sent.Failure,
+                   nothing ? "nothing was measured, and nothing kept" : measured());
         if (points.empty()) abandon();
         return kFrameRefused;
       }

@@ -784,7 +784,10 @@ TEST(Characterize, ResumeTakesOnlyRowsALiveRunWouldHaveTaken) {
   const std::string refused = Folder("refused");
   {
     test::ScopedEnv sendStatus("KT_SIM_SEND_STATUS", "-1");
-    EXPECT_EQ(Ktdac(Characterize(bench, refused, plan)).status, 5);
+    const auto run = Ktdac(Characterize(bench, refused, plan));
+    EXPECT_EQ(run.status, 5);
+    EXPECT_NE(run.err.find("; nothing was measured, and nothing kept"), std::string::npos)
+        << run.err;
   }
   EXPECT_FALSE(fs::exists(refused + "/characterization.csv"));
   EXPECT_EQ(Ktdac(Characterize(bench, refused, plan)).status, 0) << "a plain rerun runs";

@@ -723,7 +723,12 @@ TEST(Characterize, ResumeTakesOnlyRowsALiveRunWouldHaveTaken) {
   Bench bench({});
   const std::vector<std::string> plan{"--codes", "every:16384", "--vref", "2.5", "--settle", "0"};
   const std::string done = Folder("resumable");
+  // What a run cut short while writing its summaries left does not stop the next.
+  fs::create_directories(done);
+  std::ofstream(done + "/summary.txt.new") << "cut short";
   ASSERT_EQ(Ktdac(Characterize(bench, done, plan)).status, 0);
+  EXPECT_FALSE(fs::exists(done + "/summary.txt.new"));
+  EXPECT_TRUE(fs::exists(done + "/summary.txt"));
   const std::string csv = Read(done + "/characterization.csv");
   const std::size_t firstRow = csv.find("\n0,") + 1;
   const std::string header = csv.substr(0, firstRow);
@@ -750,6 +755,8 @@ TEST(Characterize, ResumeTakesOnlyRowsALiveRunWouldHaveTaken) {
       {"a reading of text", with(mean.substr(0, mean.find(',')), "GARBAGE"), 2, "as measured"},
       {"a reading beyond the range", with(mean.substr(0, mean.find(',')), "1e300"), 2,
        "as measured"},
+      {"readings beyond ten times the 10 V range",
+       header + "0,0,150,150,," + row.substr(row.rfind(',') + 1), 2, "as measured"},
       {"a code that is not whole", with("0,", "0.9,"), 2, "as measured"},
       {"a row beyond the last code", csv + csv.substr(csv.rfind('\n', csv.size() - 2) + 1), 2,
        "row 6 of"},

@@ -107,6 +107,9 @@ TEST(IioBoard, FramesBecomeAttributeWritesThatNeverShowAWrongValue) {
 TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   test::IioDac narrow;  // a 16-bit DAC whose driver gives no range
   narrow.Range = false;
+  test::IioDac narrow14 = narrow;  // and a 14-bit one
+  narrow14.DataBits = 14;
+  narrow14.ScaleMv = 2500.0 / 16384;
   test::IioDac other;
   other.Name = "ad5686";
   test::IioDac escaping;  // a name that would set a terminal's title and ring its bell
@@ -175,6 +178,11 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
        "",
        ModelOf("KT300", 2.5),
        {"is a 16-bit DAC", "the KT300 takes 14-bit codes"}},
+      {"a 14-bit DAC by its scale at the reference given, for the KT310",
+       {narrow14},
+       "",
+       ModelOf("KT310", 2.5),
+       {"is a 14-bit DAC", "the KT310 takes 16-bit codes"}},
       {"a reference that is not a power of two off is no width: connected",
        {narrow},
        "",
@@ -207,10 +215,10 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
                              [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
         << "no control character: " << reason;
     if (!connected) {
-      std::string reason = board.ConnectionFailureReason();
-      reason.front() = static_cast<char>(std::toupper(reason.front()));
+      std::string told = reason;
+      told.front() = static_cast<char>(std::toupper(told.front()));
       EXPECT_EQ(board.ConnectionFailureMessage(),
-                std::string(kCommunicationFailure) + "\n\n" + reason);
+                std::string(kCommunicationFailure) + "\n\n" + told);
     }
     EXPECT_TRUE(bed.Writes().empty()) << "a connection writes nothing";
   }
@@ -243,6 +251,16 @@ TEST(IioBoard, WhatItCannotWriteIsRefusedBeforeAnyWrite) {
     EXPECT_NE(row.sent.Failure.find(row.said), std::string::npos) << row.sent.Failure;
     EXPECT_TRUE(row.sent.Carried.empty());
   }
+  // A driver that gives no range: the model's width is kept, and a frame of another refused.
+  test::IioDac unranged;
+  unranged.Name = "unranged";
+  unranged.Range = false;
+  bed.AddIioDac(unranged);
+  IioBoard second("local:", "unranged");
+  ASSERT_TRUE(second.Connect(ModelOf("KT310")));
+  const SentFrame narrower = second.Send(FrameOf("KT300", 0, 1));
+  EXPECT_LT(narrower.Status, 0);
+  EXPECT_NE(narrower.Failure.find("takes 16-bit codes"), std::string::npos) << narrower.Failure;
   EXPECT_TRUE(bed.Writes().empty());
   EXPECT_EQ(bed.Attribute(id, kRaw), "0");
 }
@@ -286,6 +304,8 @@ TEST(SpidevBoard, EachFrameIsOneTransferOfItsBytesMostSignificantFirst) {
       {"raw, five bytes", {40, 0x123456}, true, "00 00 12 34 56 (8-bit words"},
       {"raw, one 12-bit word in the machine's order", {12, 0xABC}, true, "BC 0A (12-bit words"},
       {"raw, one 20-bit word", {20, 0xABCDE}, true, "DE BC 0A 00 (20-bit words"},
+      {"raw, one 5-bit word in one byte", {5, 0x3F5}, true, "15 (5-bit words"},
+      {"raw, one bit", {1, 1}, true, "01 (1-bit words"},
   };
   test::Testbed bed;
   const std::string port = bed.AddSpidev("spidev0.0");
@@ -453,11 +473,17 @@ TEST(KtdacOnIio, RefusalsSendNothingAndSayWhy) {
     EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
     EXPECT_TRUE(bed.Writes().empty());
   }
-  // A reference that agrees with the driver's is taken quietly; one that disagrees is used,
-  // with a warning.
-  const Result agreed = Ktdac({"--board", "iio:local:", "set", "--vref", "2.5", "8000"});
-  EXPECT_EQ(agreed.status, 0);
-  EXPECT_EQ(agreed.err, "");
+  // A reference that agrees with the driver's to 0.1 % is taken quietly; one that disagrees
+  // is used, with a warning.
+  for (const auto& [vref, warns] : {std::pair{"2.5", false},
+                                    {"2.5024", false},
+                                    {"2.4976", false},
+                                    {"2.5026", true},
+                                    {"2.4974", true}}) {
+    const Result agreed = Ktdac({"--board", "iio:local:", "set", "--vref", vref, "8000"});
+    EXPECT_EQ(agreed.status, 0);
+    EXPECT_EQ(agreed.err.find("warning: --vref") != std::string::npos, warns) << agreed.err;
+  }
   const Result warned = Ktdac({"--board", "iio:local:", "set", "--vref", "3", "8000"});
   EXPECT_EQ(warned.status, 0);
   EXPECT_NE(warned.err.find("warning: --vref 3 V differs from 2.5 V, the reference "

@@ -70,8 +70,9 @@ def main():
                             ("code", True), ("code", float("inf")), ("code", float("nan")),
                             ("code", numpy.float64(1.5)), ("device", "KT999"),
                             ("power_down", "sleep"), ("reference", 0), ("reference", 1001),
-                            ("reference", float("inf")), ("voltage", -0.1),
-                            ("voltage", float("nan"))]:
+                            ("reference", float("inf")), ("reference", 0.0005),
+                            ("voltage", -0.1), ("voltage", float("nan")), ("voltage", True),
+                            ("voltage", "1.25")]:
             raises(ValueError, lambda: setattr(board, name, value))
         raises(ValueError, lambda: board.send_raw(8, -1))
         raises(ValueError, lambda: board.send_raw(24, 1.5))

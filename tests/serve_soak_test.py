@@ -10,7 +10,8 @@ answered as done is there once, none refused is, nothing else is; every VXI-11 r
 whole and in turn; the descriptors and memory are back near where they began; and a fresh
 client of each protocol is served.
 Beside it, the cases it would meet only by chance: a call waiting for a lock held on its own
-connection (refused at once, the holder's unlock answered); a connection whose call is held
+connection (refused at once, the holder's unlock answered); a wait answered at an unlock
+leaving no timer to cut the next one short; a connection whose call is held
 sending on (what serve keeps stays bounded); and descriptors run out (a lowered
 RLIMIT_NOFILE): serve says so once and takes clients again when they close.
 
@@ -301,6 +302,7 @@ def soak(folder):
         check(after[1] - before[1] < 64 * 1024, f"memory back near: {before[1]} kB, {after[1]} kB")
         served(ports)
         waits_on_its_own_connection(ports)
+        a_wait_answered_leaves_no_timer_behind(ports)
         held_calls_bound_memory(server.pid, ports)
         served(ports)
     finally:
@@ -318,6 +320,24 @@ def waits_on_its_own_connection(ports):
     check(time.monotonic() - begun < 1, "not after its wait")
     check(core.call(UNLOCK, struct.pack(">i", holder)) == 0, "the holder's unlock answered")
     core.socket.close()
+
+
+def a_wait_answered_leaves_no_timer_behind(ports):
+    """A wait answered when the lock is let go takes its timer with it: the connection's next
+    wait runs its own time, not what was left of the first's."""
+    holder, waiting = Core(ports["vxi11"]), Core(ports["vxi11"])
+    held, link = holder.link(), waiting.link()
+    check(holder.call(LOCK, struct.pack(">iII", held, 0, 0)) == 0, "locked")
+    waiting.socket.sendall(waiting.record(*write(link, "*CLS", wait=1000)))
+    time.sleep(0.1)
+    check(holder.call(UNLOCK, struct.pack(">i", held)) == 0, "unlocked")
+    check(struct.unpack(">i", waiting.reply()[:4])[0] == 0, "the wait answered at the unlock")
+    check(holder.call(LOCK, struct.pack(">iII", held, 0, 0)) == 0, "locked again")
+    begun = time.monotonic()
+    check(waiting.call(*write(link, "*CLS", wait=3000)) == LOCKED, "refused when its time is up")
+    check(time.monotonic() - begun > 2, "after its own time, not the first wait's")
+    holder.socket.close()
+    waiting.socket.close()
 
 
 def held_calls_bound_memory(pid, ports):

@@ -21,7 +21,8 @@ def frames(trace):
     if not os.path.exists(trace):
         return []
     with open(trace, encoding="utf-8") as lines:
-        records = [json.loads(line) for line in lines]
+        # Whole lines only: the server may be in the middle of writing the last.
+        records = [json.loads(line) for line in lines if line.endswith("\n")]
     return [(r["value"], r["index"]) for r in records
             if r["entry"] in ("Control_Transfer", "LinkControl")]
 

@@ -72,7 +72,9 @@ Trace::~Trace() { std::filesystem::remove(file_); }
 std::vector<nlohmann::json> Trace::Records() const {
   std::vector<nlohmann::json> records;
   std::ifstream in(file_);
-  for (std::string line; std::getline(in, line);) records.push_back(nlohmann::json::parse(line));
+  // Only whole lines: a program still running may be in the middle of writing the last.
+  for (std::string line; std::getline(in, line) && !in.eof();)
+    records.push_back(nlohmann::json::parse(line));
   return records;
 }
 

@@ -166,8 +166,10 @@ TEST(Vxi11Links, LinksAreSessionsOfTheirOwnUnderOneLock) {
   EXPECT_EQ(c.Generic(v::kDestroyLink), v::kNoError);
   EXPECT_FALSE(shared.LockedBy);
   EXPECT_EQ(shared.Clients, 2u);
-  EXPECT_EQ(e.Link(false, "gpib0,5"), 0);
-  EXPECT_EQ(e.error, v::kNotAccessible);
+  for (const char* other : {"gpib0,5", "inst1"}) {
+    EXPECT_EQ(e.Link(false, other), 0) << other;
+    EXPECT_EQ(e.error, v::kNotAccessible) << other;
+  }
   e.Link(false, "INST0");
   EXPECT_EQ(e.error, v::kNoError);
 }
@@ -362,6 +364,13 @@ TEST_F(Vxi11, MessagesAndReadsFollowTheFlags) {
        0,
        v::kEndReached,
        "1\n"},
+      {"the message after an overlong one ended by END alone runs",
+       {{std::string(2500, 'A'), false}, {std::string(2500, 'A'), true}, {"*OPC?", true}},
+       1024,
+       -1,
+       0,
+       v::kEndReached,
+       "1\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -377,7 +386,7 @@ TEST_F(Vxi11, MessagesAndReadsFollowTheFlags) {
   EXPECT_EQ(a.Query("SYST:ERR:ALL?"),
             "-420,\"Query UNTERMINATED\",-363,\"Input buffer overrun;a message longer than 4096 "
             "bytes\",-420,\"Query UNTERMINATED\",-363,\"Input buffer overrun;a message longer than "
-            "4096 bytes\"\n");
+            "4096 bytes\",-363,\"Input buffer overrun;a message longer than 4096 bytes\"\n");
   // A response left unread when the next message comes is IEEE 488.2's interrupted query,
   // and the status byte tells of a waiting one.
   a.Write("*OPC?\n");

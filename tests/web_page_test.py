@@ -117,6 +117,15 @@ def plain_clients(trace, raw, page):
         check(answer.startswith(b"HTTP/1.1 431 "), f"an over-long request refused: {answer!r}")
     check(request(page, "GET", "/state")[0] == 200, "served after the over-long request")
 
+    # The event stream answers only to this machine's names, as every path does, and a body
+    # over 4 KB is refused whatever the parser's own default.
+    with socket.create_connection(("127.0.0.1", page), timeout=10) as stream:
+        stream.sendall(b"GET /events HTTP/1.1\r\nHost: rebound.example\r\n\r\n")
+        answer = stream.recv(65536)
+    check(answer.startswith(b"HTTP/1.1 403 "), f"an event stream of another name: {answer!r}")
+    status, _, _ = request(page, "POST", "/set", "code=1&x=" + "1" * 5000, form)
+    check(status == 413 and len(frames(trace)) == 1, f"a body of 5 KB refused ({status})")
+
     # Two Hosts or two Origins, ours first: which one judges is not guessed, nothing is sent.
     for twice in [b"Host: 127.0.0.1\r\nHost: evil.example\r\n",
                   b"Host: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\nOrigin: http://evil.example\r\n"]:

@@ -104,6 +104,8 @@ TEST(Web, EachRequestSetsAtMostOneThingAndOnlyFromThisPage) {
       {"POST", "/set", "code=%4", 400, {}, "broken escape"},
       {"POST", "/set", "code=5", 403, {}, "not this page's", "http://evil.example"},
       {"POST", "/set", "code=5", 403, {}, "not this page's", "null"},
+      {"POST", "/set", "code=5", 403, {}, "not this page's", "http://192.0.2.7:9090"},
+      {"POST", "/set", "code=5", 403, {}, "not this page's", "http://192.0.2.7:8080.other.example"},
       {"POST", "/set", "code=5", 403, {}, "http://e\xEF\xBF\xBDl.example", "http://e\x8Al.example"},
       {"POST", "/set", "code=5", 200, {{5, 0}}, "", ""},  // no browser: no Origin
       {"POST", "/set", "code=5", 403, {}, "does not answer", "http://evil.example", "evil.example"},

@@ -57,12 +57,11 @@ def whole_in(value, values):
     return int(strict_range(number, values))
 
 
-def positive_up_to(value, values):
-    """A number above the lower bound and at most the upper one (a reference of 0 V is
-    none)."""
+def within(value, values):
+    """A number within the bounds, both taken."""
     number = _real(value)
-    if not values[0] < number <= values[1]:
-        raise ValueError(f"{value!r} is outside ({values[0]}, {values[1]}]")
+    if not values[0] <= number <= values[1]:
+        raise ValueError(f"{value!r} is outside [{values[0]}, {values[1]}]")
     return number
 
 
@@ -94,13 +93,13 @@ class KT31xEvaluationBoard(Instrument):
     # refusal is raised at once rather than waited for until the timeout.
     @property
     def reference(self):
-        """The reference voltage in volts, above 0 and at most 1000 (this connection's own),
-        for voltage."""
+        """The reference voltage in volts, from 0.001 to 1000 as a DAC's can be (this
+        connection's own), for voltage."""
         return float(self._ask_checked("VOLT:REF?"))
 
     @reference.setter
     def reference(self, volts):
-        self.write("VOLT:REF %.9g" % positive_up_to(volts, (0, 1000)))
+        self.write("VOLT:REF %.9g" % within(volts, (0.001, 1000)))
 
     @property
     def voltage(self):
@@ -111,7 +110,7 @@ class KT31xEvaluationBoard(Instrument):
 
     @voltage.setter
     def voltage(self, volts):
-        self.write("VOLT %.9g" % strict_range(_real(volts), (0, 1000)))
+        self.write("VOLT %.9g" % within(volts, (0, 1000)))
 
     board_status = Instrument.measurement(
         "DAC:STAT?", """The board library's status for the last frame (0: taken).""",

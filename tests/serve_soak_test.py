@@ -45,9 +45,14 @@ def serve(trace, descriptors=None):
     """serve on loopback with VXI-11 and its page: the process, its ports, and its log."""
     limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, descriptors))
              ) if descriptors else None
+    # Under AddressSanitizer, freed memory waits in a quarantine of 256 MB before it is used
+    # again: a small one lets resident memory say what serve keeps.
+    sanitizer = os.environ.get("ASAN_OPTIONS")
+    env = dict(os.environ, KT_SIM_TRACE=trace)
+    if sanitizer is not None:
+        env["ASAN_OPTIONS"] = sanitizer + ":quarantine_size_mb=4:allocator_release_to_os_interval_ms=0"
     server = subprocess.Popen(KTDAC + ["serve", "--listen", "127.0.0.1:0", "--http", "0"],
-                              env=dict(os.environ, KT_SIM_TRACE=trace), stderr=subprocess.PIPE,
-                              text=True, preexec_fn=limit)
+                              env=env, stderr=subprocess.PIPE, text=True, preexec_fn=limit)
     ports, log = {}, []
     while len(ports) < 3:
         line = server.stderr.readline()
@@ -387,7 +392,12 @@ def main():
     print(f"serve_soak_test: seed {SEED} (KT_SOAK_SEED replays it)")
     with tempfile.TemporaryDirectory(prefix="kt_soak_") as folder:
         soak(folder)
-        descriptors_run_out(folder)
+        if "ASAN_OPTIONS" in os.environ:
+            # The sanitizers' own checks open descriptors (UBSan reads memory through a pipe):
+            # without any left, they report faults that are not there.
+            print("serve_soak_test: descriptors not run out under the sanitizers")
+        else:
+            descriptors_run_out(folder)
     print("serve_soak_test: all checks passed")
 
 

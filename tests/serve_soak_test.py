@@ -5,15 +5,12 @@
 The soak (seeded: KT_SOAK_SEED replays a run): raw clients, VXI-11 connections of two links
 taking, waiting for and letting go of the lock while they pipeline calls and read late, page
 clients posting and holding event streams, and clients that send garbage or vanish mid-call.
-Each code is sent once, so the board's trace shows which commands reached it: every command
-answered as done is there once, none refused is, nothing else is; every VXI-11 reply came
-whole and in turn; the descriptors and memory are back near where they began; and a fresh
-client of each protocol is served.
-Beside it, the cases it would meet only by chance: a call waiting for a lock held on its own
-connection (refused at once, the holder's unlock answered); a wait answered at an unlock
-leaving no timer to cut the next one short; a connection whose call is held
-sending on (what serve keeps stays bounded); and descriptors run out (a lowered
-RLIMIT_NOFILE): serve says so once and takes clients again when they close.
+Each code is sent once, so the trace shows which commands reached the board: every one done
+there once, none refused, nothing else; every VXI-11 reply whole and in turn; descriptors and
+memory back near where they began; a fresh client of each protocol served. Beside it, what
+it meets only by chance: a wait for a lock held on its own connection, a wait answered at an
+unlock leaving no timer behind, calls sent on behind a held one (what serve keeps is
+bounded), and descriptors run out (RLIMIT_NOFILE): said once, clients taken again after.
 
 Usage: serve_soak_test.py KTDAC"""
 
@@ -369,14 +366,10 @@ def held_calls_bound_memory(pid, ports):
 
 def descriptors_run_out(folder):
     server, ports, log = serve(os.path.join(folder, "few.jsonl"), descriptors=40)
-    clients = []
     try:
-        for n in range(60):
-            where = ["raw", "vxi11", "page"][n % 3]
-            try:
-                clients.append(socket.create_connection(("127.0.0.1", ports[where]), timeout=2))
-            except OSError:
-                break
+        # Taken into the listen queues by the system, whether serve can accept them or not.
+        clients = [socket.create_connection(("127.0.0.1", ports[["raw", "vxi11", "page"][n % 3]]),
+                                            timeout=2) for n in range(60)]
         time.sleep(1)
         for client in clients:
             client.close()

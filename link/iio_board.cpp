@@ -274,10 +274,10 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
   }
   if (scaleMv_) {
     // A scale that makes no reference a DAC can have is the driver's fault, not a voltage.
+    const double volts = *ReferenceVolts(dataBits_.value_or(16));
     const std::string why = dac::ReferenceRefusal(
-        *ReferenceVolts(dataBits_.value_or(16)),
-        FileName("scale") + " " + *Read("scale") + " mV of " + Named() + " at " + uri_ +
-            " (a reference of " + Number(*ReferenceVolts(dataBits_.value_or(16))) + " V)");
+        volts, FileName("scale") + " " + *Read("scale") + " mV of " + Named() + " at " + uri_ +
+                   " (a reference of " + Number(volts) + " V)");
     if (!why.empty()) return Fail(why);
   }
   if (uri_ == "local:") {

@@ -121,6 +121,9 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   test::IioDac tiny, huge;  // scales that make no reference a DAC can have
   tiny.Scale = "1e-320";
   huge.Scale = "1e308";
+  test::IioDac top, over;  // a 16-bit DAC at 999 V, and one at 1001 V
+  top.Scale = "15.243530273";
+  over.Scale = "15.274047852";
   struct Row {
     const char* name;
     std::vector<test::IioDac> dacs;
@@ -199,6 +202,12 @@ TEST(IioBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
        "",
        ModelOf("KT310"),
        {"out_voltage0_scale 1e308 mV of", "is beyond 1000 V"}},
+      {"a scale of a 999 V reference: connected", {top}, "", ModelOf("KT310"), {}},
+      {"a scale of a 1001 V reference",
+       {over},
+       "",
+       ModelOf("KT310"),
+       {"(a reference of 1001 V) is beyond 1000 V"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -131,9 +131,10 @@ std::optional<std::uint32_t> Instrument::LockWait(const rpc::Bytes& record, int 
       timeout = in.Unsigned();
     } else {
       const std::int32_t id = in.Signed();
+      // Another connection's link is refused at once; this connection's is locked out, since
+      // the holder's connection is another (above).
       const auto link = links_.find(id);
-      if (link == links_.end() || link->second.Channel != channel || !LockedOut(id))
-        return std::nullopt;
+      if (link == links_.end() || link->second.Channel != channel) return std::nullopt;
       switch (call->Procedure) {
         case kDeviceWrite:
           in.Unsigned();  // io_timeout

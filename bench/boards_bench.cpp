@@ -25,7 +25,7 @@
 #include "dac/device_table.h"
 #include "link/iio_board.h"
 #include "link/spidev_board.h"
-#include "tests/testbed.h"
+#include "tests/support/testbed.h"
 
 extern char** environ;
 

@@ -3,7 +3,7 @@
 
 #include <fmt/format.h>
 
-#include "cli/parsing.h"
+#include "console/parsing.h"
 
 namespace kt::characterize {
 

@@ -12,9 +12,9 @@
 #include <sstream>
 
 #include "cli/options.h"
-#include "cli/parsing.h"
 #include "cli/session.h"
-#include "cli/stop.h"
+#include "console/parsing.h"
+#include "console/stop.h"
 #include "core/error.h"
 #include "link/board_name.h"
 #include "link/boardlink_binding.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "cli/parsing.h"
+#include "console/parsing.h"
 #include "core/error.h"
 #include "dac/entry_logic.h"
 #include "dac/readings.h"

@@ -15,7 +15,7 @@
 #include "dac/power_down.h"
 #include "dac/raw_frame.h"
 #include "meter/client.h"
-#include "remote/server.h"
+#include "serve/server.h"
 
 // ktdac's commands as the command line and scripts give them, and as checking turns them
 // into the values a run uses.

@@ -7,7 +7,7 @@
 
 #include "cli/session.h"
 #include "dac/device_table.h"
-#include "remote/session.h"
+#include "scpi/session.h"
 
 namespace kt::cli {
 

@@ -7,7 +7,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
-#include "cli/parsing.h"
+#include "console/parsing.h"
 
 namespace kt::cli {
 

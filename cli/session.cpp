@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "characterize/run.h"
-#include "cli/parsing.h"
-#include "cli/progress.h"
 #include "cli/remote_board.h"
-#include "cli/stop.h"
+#include "console/parsing.h"
+#include "console/progress.h"
+#include "console/stop.h"
 #include "core/error.h"
 #include "dac/entry_logic.h"
 #include "platform/program.h"

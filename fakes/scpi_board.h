@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "remote/session.h"
+#include "scpi/session.h"
 
 namespace kt::test {
 

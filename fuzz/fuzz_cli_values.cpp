@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/parsing.h"
+#include "console/parsing.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "characterize/code_plan.h"
-#include "cli/parsing.h"
+#include "console/parsing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;

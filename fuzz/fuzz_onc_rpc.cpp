@@ -10,8 +10,8 @@
 
 #include "core/error.h"
 #include "fakes/scpi_board.h"
-#include "remote/onc_rpc.h"
-#include "remote/vxi11.h"
+#include "vxi11/onc_rpc.h"
+#include "vxi11/vxi11.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   --size;
   kt::remote::rpc::RecordReader reader(kLimit);
   kt::test::RecordingBoard board;
-  kt::remote::vxi11::Shared shared;
+  kt::remote::Shared shared;
   kt::remote::vxi11::Instrument instrument(board, shared, 3);
   std::size_t held = 0;
   for (std::size_t at = 0; at < size; at += chunk) {

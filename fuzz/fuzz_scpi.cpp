@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fakes/scpi_board.h"
-#include "remote/session.h"
+#include "scpi/session.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "core/error.h"
 #include "fakes/scpi_board.h"
-#include "remote/web.h"
+#include "web/web.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fields.resize(6);
   kt::test::RecordingBoard board;
-  kt::remote::vxi11::Shared shared;
+  kt::remote::Shared shared;
   if (!fields[4].empty() && fields[4][0] == 'L') shared.LockedBy = 1;
   kt::remote::web::Page page(board, shared, {"bench"}, {{"TCPIP::HOST::inst0::INSTR"}});
   const kt::remote::web::Request request{fields[0], fields[1], fields[2],

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "sim/dac_model.h"
+#include "sim/meter_answers.h"
 
 #ifdef _WIN32
 #include <mstcpip.h>
@@ -34,38 +35,13 @@
 #include <sys/socket.h>
 #endif
 
+using kt::sim::meter::Fault;
+using kt::sim::meter::Meter;
+using kt::sim::meter::Options;
+
 namespace {
 
 using asio::ip::tcp;
-using Clock = std::chrono::system_clock;
-
-// A reading beyond 120 % of the range: what SCPI meters answer for an overload.
-constexpr double kOverload = 9.9e37;
-constexpr double kRanges[] = {0.1, 1, 10, 100, 1000};
-
-struct Options {
-  std::string Listen = "127.0.0.1:5025";
-  std::string DacOutput;
-  std::string IioDevice;  // a kernel IIO DAC's attribute folder, in place of DacOutput
-  kt::sim::Imperfections Dac;
-  double GainPercent = 0;
-  std::vector<std::string> Steps;
-  double NoiseVolts = 0;
-  unsigned Seed = 1;
-  double SettleSeconds = 0;   // the output's time constant after a frame
-  double ReadingSeconds = 0;  // the time one reading takes
-  std::string Identity = "KT Instruments,SIM-DMM6,SIM000001,1.0";
-  std::string FaultText = "none";
-};
-
-// @brief A fault a test asks for, read once at the start.
-struct Fault {
-  enum class Kind { None, Garbage, Error, HangConfig, Slow, Close, Reading, Twice, CrLf };
-  Kind What = Kind::None;
-  int Count = 0;       // slow: milliseconds late; close: readings answered before hanging up
-  std::string Answer;  // reading: what every reading answers
-};
-
 // A whole number within [low, high], all of the text; a usage error otherwise.
 int WholeIn(const std::string& option, const std::string& text, int low, int high) {
   int value = 0;
@@ -142,153 +118,6 @@ kt::sim::CodeStep ParseStep(const std::string& text) {
   }
   throw CLI::ValidationError("--step", text + " is not CODE:LSB");
 }
-
-// The header of a command in one spelling: long forms cut to their short form, the optional
-// SENSe: node and :NEXT dropped, upper case.
-std::string Canonical(std::string header) {
-  std::transform(header.begin(), header.end(), header.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  static const std::pair<const char*, const char*> kLong[] = {
-      {"CONFIGURE", "CONF"}, {"VOLTAGE", "VOLT"}, {"MEASURE", "MEAS"}, {"SENSE", "SENS"},
-      {"SYSTEM", "SYST"},    {"ERROR", "ERR"},    {"RANGE", "RANG"},   {"FETCH", "FETC"},
-  };
-  for (const auto& [longForm, shortForm] : kLong) {
-    for (auto at = header.find(longForm); at != std::string::npos; at = header.find(longForm))
-      header.replace(at, std::string(longForm).size(), shortForm);
-  }
-  if (header.rfind(":", 0) == 0) header.erase(0, 1);
-  if (header.rfind("SENS:", 0) == 0) header.erase(0, 5);
-  if (const auto next = header.find(":NEXT"); next != std::string::npos) header.erase(next, 5);
-  return header;
-}
-
-class Meter {
- public:
-  Meter(const Options& options, Fault fault)
-      : options_(options),
-        fault_(std::move(fault)),
-        random_(options.Seed) {}
-
-  // Answers one program message; an empty answer sends nothing.
-  std::string Execute(const std::string& message) {
-    const auto blank = message.find_first_of(" \t");
-    const std::string header = Canonical(message.substr(0, blank));
-    std::string argument = blank == std::string::npos ? "" : message.substr(blank + 1);
-    argument.erase(0, argument.find_first_not_of(" \t"));
-    if (header == "*IDN?") return options_.Identity;
-    if (header == "*RST") {
-      range_ = 10;
-      nplc_ = 10;
-      return "";
-    }
-    if (header == "*CLS") {
-      errors_.clear();
-      return "";
-    }
-    if (header == "*OPC?") return fault_.What == Fault::Kind::HangConfig ? std::string() : "1";
-    if (header == "SYST:ERR?") {
-      if (errors_.empty()) return "+0,\"No error\"";
-      const std::string error = errors_.front();
-      errors_.pop_front();
-      return error;
-    }
-    if (header == "CONF:VOLT:DC" || header == "CONF:VOLT" || header == "VOLT:DC:RANG" ||
-        header == "VOLT:RANG") {
-      SetRange(argument.substr(0, argument.find(',')));
-      return "";
-    }
-    if (header == "VOLT:DC:NPLC" || header == "VOLT:NPLC") {
-      char* end = nullptr;
-      const double nplc = std::strtod(argument.c_str(), &end);
-      if (argument.empty() || *end != '\0' || !(nplc >= 0.02 && nplc <= 100))
-        Queue(-222, "Data out of range");
-      else
-        nplc_ = nplc;
-      return "";
-    }
-    if (header == "READ?" || header == "MEAS:VOLT:DC?" || header == "MEAS:VOLT?") return Reading();
-    Queue(-113, "Undefined header");
-    return "";
-  }
-
-  [[nodiscard]] int Readings() const { return readings_; }
-  [[nodiscard]] const Fault& Faults() const { return fault_; }
-
- private:
-  void Queue(int code, const std::string& text) {
-    if (errors_.size() < 20) errors_.push_back(fmt::format("{:+d},\"{}\"", code, text));
-  }
-
-  void SetRange(const std::string& text) {
-    std::string upper = text;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (upper.empty() || upper == "DEF" || upper == "AUTO") {
-      range_ = 10;
-      return;
-    }
-    if (upper == "MIN") {
-      range_ = kRanges[0];
-      return;
-    }
-    if (upper == "MAX") {
-      range_ = kRanges[4];
-      return;
-    }
-    char* end = nullptr;
-    const double wanted = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(wanted)) {
-      Queue(-104, "Data type error");
-      return;
-    }
-    for (const double range : kRanges) {
-      if (std::fabs(wanted) <= range) {
-        range_ = range;
-        return;
-      }
-    }
-    Queue(-222, "Data out of range");
-  }
-
-  // The DAC's output now: settled towards the last frame's code from the one before.
-  std::string Reading() {
-    if (options_.ReadingSeconds > 0)
-      std::this_thread::sleep_for(std::chrono::duration<double>(options_.ReadingSeconds));
-    ++readings_;
-    if (fault_.What == Fault::Kind::Garbage) return "#ERR reading";
-    if (fault_.What == Fault::Kind::Reading) return fault_.Answer;
-    if (fault_.What == Fault::Kind::Error) {
-      Queue(-230, "Data corrupt or stale");
-      return "";
-    }
-    double volts = 0;
-    if (const auto state = options_.IioDevice.empty() ? kt::sim::ReadDacState(options_.DacOutput)
-                                                      : kt::sim::ReadIioState(options_.IioDevice)) {
-      const auto& dac = options_.Dac;
-      volts = kt::sim::OutputVolts(dac, state->DataBits, state->Code, state->PowerDown);
-      if (state->PreviousCode && options_.SettleSeconds > 0) {
-        const double before = kt::sim::OutputVolts(dac, state->DataBits, *state->PreviousCode,
-                                                   state->PreviousPowerDown);
-        const double since =
-            std::chrono::duration<double>(Clock::now().time_since_epoch()).count() -
-            static_cast<double>(state->TimeNs) * 1e-9;
-        volts += (before - volts) * std::exp(-std::max(since, 0.0) / options_.SettleSeconds);
-      }
-    }
-    if (options_.NoiseVolts > 0) volts += options_.NoiseVolts * noise_(random_);
-    if (std::fabs(volts) > 1.2 * range_) volts = kOverload;
-    return fmt::format("{:+.9E}", volts);
-  }
-
-  const Options& options_;
-  const Fault fault_;
-  std::mt19937_64 random_;
-  std::normal_distribution<double> noise_;  // standard: scaled by the noise asked for
-  std::deque<std::string> errors_;
-  double range_ = 10;
-  double nplc_ = 10;
-  int readings_ = 0;
-};
 
 // Acknowledges what the client sends at once, as a meter's own TCP stack does: a client that
 // keeps Nagle's algorithm on waits for the acknowledgement of a command before it sends the

@@ -106,7 +106,7 @@ case "${1:-}" in
   web)
     # The page in headless Chromium, as its test leaves it after driving it by keyboard.
     cmake --build --preset dev >/dev/null
-    KT_SIM_TRACE= KT_WEB_SCREENSHOT="$out/web-page.png" /usr/bin/python3 tests/web_page_test.py \
+    KT_SIM_TRACE= KT_WEB_SCREENSHOT="$out/web-page.png" /usr/bin/python3 tests/web/web_page_test.py \
       build/dev/bin/ktdac >/dev/null
     echo "  $out/web-page.png"
     ;;

@@ -170,6 +170,12 @@ void AddCommands(CLI::App& app, std::optional<Command>& command, bool script) {
   sweepCommand->add_option("--vref", sweep->Vref, "reference voltage: add each ideal output");
   sweepCommand->final_callback([&command, sweep] { command = *sweep; });
 
+  auto play = std::make_shared<PlayCommand>();
+  CLI::App* playCommand =
+      app.add_subcommand("play", "play a waveform, a shape or a file's samples, at a set rate");
+  AddPlayOptions(*playCommand, *play);
+  playCommand->final_callback([&command, play] { command = *play; });
+
   auto raw = std::make_shared<RawCommand>();
   CLI::App* rawCommand = app.add_subcommand("raw", "one raw frame, as the SPI test window sends");
   rawCommand->add_option("--bits", raw->Bits, "bits in the frame")->required();
@@ -318,6 +324,7 @@ Checked Check(const Command& command) {
     return Waiting{ParseDuration(wait->Duration)};
   if (const auto* characterize = std::get_if<CharacterizeCommand>(&command))
     return CheckCharacterize(*characterize);
+  if (const auto* play = std::get_if<PlayCommand>(&command)) return CheckPlay(*play);
   const auto& serve = std::get<ServeCommand>(command);
   const dac::DeviceProfile& device = Device(serve.Device);
   try {

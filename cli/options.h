@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "characterize/run.h"
+#include "cli/play.h"
 #include "cli/report.h"
 #include "dac/device_table.h"
 #include "dac/power_down.h"
@@ -82,7 +83,7 @@ struct CharacterizeCommand {
   std::string Timeout = "5s";
 };
 using Command = std::variant<ListCommand, SetCommand, SweepCommand, RawCommand, WaitCommand,
-                             ServeCommand, CharacterizeCommand>;
+                             ServeCommand, CharacterizeCommand, PlayCommand>;
 
 /// Refuses an empty path, which would otherwise leave an option at its default.
 CLI::Validator NonEmptyPath();
@@ -139,7 +140,7 @@ struct Characterizing {
 };
 
 using Checked =
-    std::variant<Listing, Setting, Sweeping, RawSending, Waiting, Serving, Characterizing>;
+    std::variant<Listing, Setting, Sweeping, RawSending, Waiting, Serving, Characterizing, Playing>;
 
 /// Checks everything a command says before anything is sent and returns the values the run
 /// uses; raises UsageError.

@@ -150,6 +150,7 @@ int Session::Run(const Checked& command) {
     if (const int status = Connect(serve->Device); status != kSuccess) return status;
     return Serve(*serve);
   }
+  if (const auto* playing = std::get_if<Playing>(&command)) return cli::Play(*this, *playing, out_);
   if (const auto* sweep = std::get_if<Sweeping>(&command)) {
     if (const int status = Connect(sweep->Target.Device, sweep->Vref); status != kSuccess)
       return status;

@@ -20,6 +20,7 @@ inline constexpr int kRuntimeError = 3;
 inline constexpr int kWriteFailure = 4;   ///< output could not be written
 inline constexpr int kFrameRefused = 5;   ///< the board library refused a frame
 inline constexpr int kMeterFailure = 6;   ///< the bench meter failed or could not be reached
+inline constexpr int kLateSample = 7;     ///< play --strict: a sample went out late
 inline constexpr int kInterrupted = 130;  ///< Ctrl-C; SIGTERM gives 143 and SIGHUP 129
 
 /// @brief Output that could not be written: the file and the system's reason.

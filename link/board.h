@@ -105,6 +105,14 @@ class Board {
   /// Where the reference comes from when the board tells it ("out_voltage0_scale").
   [[nodiscard]] virtual std::string ReferenceSource() const { return {}; }
 
+  /// The most frames a second this road can carry, and why, when it is known before a run
+  /// (the evaluation board's library: one control request a frame); none otherwise.
+  struct RateLimit {
+    double FramesPerSecond;
+    std::string Why;
+  };
+  [[nodiscard]] virtual std::optional<RateLimit> FrameRateLimit() const { return std::nullopt; }
+
   /// Whether the last connection succeeded and the board has not been reset since.
   [[nodiscard]] bool Connected() const { return connected_; }
 

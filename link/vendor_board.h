@@ -53,6 +53,12 @@ class VendorBoard : public Board {
     return "KT31X-KT300 evaluation board";
   }
   [[nodiscard]] std::string IdentitySerial() const override { return "0"; }
+  /// One USB control request a frame, about 1 ms each.
+  [[nodiscard]] std::optional<RateLimit> FrameRateLimit() const override {
+    return RateLimit{1000,
+                     "the evaluation board's library sends one USB control request a frame, "
+                     "about 1 ms each"};
+  }
 
   /// The device window's connection (the model plays no part): the firmware in the program's
   /// folder, or the one UseFirmware named.

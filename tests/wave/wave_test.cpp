@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// What a waveform plays, sample by sample, and the player's ends and lateness, on the
+// monotonic clock with a road that records.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/error.h"
+#include "wave/player.h"
+#include "wave/samples.h"
+
+namespace kt::wave {
+namespace {
+
+using std::chrono::nanoseconds;
+
+TEST(Wave, EachShapeAndItsNamesGiveTheirCodesFromTheIndexAlone) {
+  struct Row {
+    const char* name;  // as the command line or SCPI says it
+    std::int32_t low, high;
+    std::vector<std::int32_t> cycle;  // at 4 samples a cycle
+  };
+  const Row rows[] = {
+      {"sine", 0, 8, {4, 8, 4, 0}}, {"SINusoid", 10, 10, {10, 10, 10, 10}},
+      {"tri", 0, 8, {0, 4, 8, 4}},  {"Square", 0, 8, {8, 8, 0, 0}},
+      {"RAMP", 0, 3, {0, 1, 2, 3}}, {"ramp", 100, 107, {100, 102, 104, 106}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto shape = ShapeNamed(row.name);
+    ASSERT_TRUE(shape);
+    const Source source{Periodic{*shape, 250, row.low, row.high}};
+    for (std::uint64_t k = 0; k < 8; ++k) EXPECT_EQ(source.At(k, 1000), row.cycle[k % 4]) << k;
+    // A trillion samples on, the phase is where it was.
+    EXPECT_EQ(source.At(1'000'000'000'000 + 1, 1000), row.cycle[1]);
+    EXPECT_EQ(source.SamplesIn(3, 1000), 12u);
+  }
+  EXPECT_FALSE(ShapeNamed("saw"));
+  EXPECT_FALSE(ShapeNamed(""));
+  EXPECT_EQ((Source{std::vector<std::int32_t>{1, 2, 3}}.SamplesIn(2, 5)), 6u);
+}
+
+TEST(Wave, SampleFilesAreReadStrictlyAndNameTheLineOfAFault) {
+  struct Row {
+    const char* text;
+    bool volts, hex;
+    std::vector<std::int32_t> codes;  // for a 16-bit DAC at 2.5 V
+    const char* error;                // what the message holds, when refused
+  };
+  const Row rows[] = {
+      {"# ramp\n10\n0x20\r\n\n  FF \n", false, true, {0x10, 0x20, 0xFF}, nullptr},
+      {"10\n65535\n", false, false, {10, 65535}, nullptr},
+      {"0\n1.25\n2.49996\n", true, true, {0, 32768, 65535}, nullptr},
+      {"10\nzz\n", false, true, {}, "f line 2: \"zz\" is not a code in hexadecimal"},
+      {"1A\n", false, false, {}, "f line 1: \"1A\" is not a decimal code"},
+      {"1.5x\n", true, true, {}, "f line 1: \"1.5x\" is not a voltage"},
+      {"nan\n", true, true, {}, "is not a voltage"},
+      {"\x1b[2J\n", false, true, {}, "\"\\x1B[2J\""},
+      {"# nothing\n\n", false, true, {}, "f holds no sample"},
+      {"1\n10000\n", false, true, {}, "f line 2: 65536 is beyond the DAC's 0 to 65535 (0xFFFF)"},
+      {"-1\n", false, false, {}, "f line 1: -1 is beyond"},
+      {"2.5\n", true, true, {}, "f line 1: 2.5 V is beyond the DAC's 0 V to 2.49996 V"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    try {
+      const auto codes =
+          CodesOf(ReadValues(row.text, "f", row.volts, row.hex), "f", row.volts, 16, 2.5);
+      EXPECT_EQ(row.error, nullptr);
+      EXPECT_EQ(codes, row.codes);
+    } catch (const Error& error) {
+      ASSERT_NE(row.error, nullptr) << error.what();
+      EXPECT_NE(std::string(error.what()).find(row.error), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(Wave, DeadlinesComeFromTheIndexAloneAndLatenessKeepsItsQuantiles) {
+  EXPECT_EQ(DeadlineOf(3, 3), nanoseconds(1'000'000'000));
+  EXPECT_EQ(DeadlineOf(1, 3), nanoseconds(333'333'333));
+  EXPECT_EQ(DeadlineOf(1'000'000'000'000, 10'000), nanoseconds(100'000'000'000'000'000));
+  Lateness lateness;
+  EXPECT_EQ(lateness.Quantile(0.5), nanoseconds(0));
+  for (int i = 0; i < 50; ++i) lateness.Add(nanoseconds(100));
+  for (int i = 0; i < 49; ++i) lateness.Add(nanoseconds(10'000));
+  lateness.Add(nanoseconds(1'000'000));
+  lateness.Add(nanoseconds(-5));  // early counts as on time
+  EXPECT_EQ(lateness.Count(), 101u);
+  EXPECT_EQ(lateness.Quantile(0.005), nanoseconds(0));
+  EXPECT_EQ(lateness.Quantile(0.5), nanoseconds(100));
+  EXPECT_NEAR(lateness.Quantile(0.98).count(), 10'000, 10'000 / 64);
+  EXPECT_NEAR(lateness.Quantile(1).count(), 1'000'000, 1'000'000 / 64);
+  EXPECT_EQ(lateness.Max(), nanoseconds(1'000'000));
+}
+
+TEST(Wave, APlayEndsWhenDoneStoppedRefusedOrLateAndSendsEverySampleInOrder) {
+  enum class Fault { None, StopAt3, RefuseAt2, SlowFirst };
+  struct Row {
+    Fault fault;
+    bool strict;
+    Played::End end;
+    std::uint64_t sent;  // at most, when strict: a busy machine may make sample 0 late too
+    std::uint64_t late;  // at least
+  };
+  // Sample 0 takes 3.5 periods: samples 1 and 2 go out late, whatever else the machine does.
+  const Row rows[] = {
+      {Fault::None, false, Played::End::Done, 6, 0},
+      {Fault::StopAt3, false, Played::End::Stopped, 3, 0},
+      {Fault::RefuseAt2, false, Played::End::Refused, 2, 0},
+      {Fault::SlowFirst, true, Played::End::Late, 2, 1},
+      {Fault::SlowFirst, false, Played::End::Done, 6, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.fault));
+    std::vector<std::uint64_t> indices;
+    Road road;
+    road.Stopped = [&] { return row.fault == Fault::StopAt3 && indices.size() == 3; };
+    road.Send = [&](const Sample& sample) {
+      EXPECT_GE(sample.Sent, sample.Deadline);
+      if (row.fault == Fault::RefuseAt2 && sample.Index == 2) return false;
+      if (row.fault == Fault::SlowFirst && sample.Index == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(3500));
+      indices.push_back(sample.Index);
+      return true;
+    };
+    const Played played =
+        Play(Source{std::vector<std::int32_t>{7, 8, 9}}, {1000, 6, row.strict}, road);
+    EXPECT_EQ(played.How, row.end);
+    if (row.strict) {
+      EXPECT_LE(played.Sent, row.sent);
+      EXPECT_EQ(played.Late, 1u);
+    } else {
+      EXPECT_EQ(played.Sent, row.sent);
+      EXPECT_GE(played.Late, row.late);
+    }
+    EXPECT_EQ(played.Delays.Count(), row.sent);
+    ASSERT_EQ(indices.size(), played.Sent);
+    for (std::uint64_t k = 0; k < indices.size(); ++k) EXPECT_EQ(indices[k], k);
+    EXPECT_EQ(played.LastCode, std::optional<std::int32_t>(7 + (played.Sent - 1) % 3));
+  }
+}
+
+}  // namespace
+}  // namespace kt::wave

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,29 @@
 #include "scpi/session.h"
 
 namespace kt::test {
+
+/// @brief A function generator that records what it was asked to play, and plays nothing.
+class RecordingGenerator : public remote::Generator {
+ public:
+  std::optional<wave::Source> source;
+  wave::Pace pace;
+  bool playing = false;
+  std::vector<std::function<void()>> waiting;
+  void Start(const wave::Source& what, const wave::Pace& how) override {
+    source = what;
+    pace = how;
+    playing = true;
+  }
+  void Stop() override { playing = false; }
+  [[nodiscard]] bool Playing() const override { return playing; }
+  [[nodiscard]] bool Finishing() const override { return playing && pace.Samples.has_value(); }
+  void WhenIdle(std::function<void()> then) override {
+    if (playing)
+      waiting.push_back(std::move(then));
+    else
+      then();
+  }
+};
 
 /// @brief An SCPI board that records each frame, for the parser's tests and fuzzing (the
 /// server tests drive the real one). It refuses frames with the code 0xBAD.
@@ -43,6 +67,8 @@ class RecordingBoard : public remote::Board {
   /// Fails, as a board unplugged would, once `unplugged` is set.
   Check SelfTest() override { return {static_cast<std::int16_t>(unplugged ? -1 : 0), "a check"}; }
   bool unplugged = false;
+  remote::Generator* Waveform() override { return &generator; }
+  RecordingGenerator generator;
 
  private:
   std::string device_ = "KT310";

@@ -52,6 +52,16 @@ const std::vector<Session::Command>& Session::Commands() {
       {Pattern("[SOURce:]VOLTage"), true, true, 1, &Session::Voltage},
       {Pattern("[SOURce:]DAC:RAW"), true, false, 2, &Session::Raw},
       {Pattern("[SOURce:]DAC:STATus"), false, true, 0, &Session::BoardStatus},
+      {Pattern("[SOURce:]FUNCtion[:SHAPe]"), true, true, 1, &Session::Function},
+      {Pattern("[SOURce:]FREQuency"), true, true, 1, &Session::Frequency},
+      {Pattern("[SOURce:]VOLTage:AMPLitude"), true, true, 1, &Session::Amplitude},
+      {Pattern("[SOURce:]VOLTage:OFFSet"), true, true, 1, &Session::Offset},
+      {Pattern("[SOURce:]FUNCtion:SRATe"), true, true, 1, &Session::SampleRate},
+      {Pattern("[SOURce:]BURSt:NCYCles"), true, true, 1, &Session::Cycles},
+      {Pattern("[SOURce:]DATA:DAC"), true, false, kList, &Session::UserData},
+      {Pattern("[SOURce:]DATA:DAC:POINts"), false, true, 0, &Session::UserPoints},
+      {Pattern("OUTPut[:STATe]"), true, true, 1, &Session::Output},
+      {Pattern("ABORt"), true, false, 0, &Session::Abort},
   };
   return commands;
 }
@@ -92,6 +102,7 @@ bool Session::Mask(const std::string& text, const char* what, std::uint8_t& out)
 }
 
 void Session::Send(std::int32_t code, std::int32_t mode) {
+  if (Busy("a frame")) return;
   if (const std::int16_t status = board_.Send(code, mode); status != 0) Refused(status);
 }
 
@@ -105,7 +116,15 @@ std::optional<double> Session::Vref() const { return vref_ ? vref_ : board_.Refe
 
 void Session::Identify(const Call& call) { call.Answers.push_back(board_.Identity()); }
 
-void Session::Reset(const Call&) { Send(0, 0); }  // as the main window opens: 0, "Normal"
+// As the main window opens: 0, "Normal"; a waveform playing is stopped and its setup
+// forgotten.
+void Session::Reset(const Call&) {
+  if (Generator* generator = board_.Waveform()) {
+    generator->Stop();
+    generator->Setup = {};
+  }
+  Send(0, 0);
+}
 
 void Session::Clear(const Call&) {
   errors_.clear();
@@ -113,9 +132,12 @@ void Session::Clear(const Call&) {
 }
 
 // Every command runs to completion before the next is read, so an operation is complete as
-// soon as *OPC is reached, and *WAI has nothing to wait for.
+// soon as *OPC is reached, and *WAI has nothing to wait for; but for a waveform of a set
+// length, whose *OPC? answer the server holds until it has played.
 void Session::OperationComplete(const Call& call) {
   if (call.Query()) {
+    if (const Generator* generator = board_.Waveform(); generator && generator->Finishing())
+      held_ = true;
     call.Answers.push_back("1");
   } else {
     events_ |= kOperationComplete;
@@ -152,6 +174,7 @@ void Session::StatusByteRead(const Call& call) {
 }
 
 void Session::SelfTestCommand(const Call& call) {
+  if (Busy("a self-test")) return;
   const Board::Check check = board_.SelfTest();
   if (check.Status != 0)
     Queue(-330, fmt::format("{}: the board library returned status {}", check.What, check.Status));
@@ -197,6 +220,7 @@ void Session::DeviceCommand(const Call& call) {
     Queue(-224, "device " + call.Value());
     return;
   }
+  if (Busy("another device")) return;
   board_.SelectDevice(device->Label);
 }
 
@@ -287,7 +311,8 @@ void Session::Raw(const Call& call) {
   std::int64_t bits = 0;
   std::int64_t data = 0;
   if (!Whole(call.Typed.Parameters[0], -32768, 32767, "frame length", bits) ||
-      !Whole(call.Typed.Parameters[1], 0, dac::kLargestRequestData, "frame data", data))
+      !Whole(call.Typed.Parameters[1], 0, dac::kLargestRequestData, "frame data", data) ||
+      Busy("a raw frame"))
     return;
   if (const std::string refusal = board_.RawRefusal(static_cast<std::int16_t>(bits));
       !refusal.empty()) {

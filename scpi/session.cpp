@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "scpi/session.h"
 
+#include <algorithm>
+
 namespace kt::remote {
 
 namespace {
@@ -64,6 +66,7 @@ std::uint8_t Session::Status(bool messageAvailable) const {
 
 std::string Session::Execute(std::string_view message) {
   path_.clear();  // every program message starts at the root
+  held_ = false;
   const Message split = SplitMessage(message);
   if (split.Error) {
     Queue(split.Error, split.Detail);
@@ -97,7 +100,10 @@ bool Session::Run(const Unit& unit, std::vector<std::string>& answers) {
     Queue(-113, spelled + (unit.Query ? "?" : ""));
     return false;
   }
-  const std::size_t wanted = unit.Query ? 0 : command->Parameters;
+  const bool list = !unit.Query && command->Parameters == kList;
+  const std::size_t wanted = unit.Query ? 0
+                             : list     ? std::max<std::size_t>(1, unit.Parameters.size())
+                                        : command->Parameters;
   for (const std::string& parameter : unit.Parameters) {
     if (parameter.empty()) {
       Queue(-102, "an empty parameter");

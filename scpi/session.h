@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "scpi/generator.h"
 #include "scpi/message.h"
 
 // SCPI remote control for `ktdac serve`: a session per connection, running program messages
@@ -54,6 +55,8 @@ class Board {
     std::string What;
   };
   virtual Check SelfTest() = 0;
+  /// The function generator, where the board plays waveforms beside serving; none elsewhere.
+  virtual Generator* Waveform() { return nullptr; }
 };
 
 /// IEEE 488.2's standard event status register (*ESR?, masked by *ESE).
@@ -94,6 +97,10 @@ class Session {
 
   [[nodiscard]] const std::deque<QueuedError>& Errors() const { return errors_; }
 
+  /// Whether the last response must wait for the waveform playing to end before it goes
+  /// out: it answers *OPC? while a play of a set length is in progress.
+  [[nodiscard]] bool Held() const { return held_; }
+
   /// The reference this connection set, else the one the board tells.
   [[nodiscard]] std::optional<double> Vref() const;
 
@@ -124,6 +131,8 @@ class Session {
     std::size_t Parameters;
     Handler Run;
   };
+  /// The parameter count of a command that takes a list of one or more.
+  static constexpr std::size_t kList = static_cast<std::size_t>(-1);
   /// Every command, IEEE 488.2's common ones first.
   static const std::vector<Command>& Commands();
 
@@ -152,6 +161,26 @@ class Session {
   void Voltage(const Call& call);
   void Raw(const Call& call);
   void BoardStatus(const Call& call);
+  // The function generator's (waveform.cpp).
+  void Function(const Call& call);
+  void Frequency(const Call& call);
+  void Amplitude(const Call& call);
+  void Offset(const Call& call);
+  void SampleRate(const Call& call);
+  void Cycles(const Call& call);
+  void UserData(const Call& call);
+  void UserPoints(const Call& call);
+  void Output(const Call& call);
+  void Abort(const Call& call);
+
+  /// Whether a waveform plays, so that a frame of another command would cut into it: queues
+  /// -221 naming `what` when it does.
+  bool Busy(const char* what);
+  /// The generator, queuing -241 when the board has none.
+  Generator* Waves();
+  /// A positive number within [low, high] for `what`; queues the error when it is not.
+  std::optional<double> Positive(const std::string& text, double low, double high,
+                                 const char* what);
 
   /// A number that must be whole and within [low, high]; queues the error when it is not.
   bool Whole(const std::string& text, double low, double high, const char* what, std::int64_t& out);
@@ -168,6 +197,7 @@ class Session {
   std::uint8_t events_;             // the standard event status register
   std::uint8_t eventEnable_ = 0;    // *ESE
   std::uint8_t serviceEnable_ = 0;  // *SRE, bit 6 always clear
+  bool held_ = false;               // the response waits for the play to end
 };
 
 /// @brief What every protocol's sessions share: the clients served (each VXI-11 link counts

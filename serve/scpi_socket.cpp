@@ -21,6 +21,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(tcp::socket socket, Board& board, SharedState shared)
       : socket_(std::move(socket)),
         buffer_(kMaxLine + 2),  // the longest message and a CR LF
+        board_(board),
         session_(board, !shared->PoweredOn),
         shared_(std::move(shared)) {
     shared_->PoweredOn = true;
@@ -65,9 +66,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
       Read();
       return;
     }
-    const std::string response = session_.Execute(line);
+    std::string response = session_.Execute(line);
     if (response.empty()) {
       Read();
+    } else if (Generator* generator = board_.Waveform(); generator && session_.Held()) {
+      // *OPC? of a waveform playing: answered when it has played, nothing read meanwhile.
+      generator->WhenIdle([self = shared_from_this(), response = std::move(response)] {
+        self->Write(response + "\n", false);
+      });
     } else {
       Write(response + "\n", false);
     }
@@ -103,6 +109,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   tcp::socket socket_;
   asio::streambuf buffer_;
   std::array<char, 1024> drain_{};
+  Board& board_;
   Session session_;
   SharedState shared_;
 };

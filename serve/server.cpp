@@ -13,6 +13,7 @@
 #include "serve/listener.h"
 #include "serve/scpi_socket.h"
 #include "serve/vxi11_channel.h"
+#include "serve/wave_player.h"
 #include "vxi11/vxi11.h"
 #include "web/http.h"
 
@@ -26,8 +27,8 @@ using asio::ip::tcp;
 // that the page's event streams follow whoever made it.
 class WatchedBoard : public Board {
  public:
-  WatchedBoard(Board& board, std::function<void()> changed)
-      : board_(board), changed_(std::move(changed)) {}
+  WatchedBoard(Board& board, std::function<void()> changed, Generator& generator)
+      : board_(board), changed_(std::move(changed)), generator_(generator) {}
   std::string Device() const override { return board_.Device(); }
   void SelectDevice(const std::string& label) override {
     board_.SelectDevice(label);
@@ -52,10 +53,12 @@ class WatchedBoard : public Board {
   std::string Failure() const override { return board_.Failure(); }
   std::string Identity() const override { return board_.Identity(); }
   Check SelfTest() override { return board_.SelfTest(); }
+  Generator* Waveform() override { return &generator_; }
 
  private:
   Board& board_;
   std::function<void()> changed_;
+  Generator& generator_;
 };
 
 // ADDRESS:PORT, the address in brackets when it is IPv6.
@@ -70,9 +73,22 @@ std::string Where(const tcp::endpoint& endpoint) {
 int Serve(const Listen& listen, Board& driven, std::FILE* log) {
   asio::io_context io;
   std::unique_ptr<HttpServer> http;
-  WatchedBoard board(driven, [&http] {
+  const auto changed = [&http] {
     if (http) http->Changed();
+  };
+  // Waveforms play on a thread of their own: the board is reached under one lock, and the
+  // page is told when a play ends, on the serving thread.
+  LockedBoard locked(driven);
+  Vxi11Channel channel;
+  std::optional<WavePlayer> player;
+  player.emplace(locked, [&] {
+    asio::post(io, [&] {
+      player->Ended();
+      if (channel.Wake) channel.Wake();
+      changed();
+    });
   });
+  WatchedBoard board(locked, changed, *player);
   // Shared by every connection, which may end after this function, when the context lets go
   // of their handlers.
   const auto shared = std::make_shared<remote::Shared>();
@@ -92,7 +108,6 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
     fmt::print(log, "ktdac: {} is open to other hosts: anyone who reaches it drives the board\n",
                where);
   std::fflush(log);
-  Vxi11Channel channel;
   if (listen.Vxi11) ServeVxi11(io, endpoint.address(), instrument, shared, channel, log);
   const auto& core = channel.Core;
   std::vector<web::Interface> interfaces{{fmt::format("TCPIP::HOST::{}::SOCKET", bound.port())}};

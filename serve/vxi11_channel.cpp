@@ -62,7 +62,10 @@ void Vxi11Channel::Accept() {
 void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
                 const std::shared_ptr<vxi11::Instrument>& instrument,
                 const std::shared_ptr<Shared>& shared, Vxi11Channel& channel, std::FILE* log) {
-  auto& [core, portmapper, datagrams, registration] = channel;
+  auto& core = channel.Core;
+  auto& portmapper = channel.Portmapper;
+  auto& datagrams = channel.Datagrams;
+  auto& registration = channel.Registration;
   auto channels = std::make_shared<int>(0);
   try {
     // Connections holding a call until the lock is let go; woken after every call answered
@@ -77,6 +80,10 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
         for (const auto& connection : waiting)
           if (const auto alive = connection.lock()) alive->Retry();
       });
+    };
+    channel.Wake = [held] {
+      for (const auto& connection : std::exchange(*held, {}))
+        if (const auto alive = connection.lock()) alive->Retry();
     };
     core = std::make_unique<RpcServer>(
         io, tcp::endpoint(address, 0), kMaxRpcConnections, "VXI-11", log,

@@ -63,6 +63,8 @@ struct Vxi11Channel {
   std::unique_ptr<RpcServer> Core, Portmapper;
   std::vector<std::unique_ptr<PortmapperDatagrams>> Datagrams;
   std::unique_ptr<platform::RpcRegistration> Registration;
+  /// Asks the calls held again (a waveform ended), on the serving thread.
+  std::function<void()> Wake;
   /// Starts taking clients and datagrams.
   void Accept();
 };

@@ -117,8 +117,9 @@ std::optional<std::uint32_t> Instrument::LockWait(const rpc::Bytes& record, int 
   rpc::XdrReader in(record);
   rpc::Bytes refusal;
   const std::optional<rpc::Call> call = rpc::ReadCall(in, refusal);
-  if (!call || call->Program != rpc::kVxi11Core || call->Version != 1 || !shared_.LockedBy)
-    return std::nullopt;
+  if (!call || call->Program != rpc::kVxi11Core || call->Version != 1) return std::nullopt;
+  if (const auto wait = OutputWait(*call, in, channel)) return wait;
+  if (!shared_.LockedBy) return std::nullopt;
   if (const auto holder = links_.find(*shared_.LockedBy);
       holder != links_.end() && holder->second.Channel == channel)
     return std::nullopt;
@@ -159,6 +160,23 @@ std::optional<std::uint32_t> Instrument::LockWait(const rpc::Bytes& record, int 
       }
     }
     if ((flags & kWaitLock) == 0 || timeout == 0) return std::nullopt;
+    return timeout;
+  } catch (const Error&) {
+    return std::nullopt;  // answered at once, as garbage
+  }
+}
+
+std::optional<std::uint32_t> Instrument::OutputWait(const rpc::Call& call, rpc::XdrReader in,
+                                                    int channel) const {
+  const Generator* generator = board_.Waveform();
+  if (call.Procedure != kDeviceRead || !generator || !generator->Finishing()) return std::nullopt;
+  try {
+    const auto link = links_.find(in.Signed());
+    if (link == links_.end() || link->second.Channel != channel || !link->second.Held)
+      return std::nullopt;
+    in.Unsigned();  // request size
+    const std::uint32_t timeout = in.Unsigned();
+    if (timeout == 0) return std::nullopt;  // answered at once: the time is up
     return timeout;
   } catch (const Error&) {
     return std::nullopt;  // answered at once, as garbage
@@ -207,6 +225,7 @@ std::int32_t Instrument::Write(Link& link, std::uint32_t flags, const std::strin
     }
     const std::string response = link.Scpi.Execute(message);
     if (!response.empty()) link.Output = response + "\n";
+    link.Held = link.Scpi.Held();
   };
   for (const char c : data) {
     if (c == '\n') {
@@ -234,6 +253,14 @@ void Instrument::Read(Link& link, rpc::XdrReader& in, rpc::XdrWriter& out) {
   in.Unsigned();  // lock_timeout
   const std::uint32_t flags = in.Unsigned();
   const auto termChar = static_cast<char>(in.Signed());
+  if (link.Held) {
+    // *OPC? of a waveform still playing: the read's time is up before its answer.
+    if (const Generator* generator = board_.Waveform(); generator && generator->Finishing()) {
+      out.Signed(kIoTimeout).Signed(0).Opaque(nullptr, 0);
+      return;
+    }
+    link.Held = false;
+  }
   if (link.Output.empty()) {
     // Nothing was asked that has an answer: no answer can come while this call waits, so
     // the timeout is said at once, with IEEE 488.2's error for a read with nothing to say.

@@ -72,7 +72,9 @@ class Instrument {
   /// a call with waitlock and a lock timeout); nothing when it is to be answered at once. The
   /// server holds such a call, asks again when the lock is let go, and answers it (refused)
   /// when the time is up. A wait that could not end is refused at once: the lock held by a
-  /// link of the same connection, whose unlock would come behind the held call.
+  /// link of the same connection, whose unlock would come behind the held call. A read of
+  /// an *OPC? answer held until a waveform has played waits too, for the read's io_timeout,
+  /// and is asked about again when the waveform ends.
   [[nodiscard]] std::optional<std::uint32_t> LockWait(const rpc::Bytes& call, int channel) const;
 
   /// A connection ended: the links it made end with it, and a lock one held is let go.
@@ -87,7 +89,12 @@ class Instrument {
     std::string Input;      ///< a message not yet ended
     bool Overlong = false;  ///< the message in hand went past the limit: dropped to its end
     std::string Output;     ///< the response not yet read
+    bool Held = false;      ///< it answers *OPC? and waits for the waveform to have played
   };
+  /// How long a read may wait for a response held until a waveform has played; none when
+  /// it is answered now.
+  [[nodiscard]] std::optional<std::uint32_t> OutputWait(const rpc::Call& call, rpc::XdrReader in,
+                                                        int channel) const;
   void CreateLink(rpc::XdrReader& in, rpc::XdrWriter& out, int channel);
   std::int32_t Write(Link& link, std::uint32_t flags, const std::string& data);
   void Read(Link& link, rpc::XdrReader& in, rpc::XdrWriter& out);

@@ -421,7 +421,7 @@ TEST(Ktdac, ExitStatusNamesTheKindOfFailure) {
       {{"frob"},
        "",
        2,
-       "ktdac: unknown command \"frob\" (list, set, sweep, raw, characterize, serve, run)"},
+       "ktdac: unknown command \"frob\" (list, set, sweep, play, raw, characterize, serve, run)"},
       {{"--generation", "2", "frob"}, "", 2, "unknown command \"frob\""},
       {{"--version"}, "", 0, ""},
       {{"set", "--device", "kt300", "--power-down", "TRI-STATE", "1"}, "", 0, ""},

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "scpi/session.h"
+
+// Waveforms played beside the serving of clients: on a thread of their own, each frame
+// through the one board, which every client's command reaches under the same lock.
+namespace kt::remote {
+
+/// @brief The board under a lock, one call at a time, whichever thread calls.
+class LockedBoard : public Board {
+  template <typename Call>
+  auto Locked(Call call) const -> decltype(call()) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return call();
+  }
+
+ public:
+  explicit LockedBoard(Board& board) : board_(board) {}
+  std::string Device() const override {
+    return Locked([&] { return board_.Device(); });
+  }
+  void SelectDevice(const std::string& label) override {
+    Locked([&] { board_.SelectDevice(label); });
+  }
+  int DataBits() const override {
+    return Locked([&] { return board_.DataBits(); });
+  }
+  std::int32_t Code() const override {
+    return Locked([&] { return board_.Code(); });
+  }
+  std::int32_t PowerDown() const override {
+    return Locked([&] { return board_.PowerDown(); });
+  }
+  std::int16_t Send(std::int32_t code, std::int32_t mode) override {
+    return Locked([&] { return board_.Send(code, mode); });
+  }
+  std::int16_t SendRaw(std::int16_t bits, std::int32_t word) override {
+    return Locked([&] { return board_.SendRaw(bits, word); });
+  }
+  std::string RawRefusal(std::int16_t bits) const override {
+    return Locked([&] { return board_.RawRefusal(bits); });
+  }
+  std::optional<double> Reference() const override {
+    return Locked([&] { return board_.Reference(); });
+  }
+  std::int16_t Status() const override {
+    return Locked([&] { return board_.Status(); });
+  }
+  std::string Failure() const override {
+    return Locked([&] { return board_.Failure(); });
+  }
+  std::string Identity() const override {
+    return Locked([&] { return board_.Identity(); });
+  }
+  Check SelfTest() override {
+    return Locked([&] { return board_.SelfTest(); });
+  }
+
+ private:
+  Board& board_;
+  mutable std::mutex lock_;
+};
+
+/// @brief The function generator of `ktdac serve`: each play on a thread of its own, in
+/// normal operation, its frames through `board`. `ended` is called on that thread when a
+/// play ends of itself, or is stopped, or the board refuses a frame (which ends it); it must
+/// have Ended called on the serving thread. Start, Stop and WhenIdle are the serving
+/// thread's.
+class WavePlayer : public Generator {
+ public:
+  WavePlayer(Board& board, std::function<void()> ended) : board_(board), ended_(std::move(ended)) {}
+  ~WavePlayer() override { Stop(); }
+  WavePlayer(const WavePlayer&) = delete;
+  WavePlayer& operator=(const WavePlayer&) = delete;
+
+  void Start(const wave::Source& source, const wave::Pace& pace) override;
+  void Stop() override;
+  [[nodiscard]] bool Playing() const override { return playing_; }
+  [[nodiscard]] bool Finishing() const override { return playing_ && finite_; }
+  void WhenIdle(std::function<void()> then) override;
+  /// A play ended: told on the serving thread, which calls what waited for it.
+  void Ended();
+
+ private:
+  Board& board_;
+  std::function<void()> ended_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> playing_{false};
+  bool finite_ = false;
+  std::vector<std::function<void()>> waiting_;  // on the serving thread alone
+};
+
+}  // namespace kt::remote

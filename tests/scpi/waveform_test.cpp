@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: MIT
+// The function generator's commands over a recording board and generator: what OUTPut ON
+// plays, the settings' defaults and refusals, and the frames other commands may not send
+// while a waveform plays.
+#include <gtest/gtest.h>
+
+#include "fakes/scpi_board.h"
+
+namespace kt::remote {
+namespace {
+
+TEST(ScpiWaveform, OutputPlaysWhatWasSetAndNothingElseCutsIn) {
+  struct Row {
+    std::string message, response;
+    std::vector<int> errors;
+    bool playing;
+    std::vector<std::int32_t> samples = {};  // the first four played, when started
+    std::optional<std::uint64_t> count = std::nullopt;
+    std::size_t frames = 0;
+  };
+  const Row rows[] = {
+      {"FUNC TRI;:FREQ 250;:FUNC:SRAT 1000;:BURS:NCYC 2;:OUTP ON;:OUTP?",
+       "1",
+       {},
+       true,
+       {0, 32768, 65535, 32768},
+       8},
+      {"FUNC SQU;:FREQ 250;:VOLT:REF 2.5;:VOLT:AMPL 1.25;:VOLT:OFFS 1.25;:OUTP 1",
+       "",
+       {},
+       true,
+       {49152, 49152, 16384, 16384},
+       std::nullopt},
+      {"FUNC USER;:DATA:DAC 1,2,3;:BURS:NCYC 2;:OUTP ON;:DATA:DAC:POIN?",
+       "3",
+       {},
+       true,
+       {1, 2, 3, 1},
+       6},
+      {"FUNC sinusoid;:FUNC?;:FREQ?;:FUNC:SRAT?;:BURS:NCYC?", "SIN;1;1000;9.9E+37", {}, false},
+      {"VOLT:REF 2.5;:VOLT:AMPL?;:VOLT:OFFS?", "2.49996185;1.24998093", {}, false},
+      {"VOLT:AMPL?", "", {-221}, false},
+      {"FUNC SAW;:FUNC?", "SIN", {-224}, false},
+      {"FREQ 0;:FREQ 600000;:FUNC:SRAT -1;:BURS:NCYC 0;:BURS:NCYC 1.5",
+       "",
+       {-222, -222, -222, -222, -224},
+       false},
+      {"DATA:DAC 1,70000;:DATA:DAC:POIN?", "0", {-222}, false},
+      {"FUNC USER;:OUTP ON", "", {-221}, false},
+      {"FREQ 600;:OUTP ON", "", {-221}, false},
+      {"VOLT:AMPL 1;:OUTP ON", "", {-221}, false},
+      {"VOLT:REF 2.5;:VOLT:OFFS 2.4;:VOLT:AMPL 1;:OUTP ON", "", {-222}, false},
+      {"OUTP MAYBE", "", {-224}, false},
+      {"OUTP ON;:DAC:CODE 5;:DAC:RAW 24,1;:DAC:DEV KT300;:DAC:DEV?;:VOLT:REF 2.5;:VOLT 1",
+       "KT310",
+       {-221, -221, -221, -221},
+       true,
+       {32768, 32973, 33179, 33385},
+       std::nullopt},
+      {"OUTP ON;*TST?", "", {-221}, true, {32768, 32973, 33179, 33385}, std::nullopt},
+      {"OUTP ON;:OUTP OFF;:OUTP?;:DAC:CODE 5",
+       "0",
+       {},
+       false,
+       {32768, 32973, 33179, 33385},
+       std::nullopt,
+       1},
+      {"OUTP ON;:ABOR;:OUTP?", "0", {}, false, {32768, 32973, 33179, 33385}, std::nullopt},
+      {"FUNC RAMP;:OUTP ON;*RST;:OUTP?;:FUNC?",
+       "0;SIN",
+       {},
+       false,
+       {0, 65, 131, 196},
+       std::nullopt,
+       1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    test::RecordingBoard board;
+    Session session(board);
+    EXPECT_EQ(session.Execute(row.message), row.response);
+    std::vector<int> errors;
+    for (const QueuedError& error : session.Errors()) errors.push_back(error.Code);
+    EXPECT_EQ(errors, row.errors);
+    EXPECT_EQ(board.generator.playing, row.playing);
+    EXPECT_EQ(board.frames.size(), row.frames);
+    ASSERT_EQ(board.generator.source.has_value(), !row.samples.empty());
+    if (row.samples.empty()) continue;
+    const wave::Pace& pace = board.generator.pace;
+    for (std::uint64_t k = 0; k < row.samples.size(); ++k)
+      EXPECT_EQ(board.generator.source->At(k, pace.Rate), row.samples[k]) << k;
+    EXPECT_EQ(pace.Samples, row.count);
+  }
+}
+
+}  // namespace
+}  // namespace kt::remote

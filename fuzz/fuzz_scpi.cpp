@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// ktdac serve's SCPI parser on any text, against references written here: numbers by
-// regular expressions and the C library's conversions, headers by a regular expression of
-// each command's long and short forms. A message that is one known query must be answered
+// ktdac serve's SCPI parser and message framing on any text, against references written here:
+// numbers by regular expressions and the C library's conversions, headers by a regular expression
+// of each command's long and short forms. A message that is one known query must be answered
 // without an error; a well-formed header that names no command must be -113.
 #include <cerrno>
 #include <cmath>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fakes/scpi_board.h"
+#include "scpi/framing.h"
 #include "scpi/session.h"
 
 namespace {
@@ -42,7 +43,10 @@ const std::regex& KnownHeader() {
   static const std::regex known(
       R"(^(\*(CLS|ESE|ESR|IDN|OPC|RST|SRE|STB|TST|WAI)|)"
       R"(SYST(EM)?:(ERR(OR)?(:NEXT|:COUN(T)?|:ALL)?|VERS(ION)?)|)"
-      R"((SOUR(CE)?:)?(DAC:(DEV(ICE)?|CODE|PDOW(N)?|RAW|STAT(US)?)|VOLT(AGE)?(:REF(ERENCE)?)?))$)",
+      R"((SOUR(CE)?:)?(DAC:(DEV(ICE)?|CODE|PDOW(N)?|RAW|STAT(US)?)|)"
+      R"(VOLT(AGE)?(:REF(ERENCE)?|:AMPL(ITUDE)?|:OFFS(ET)?)?|FUNC(TION)?(:SHAP(E)?|:SRAT(E)?)?|)"
+      R"(FREQ(UENCY)?|BURS(T)?:NCYC(LES)?|DATA:DAC(:POIN(TS)?)?)|)"
+      R"(FORM(AT)?:BORD(ER)?|OUTP(UT)?(:STAT(E)?)?|ABOR(T)?)$)",
       std::regex::icase);
   return known;
 }
@@ -62,6 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   if (text.find('\0') == std::string::npos &&
       kt::remote::ParseNumber(text) != ReferenceNumber(text))
+    std::abort();
+
+  // Where a message ends: at an LF, or where a limit was passed; never beyond what came.
+  const kt::remote::Framing framing = kt::remote::FindMessage(text, 64);
+  if (framing.Size > size ||
+      (framing.What == kt::remote::Framing::End::Whole && text[framing.Size - 1] != '\n'))
     std::abort();
 
   kt::test::RecordingBoard board;

@@ -60,6 +60,7 @@ const std::vector<Session::Command>& Session::Commands() {
       {Pattern("[SOURce:]BURSt:NCYCles"), true, true, 1, &Session::Cycles},
       {Pattern("[SOURce:]DATA:DAC"), true, false, kList, &Session::UserData},
       {Pattern("[SOURce:]DATA:DAC:POINts"), false, true, 0, &Session::UserPoints},
+      {Pattern("FORMat:BORDer"), true, true, 1, &Session::ByteOrder},
       {Pattern("OUTPut[:STATe]"), true, true, 1, &Session::Output},
       {Pattern("ABORt"), true, false, 0, &Session::Abort},
   };

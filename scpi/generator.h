@@ -23,6 +23,7 @@ struct WaveSetup {
   std::optional<double> Offset;         ///< volts; none: mid-scale
   std::optional<std::uint64_t> Cycles;  ///< none: until stopped
   std::vector<std::int32_t> User;       ///< USER's samples, codes
+  bool Swapped = false;  ///< FORMat:BORDer SWAPped: a block's codes least significant byte first
 };
 
 /// @brief What plays a waveform on the board beside the serving of clients.

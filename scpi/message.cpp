@@ -8,6 +8,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "scpi/framing.h"
+
 namespace kt::remote {
 
 namespace {
@@ -22,9 +24,11 @@ constexpr std::pair<int, const char*> kTexts[] = {
     {-109, "Missing parameter"},
     {-113, "Undefined header"},
     {-120, "Numeric data error"},
+    {-161, "Invalid block data"},
     {-221, "Settings conflict"},
     {-222, "Data out of range"},
     {-224, "Illegal parameter value"},
+    {-241, "Hardware missing"},
     {-300, "Device-specific error"},
     {-330, "Self-test failed"},
     {-350, "Queue overflow"},
@@ -153,20 +157,39 @@ std::optional<double> ParseNumber(std::string_view text) {
 
 Message SplitMessage(std::string_view message) {
   Message split;
-  for (const char c : message) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 || (byte < 0x20 && c != '\t' && c != '\r')) {
+  std::string blockError;
+  const std::vector<Block> blocks = FindBlocks(message, blockError);
+  if (!blockError.empty()) {
+    split.Error = -161;
+    split.Detail = blockError;
+    return split;
+  }
+  // A block's bytes are data: passed over by every rule of the text.
+  const auto blockAt = [&](std::size_t at) -> const Block* {
+    for (const Block& block : blocks)
+      if (block.At == at) return &block;
+    return nullptr;
+  };
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    if (const Block* block = blockAt(i)) {
+      i += block->Size - 1;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(message[i]);
+    if (byte >= 0x80 || (byte < 0x20 && byte != '\t' && byte != '\r')) {
       split.Error = -101;
       split.Detail = fmt::format("byte 0x{:02X}", byte);
       return split;
     }
   }
-  // Units are split at semicolons outside quotes.
+  // Units are split at semicolons outside quotes and blocks.
   std::vector<std::string_view> texts;
   char quote = 0;
   std::size_t start = 0;
   for (std::size_t i = 0; i < message.size(); ++i) {
-    if (quote) {
+    if (const Block* block = blockAt(i); block && !quote) {
+      i += block->Size - 1;
+    } else if (quote) {
       if (message[i] == quote) quote = 0;
     } else if (message[i] == '"' || message[i] == '\'') {
       quote = message[i];
@@ -183,19 +206,48 @@ Message SplitMessage(std::string_view message) {
   }
 
   for (const std::string_view untrimmed : texts) {
-    const std::string_view text = Trim(untrimmed);
+    std::string_view text = Trim(untrimmed);
     if (text.empty()) continue;  // an empty message, or a ";" at its end
+    // A block's last bytes may be blanks: they are its own.
+    const auto begin = static_cast<std::size_t>(text.data() - message.data());
+    for (const Block& block : blocks)
+      if (block.At >= begin && block.At < begin + text.size() &&
+          block.At + block.Size > begin + text.size())
+        text = message.substr(begin, block.At + block.Size - begin);
     Unit unit;
     const std::size_t blank = text.find_first_of(" \t");
     std::string_view header = text.substr(0, blank);
     unit.Header = std::string(Trim(header));
     if (blank != std::string_view::npos) {
-      std::string_view rest = Trim(text.substr(blank));
-      for (std::size_t from = 0;;) {
-        const std::size_t comma = rest.find(',', from);
-        unit.Parameters.emplace_back(Trim(rest.substr(from, comma - from)));
-        if (comma == std::string_view::npos) break;
-        from = comma + 1;
+      // Parameters are split at commas outside blocks; a block is a parameter of its own.
+      const std::string_view rest = text.substr(blank);
+      const auto offset = static_cast<std::size_t>(rest.data() - message.data());
+      std::size_t from = 0;
+      const Block* inside = nullptr;
+      for (std::size_t j = 0; j <= rest.size(); ++j) {
+        if (j < rest.size()) {
+          if (const Block* block = blockAt(offset + j)) {
+            inside = block;
+            j += block->Size - 1;
+            continue;
+          }
+          if (rest[j] != ',') continue;
+        }
+        const std::string_view part = rest.substr(from, j - from);
+        if (!inside) {
+          unit.Parameters.emplace_back(Trim(part));
+        } else {
+          const std::size_t before = inside->At - offset - from;
+          if (!Trim(part.substr(0, before)).empty() ||
+              !Trim(part.substr(before + inside->Size)).empty()) {
+            split.Error = -161;
+            split.Detail = "characters beside a block";
+            return split;
+          }
+          unit.Parameters.emplace_back(message.substr(inside->At, inside->Size));
+        }
+        inside = nullptr;
+        from = j + 1;
       }
     }
     if (!header.empty() && header.front() == ':') {

@@ -170,6 +170,7 @@ class Session {
   void Cycles(const Call& call);
   void UserData(const Call& call);
   void UserPoints(const Call& call);
+  void ByteOrder(const Call& call);
   void Output(const Call& call);
   void Abort(const Call& call);
 

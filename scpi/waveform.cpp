@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "dac/device_table.h"
+#include "scpi/framing.h"
 #include "scpi/session.h"
 
 namespace kt::remote {
@@ -154,19 +155,55 @@ void Session::Cycles(const Call& call) {
     generator->Setup.Cycles = static_cast<std::uint64_t>(cycles);
 }
 
-// Codes, one a parameter; the whole list or nothing.
+// Codes, one a parameter, or 16-bit codes in a definite-length block in the byte order
+// FORMat:BORDer says; the whole list or nothing.
 void Session::UserData(const Call& call) {
   Generator* generator = Waves();
   if (!generator) return;
-  const double last = dac::LastCode(static_cast<std::int16_t>(board_.DataBits()));
+  const std::int32_t last = dac::LastCode(static_cast<std::int16_t>(board_.DataBits()));
   std::vector<std::int32_t> codes;
-  codes.reserve(call.Typed.Parameters.size());
   for (const std::string& text : call.Typed.Parameters) {
-    std::int64_t code = 0;
-    if (!Whole(text, 0, last, "sample", code)) return;
-    codes.push_back(static_cast<std::int32_t>(code));
+    const auto block = BlockData(text);
+    if (!block) {
+      std::int64_t code = 0;
+      if (!Whole(text, 0, last, "sample", code)) return;
+      codes.push_back(static_cast<std::int32_t>(code));
+      continue;
+    }
+    if (block->size() % 2 != 0) {
+      Queue(-161, fmt::format("a block of 16-bit codes holds {} bytes", block->size()));
+      return;
+    }
+    for (std::size_t at = 0; at < block->size(); at += 2) {
+      const auto first = static_cast<unsigned char>((*block)[at]);
+      const auto second = static_cast<unsigned char>((*block)[at + 1]);
+      const std::int32_t code =
+          generator->Setup.Swapped ? first | second << 8 : first << 8 | second;
+      if (code > last) {
+        Queue(-222, fmt::format("sample {} of the block, {}, is beyond the last code {}", at / 2,
+                                code, last));
+        return;
+      }
+      codes.push_back(code);
+    }
   }
   generator->Setup.User = std::move(codes);
+}
+
+void Session::ByteOrder(const Call& call) {
+  Generator* generator = Waves();
+  if (!generator) return;
+  if (call.Query()) {
+    call.Answers.push_back(generator->Setup.Swapped ? "SWAP" : "NORM");
+    return;
+  }
+  const std::string typed = Upper(call.Value());
+  if (typed == "NORM" || typed == "NORMAL")
+    generator->Setup.Swapped = false;
+  else if (typed == "SWAP" || typed == "SWAPPED")
+    generator->Setup.Swapped = true;
+  else
+    Queue(-224, "byte order " + call.Value());
 }
 
 void Session::UserPoints(const Call& call) {

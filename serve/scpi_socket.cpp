@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "platform/tcp.h"
+#include "scpi/framing.h"
 #include "serve/server.h"
 
 namespace kt::remote {
@@ -13,6 +14,20 @@ namespace {
 using asio::ip::tcp;
 using SharedState = std::shared_ptr<Shared>;
 
+// @brief Where the first message in the received bytes ends, its blocks' bytes passed over.
+// A message beyond the limits is matched where it stands, to be read and refused.
+struct MessageEnd {
+  using Iterator = asio::buffers_iterator<asio::streambuf::const_buffers_type>;
+  using result_type = std::pair<Iterator, bool>;  // what makes it a match condition to Asio
+  std::pair<Iterator, bool> operator()(Iterator begin, Iterator end) const {
+    const Framing framing = FindMessage(std::string(begin, end), kMaxLine);
+    // Past the limits, what came before the point passed, which holds no terminator.
+    if (framing.What != Framing::End::More)
+      return {begin + static_cast<std::ptrdiff_t>(framing.Size), true};
+    return {begin, false};  // looked at again from the start when more has come
+  }
+};
+
 // @brief One client: its own SCPI session over the shared board, reading a line at a time.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
@@ -20,7 +35,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // context lets go of its handlers.
   Connection(tcp::socket socket, Board& board, SharedState shared)
       : socket_(std::move(socket)),
-        buffer_(kMaxLine + 2),  // the longest message and a CR LF
+        buffer_(kMaxLine + kMaxBlock + 64),  // the longest message and a block
         board_(board),
         session_(board, !shared->PoweredOn),
         shared_(std::move(shared)) {
@@ -32,7 +47,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection& operator=(const Connection&) = delete;
 
   void Read() {
-    asio::async_read_until(socket_, buffer_, '\n',
+    asio::async_read_until(socket_, buffer_, MessageEnd{},
                            [self = shared_from_this()](std::error_code error, std::size_t size) {
                              self->OnLine(error, size);
                            });
@@ -48,14 +63,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
       line.assign(asio::buffers_begin(buffer_.data()),
                   asio::buffers_begin(buffer_.data()) + static_cast<std::ptrdiff_t>(size));
       buffer_.consume(size);
-      line.pop_back();  // the \n
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.size() > kMaxLine) error = asio::error::not_found;
+      if (line.empty() || line.back() != '\n') {
+        error = asio::error::not_found;  // beyond the limits
+      } else {
+        line.pop_back();  // the \n
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+      }
     }
     if (error == asio::error::not_found) {
       // No terminator within the limit: the rest of the line cannot be trusted to be a
       // message of its own, so the connection ends.
-      session_.Queue(-363, fmt::format("a message longer than {} bytes", kMaxLine));
+      session_.Queue(-363, fmt::format("a message longer than {} bytes, or a block longer "
+                                       "than {}",
+                                       kMaxLine, kMaxBlock));
       Write(ErrorEntry(-363, session_.Errors().back().Text) + "\n", true);
       return;
     }

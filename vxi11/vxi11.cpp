@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "core/error.h"
+#include "scpi/framing.h"
 
 namespace kt::remote::vxi11 {
 
@@ -85,7 +86,7 @@ rpc::Bytes Instrument::Answer(const rpc::Bytes& record, int channel) {
         if (LockedOut(id)) return refuse(kLockedByAnother);
         link.Input.clear();
         link.Output.clear();
-        link.Overlong = false;
+        link.Overlong = Dropping::No;
         return out.Signed(kNoError).Written();
       case kDeviceRemote:
       case kDeviceLocal:
@@ -201,7 +202,7 @@ void Instrument::CreateLink(rpc::XdrReader& in, rpc::XdrWriter& out, int channel
     return;
   }
   const std::int32_t id = next_++;
-  links_.emplace(id, Link{channel, Session(board_, !shared_.PoweredOn), {}, false, {}});
+  links_.emplace(id, Link{channel, Session(board_, !shared_.PoweredOn), {}, Dropping::No, {}});
   shared_.PoweredOn = true;
   ++shared_.Clients;
   if (lock) shared_.LockedBy = id;
@@ -210,11 +211,12 @@ void Instrument::CreateLink(rpc::XdrReader& in, rpc::XdrWriter& out, int channel
 }
 
 std::int32_t Instrument::Write(Link& link, std::uint32_t flags, const std::string& data) {
-  // Each line is a program message, as on the raw socket; the end of a write with END ends
-  // one too. A message longer than the raw socket's limit is refused whole, to its end.
+  // Each message ends at an LF outside its blocks, as on the raw socket; the end of a write
+  // with END ends one too. A message past the limits is refused whole: to its LF, or for a
+  // block too long, whose bytes may hold any LF, to the END of a write.
   const auto run = [&](std::string message) {
-    if (link.Overlong) {
-      link.Overlong = false;
+    if (link.Overlong != Dropping::No) {
+      link.Overlong = Dropping::No;
       return;
     }
     if (!message.empty() && message.back() == '\r') message.pop_back();
@@ -227,20 +229,38 @@ std::int32_t Instrument::Write(Link& link, std::uint32_t flags, const std::strin
     if (!response.empty()) link.Output = response + "\n";
     link.Held = link.Scpi.Held();
   };
-  for (const char c : data) {
-    if (c == '\n') {
-      run(std::move(link.Input));
+  std::string_view rest = data;
+  while (!rest.empty()) {
+    if (link.Overlong == Dropping::ToLineEnd) {
+      const std::size_t end = rest.find('\n');
+      if (end == std::string_view::npos) break;
+      run({});
+      rest.remove_prefix(end + 1);
+      continue;
+    }
+    if (link.Overlong == Dropping::ToEnd) break;
+    link.Input.append(rest);
+    rest = {};
+    const Framing framing = FindMessage(link.Input, kMaxLine);
+    if (framing.What == Framing::End::Whole) {
+      // What follows the message came in this write.
+      rest = std::string_view(data).substr(data.size() - (link.Input.size() - framing.Size));
+      std::string message = link.Input.substr(0, framing.Size - 1);
       link.Input.clear();
-    } else if (!link.Overlong) {
-      link.Input += c;
-      if (link.Input.size() > kMaxLine) {
-        link.Scpi.Queue(-363, fmt::format("a message longer than {} bytes", kMaxLine));
-        link.Input.clear();
-        link.Overlong = true;
-      }
+      run(std::move(message));
+    } else if (framing.What == Framing::End::Overlong) {
+      link.Scpi.Queue(-363, framing.Block
+                                ? fmt::format("a block longer than {} bytes", kMaxBlock)
+                                : fmt::format("a message longer than {} bytes", kMaxLine));
+      link.Overlong = framing.Block ? Dropping::ToEnd : Dropping::ToLineEnd;
+      // The text's LF, if this write holds it, is looked for in what came after the limit.
+      const std::size_t kept = link.Input.size() - data.size();
+      if (!framing.Block && framing.Size > kept)
+        rest = std::string_view(data).substr(framing.Size - kept);
+      link.Input.clear();
     }
   }
-  if ((flags & kEnd) != 0 && (!link.Input.empty() || link.Overlong)) {
+  if ((flags & kEnd) != 0 && (!link.Input.empty() || link.Overlong != Dropping::No)) {
     run(std::move(link.Input));
     link.Input.clear();
   }

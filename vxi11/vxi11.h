@@ -83,13 +83,15 @@ class Instrument {
   [[nodiscard]] std::size_t Links() const { return links_.size(); }
 
  private:
+  /// How a message past the limits is dropped: to its LF, or to the END of a write.
+  enum class Dropping { No, ToLineEnd, ToEnd };
   struct Link {
     int Channel;
     Session Scpi;
-    std::string Input;      ///< a message not yet ended
-    bool Overlong = false;  ///< the message in hand went past the limit: dropped to its end
-    std::string Output;     ///< the response not yet read
-    bool Held = false;      ///< it answers *OPC? and waits for the waveform to have played
+    std::string Input;                 ///< a message not yet ended
+    Dropping Overlong = Dropping::No;  ///< the message in hand went past the limits
+    std::string Output;                ///< the response not yet read
+    bool Held = false;  ///< it answers *OPC? and waits for the waveform to have played
   };
   /// How long a read may wait for a response held until a waveform has played; none when
   /// it is answered now.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/scpi_board.h"
+#include "scpi/framing.h"
 
 namespace kt::remote {
 namespace {
@@ -90,6 +91,61 @@ TEST(ScpiWaveform, OutputPlaysWhatWasSetAndNothingElseCutsIn) {
     for (std::uint64_t k = 0; k < row.samples.size(); ++k)
       EXPECT_EQ(board.generator.source->At(k, pace.Rate), row.samples[k]) << k;
     EXPECT_EQ(pace.Samples, row.count);
+  }
+}
+
+TEST(ScpiWaveform, BlocksCarryAnyByteAndAMessageEndsOutsideThem) {
+  using namespace std::string_literals;
+  struct Row {
+    std::string message;             // after DATA:DAC, or a whole message when it starts with ':'
+    std::vector<std::int32_t> user;  // what DATA:DAC keeps (KT310)
+    std::vector<int> errors;
+  };
+  const Row rows[] = {
+      {"#14\x12\x34\x00\x0A"s, {0x1234, 0x000A}, {}},
+      {"#16;,\"'\r\n"s, {0x3B2C, 0x2227, 0x0D0A}, {}},  // no separator, quote or end inside
+      {"1, #12\x00\x02 ,3"s, {1, 2, 3}, {}},
+      {":FORM:BORD SWAP;:DATA:DAC #14\x12\x34\x00\x0A"s, {0x3412, 0x0A00}, {}},
+      {"#13abc"s, {}, {-161}},
+      {"#15ab"s, {}, {-161}},
+      {"#0ab"s, {}, {-161}},
+      {"#1x12"s, {}, {-161}},
+      {"#12ab x"s, {}, {-161}},
+      {":DAC:DEV KT300;:DATA:DAC #12\xFF\xFF"s, {}, {-222}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    test::RecordingBoard board;
+    Session session(board);
+    session.Execute(row.message[0] == ':' ? row.message : "DATA:DAC " + row.message);
+    std::vector<int> errors;
+    for (const QueuedError& error : session.Errors()) errors.push_back(error.Code);
+    EXPECT_EQ(errors, row.errors);
+    EXPECT_EQ(board.generator.Setup.User, row.user);
+  }
+  // Where a message ends in what has come: an LF outside blocks and quotes, within limits.
+  struct End {
+    std::string bytes;
+    Framing::End what;
+    std::size_t size;
+  };
+  const End ends[] = {
+      {"*IDN?\n", Framing::End::Whole, 6},
+      {"*IDN?", Framing::End::More, 0},
+      {"DATA:DAC #13a\nb\nX\n"s, Framing::End::Whole, 16},
+      {"DATA:DAC #13a\n", Framing::End::More, 0},
+      {"DATA:DAC #2", Framing::End::More, 0},
+      {"A #9999999999\n", Framing::End::Overlong, 2},
+      {std::string(4096, 'A') + "\r\n", Framing::End::Whole, 4098},
+      {std::string(4097, 'A') + "\n", Framing::End::Overlong, 4097},
+      {std::string(5000, 'A'), Framing::End::Overlong, 4097},
+      {"S 'a\nb'\n", Framing::End::Whole, 5},
+  };
+  for (const End& end : ends) {
+    SCOPED_TRACE(end.bytes.substr(0, 20));
+    const Framing framing = FindMessage(end.bytes, 4096);
+    EXPECT_EQ(framing.What, end.what);
+    EXPECT_EQ(framing.Size, end.size);
   }
 }
 

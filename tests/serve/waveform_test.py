@@ -67,7 +67,7 @@ def main():
             check(a.query("OUTP?;:SYST:ERR?") == '0;0,"No error"', "the play ended by itself")
 
             # Until stopped: another client's frame is refused, its queries answered.
-            a.send("FUNC TRI;:FREQ 10;:FUNC:SRAT 1000;:BURS:NCYC INF;:OUTP ON")
+            a.query("FUNC TRI;:FREQ 10;:FUNC:SRAT 1000;:BURS:NCYC INF;:OUTP ON;*OPC?")
             check(b.query("OUTP?") == "1", "a waveform plays")
             check(b.query("DAC:CODE 5;:SYST:ERR?").startswith("-221,"), "a frame is refused")
             for _ in range(20):
@@ -88,12 +88,33 @@ def main():
                 error, _, size = struct.unpack(">iiI", results[:12])
                 return error, results[12:12 + size]
 
-            core.send(core.write("FUNC SQU;:FREQ 5;:FUNC:SRAT 100;:BURS:NCYC 1;:OUTP ON;*OPC?"))
+            # A second's play: a read of 10 ms times out, one of 5 s answers once it has played.
+            core.send(core.write("FUNC SQU;:FREQ 1;:FUNC:SRAT 100;:BURS:NCYC 1;:OUTP ON;*OPC?"))
             core.reply()
-            check(read(10) == (15, b""), "a read shorter than the play times out")
             begin = time.monotonic()
+            check(read(10) == (15, b""), "a read shorter than the play times out")
             check(read(5000) == (0, b"1\n"), "the read answers once it has played")
-            check(time.monotonic() - begin >= 0.1, "not before the play's 20 samples")
+            check(time.monotonic() - begin >= 0.5, "not before the play's 100 samples")
+
+            # Samples as a definite-length block of 16-bit codes, LF and ; bytes among them,
+            # through both: the message ends after the block; then a malformed block.
+            codes_in = [0x0A3B, 0x2C0A] + [(n * 7919) % 65536 for n in range(9998)]
+            data = b"".join(struct.pack(">H", c) for c in codes_in)
+            block = b"#5%05d" % len(data) + data
+            a.socket.sendall(b"DATA:DAC " + block + b"\n")
+            check(a.query("DATA:DAC:POIN?;:SYST:ERR?") == '10000;0,"No error"', "a block's 10000 codes")
+            core.send(core.write("FORM:BORD SWAP;:DATA:DAC #14\n\0;\0"))
+            core.reply()
+            core.send(core.write("DATA:DAC:POIN?;:FORM:BORD?"))
+            core.reply()
+            check(read(1000) == (0, b"2;SWAP\n"), "a block through VXI-11")
+            a.socket.sendall(b"DATA:DAC #1x12\n")
+            check(a.query("SYST:ERR?").startswith("-161,"), "a block whose length is not digits")
+            core.send(core.write("DATA:DAC #15abc"))  # END: the block is cut short
+            core.reply()
+            core.send(core.write("SYST:ERR?"))
+            core.reply()
+            check(read(1000)[1].startswith(b"-161,"), "a block cut short by the write's END")
         finally:
             stop(server, UNDER_WINE)
     print("waveform_test: all checks passed")

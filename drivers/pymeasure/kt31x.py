@@ -23,6 +23,7 @@ from pymeasure.instruments.validators import strict_discrete_set, strict_range
 
 DEVICES = ("KT300", "KT310", "KT311", "KT312", "KT313")
 POWER_DOWN = {"normal": "NORM", "tri-state": "TST", "100k": "R100", "1k": "R1K"}
+SHAPES = {"sine": "SIN", "square": "SQU", "triangle": "TRI", "ramp": "RAMP", "user": "USER"}
 
 
 class KT31xError(Exception):
@@ -62,6 +63,14 @@ def within(value, values):
     number = _real(value)
     if not values[0] <= number <= values[1]:
         raise ValueError(f"{value!r} is outside [{values[0]}, {values[1]}]")
+    return number
+
+
+def above(value, values):
+    """A number above the lower bound, up to the upper one."""
+    number = within(value, values)
+    if number == values[0]:
+        raise ValueError(f"{value!r} is not above {values[0]}")
     return number
 
 
@@ -111,6 +120,87 @@ class KT31xEvaluationBoard(Instrument):
     @voltage.setter
     def voltage(self, volts):
         self.write("VOLT %.9g" % within(volts, (0, 1000)))
+
+    # The function generator: the waveform OUTPut ON plays, beside the serving of clients.
+    shape = Instrument.control(
+        "FUNC?", "FUNC %s",
+        """The waveform: "sine", "square", "triangle", "ramp", or "user" (samples)."""
+        , validator=strict_discrete_set, values=SHAPES, map_values=True)
+
+    frequency = Instrument.control(
+        "FREQ?", "FREQ %.9g", """The shape's frequency in Hz, at most half the sample rate.""",
+        validator=above, values=(0, 500000), get_process=float)
+
+    sample_rate = Instrument.control(
+        "FUNC:SRAT?", "FUNC:SRAT %.9g", """Samples a second, up to 1e6.""",
+        validator=above, values=(0, 1e6), get_process=float)
+
+    sample_count = Instrument.measurement(
+        "DATA:DAC:POIN?", """How many user samples are loaded.""", get_process=int)
+
+    @property
+    def amplitude(self):
+        """The shape's amplitude in volts peak to peak (full scale until set; needs the
+        reference)."""
+        return float(self._ask_checked("VOLT:AMPL?"))
+
+    @amplitude.setter
+    def amplitude(self, volts):
+        self.write("VOLT:AMPL %.9g" % above(volts, (0, 1000)))
+
+    @property
+    def offset(self):
+        """The shape's middle in volts (mid-scale until set; needs the reference)."""
+        return float(self._ask_checked("VOLT:OFFS?"))
+
+    @offset.setter
+    def offset(self, volts):
+        self.write("VOLT:OFFS %.9g" % within(volts, (-1000, 1000)))
+
+    @property
+    def cycles(self):
+        """Cycles a play lasts; None: until stopped (a user waveform's cycle is its samples
+        once through)."""
+        answer = float(self.ask("BURS:NCYC?"))
+        return None if answer >= 9.9e37 else int(answer)
+
+    @cycles.setter
+    def cycles(self, count):
+        self.write("BURS:NCYC INF" if count is None else "BURS:NCYC %d" % whole_in(count, (1, 10**12)))
+
+    @property
+    def output(self):
+        """True while a waveform plays. Setting it True plays the waveform set; False stops
+        it, the output left at the last sample."""
+        return self.ask("OUTP?").strip() == "1"
+
+    @output.setter
+    def output(self, playing):
+        if not isinstance(playing, bool):
+            raise ValueError(f"{playing!r} is not True or False")
+        self.write("OUTP ON" if playing else "OUTP OFF")
+
+    def load_samples(self, codes):
+        """Loads the user waveform's samples, codes of the model, as one definite-length
+        block of 16-bit codes; the shape is then "user" to play them."""
+        codes = [whole_in(code, (0, 65535)) for code in codes]
+        if not codes:
+            raise ValueError("no samples")
+        self.write("FORM:BORD NORM")
+        self.adapter.connection.write_binary_values("DATA:DAC ", codes, datatype="H",
+                                                    is_big_endian=True)
+        if int(self.ask("SYST:ERR:COUN?").strip()) != 0:
+            self.check_errors()
+
+    def wait_until_played(self):
+        """Returns once a play of a set length has played (*OPC?, held by the server until
+        then); at once when nothing of a set length plays. Give the connection a timeout
+        longer than the play."""
+        self.ask("*OPC?")
+
+    def abort(self):
+        """Stops the waveform playing."""
+        self.write("ABOR")
 
     board_status = Instrument.measurement(
         "DAC:STAT?", """The board library's status for the last frame (0: taken).""",

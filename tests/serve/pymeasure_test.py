@@ -96,6 +96,38 @@ def main():
         raises(KT31xError, lambda: setattr(board, "voltage", 2.5), "-222")
         check(frames(trace) == expected, "what the server refuses sends nothing")
 
+        # A waveform: user samples as a block, twice at 1000 S/s, waited for; then a shape.
+        board.device = "KT310"
+        samples = [0, 0x0A0A, 0xFFFF, numpy.uint16(0x1234)]
+        board.load_samples(samples)
+        board.shape, board.sample_rate, board.cycles = "user", 1000, 2
+        check((board.sample_count, board.shape, board.sample_rate, board.cycles) == (4, "user", 1000, 2),
+              "the waveform read back")
+        board.output = True
+        board.wait_until_played()
+        check(not board.output, "the play ended")
+        expected += [(int(code), 0x1800) for code in samples * 2]
+        check(frames(trace) == expected, f"frames {frames(trace)[-8:]}")
+        board.shape, board.frequency, board.cycles = "triangle", 50, None
+        board.amplitude, board.offset = 1, 1.25
+        check((board.frequency, board.amplitude, board.offset, board.cycles) == (50, 1, 1.25, None),
+              "the shape read back")
+        board.output = True
+        check(board.output, "it plays until stopped")
+        raises(KT31xError, lambda: setattr(board, "code", 5), "-221")
+        board.abort()
+        check(not board.output, "aborted")
+        for name, value in [("shape", "saw"), ("frequency", 0), ("sample_rate", -1),
+                            ("amplitude", 0), ("cycles", 0), ("cycles", 1.5), ("output", 1)]:
+            raises(ValueError, lambda: setattr(board, name, value))
+        raises(ValueError, lambda: board.load_samples([]))
+        raises(ValueError, lambda: board.load_samples([70000]))
+        board.frequency = 600
+        raises(KT31xError, lambda: setattr(board, "output", True), "-221")  # over half the rate
+        board.reset()
+        expected.append((0, 0x1800))
+        check(frames(trace)[-1] == expected[-1], "*RST's frame last")
+
         # A query that fails is raised at once, not waited for (a fresh connection has no
         # reference of its own).
         fresh = KT31xEvaluationBoard(f"TCPIP::127.0.0.1::{port}::SOCKET", timeout=60000)

@@ -81,13 +81,16 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
   LockedBoard locked(driven);
   Vxi11Channel channel;
   std::optional<WavePlayer> player;
-  player.emplace(locked, [&] {
-    asio::post(io, [&] {
-      player->Ended();
-      if (channel.Wake) channel.Wake();
-      changed();
-    });
-  });
+  player.emplace(
+      locked,
+      [&] {
+        asio::post(io, [&] {
+          player->Ended();
+          if (channel.Wake) channel.Wake();
+          changed();
+        });
+      },
+      changed);
   WatchedBoard board(locked, changed, *player);
   // Shared by every connection, which may end after this function, when the context lets go
   // of their handlers.

@@ -18,6 +18,7 @@ void WavePlayer::Start(const wave::Source& source, const wave::Pace& pace) {
     playing_ = false;
     ended_();
   });
+  started_();
 }
 
 void WavePlayer::WhenIdle(std::function<void()> then) {

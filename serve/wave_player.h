@@ -75,7 +75,9 @@ class LockedBoard : public Board {
 /// thread's.
 class WavePlayer : public Generator {
  public:
-  WavePlayer(Board& board, std::function<void()> ended) : board_(board), ended_(std::move(ended)) {}
+  /// `started` is called on the serving thread as a play starts.
+  WavePlayer(Board& board, std::function<void()> ended, std::function<void()> started)
+      : board_(board), ended_(std::move(ended)), started_(std::move(started)) {}
   ~WavePlayer() override { Stop(); }
   WavePlayer(const WavePlayer&) = delete;
   WavePlayer& operator=(const WavePlayer&) = delete;
@@ -91,6 +93,7 @@ class WavePlayer : public Generator {
  private:
   Board& board_;
   std::function<void()> ended_;
+  std::function<void()> started_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> playing_{false};

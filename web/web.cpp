@@ -244,6 +244,16 @@ std::string Page::State() {
              {"reference", nullptr},
              {"voltage", nullptr},
              {"locked", shared_.LockedBy.has_value()}};
+  // The waveform playing, when one plays.
+  state["waveform"] = nullptr;
+  if (const Generator* generator = board_.Waveform(); generator && generator->Playing()) {
+    const WaveSetup& setup = generator->Setup;
+    state["waveform"] = json{{"shape", setup.Function},
+                             {"frequency", setup.Frequency},
+                             {"rate", setup.Rate},
+                             {"samples", setup.User.size()},
+                             {"cycles", setup.Cycles ? json(*setup.Cycles) : json(nullptr)}};
+  }
   // The reference the page set, else the one the board tells.
   if (const std::optional<double> vref = session_.Vref()) {
     state["reference"] = *vref;
@@ -301,7 +311,7 @@ Response Page::Set(const Request& request) {
     return Refused(400, error.what());
   }
   if (fields.size() != 1)
-    return Refused(400, "set one of device, code, mode, reference or voltage at a time");
+    return Refused(400, "set one of device, code, mode, reference, voltage or output at a time");
   const std::string& name = fields.begin()->first;
   const std::string& value = fields.begin()->second;
   std::string command;
@@ -317,13 +327,16 @@ Response Page::Set(const Request& request) {
       command = std::string("DAC:PDOW ") + mode->Scpi;
   } else if (name == "reference" || name == "voltage") {
     if (NumberText(value)) command = (name == "reference" ? "VOLT:REF " : "VOLT ") + value;
+  } else if (name == "output") {
+    if (value == "off") command = "OUTP OFF";  // the page stops a waveform; it starts none
   } else {
     return Refused(400, fmt::format("there is no setting \"{}\"", name));
   }
   const bool json = request.Accept.find("application/json") != std::string::npos;
   if (command.empty()) {
     return Refused(400, fmt::format("\"{}\" is not a {}", value,
-                                    name == "code" ? "code (decimal, or hexadecimal after 0x)"
+                                    name == "code"     ? "code (decimal, or hexadecimal after 0x)"
+                                    : name == "output" ? "state the page sets (off)"
                                     : name == "device" || name == "mode" ? name
                                                                          : "number"));
   }

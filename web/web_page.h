@@ -39,7 +39,12 @@ code { font-size: .95em; }
 <dt>Code</dt><dd id="show-code">&ndash;</dd>
 <dt>Power-down mode</dt><dd id="show-mode">&ndash;</dd>
 <dt>Output voltage</dt><dd id="show-voltage">&ndash;</dd>
+<dt>Waveform</dt><dd id="show-waveform">none playing</dd>
 </dl>
+<form method="post" action="/set" data-field="output" id="stop" hidden>
+<input type="hidden" id="output" name="output" value="off">
+<button type="submit">Stop the waveform</button>
+</form>
 <p id="lock" hidden>A VXI-11 client holds the lock: changes are refused until it lets go.</p>
 <form method="post" action="/set" data-field="device">
 <label for="device">Device</label>
@@ -90,6 +95,12 @@ function show(state) {
   text("show-voltage", volts === null ? "unknown: set the reference"
     : state.mode === "normal" ? volts : "powered down (" + volts + " in Normal)");
   $("lock").hidden = !state.locked;
+  const wave = state.waveform;
+  const shapes = { SIN: "sine", SQU: "square", TRI: "triangle", RAMP: "ramp" };
+  text("show-waveform", !wave ? "none playing"
+    : (wave.shape === "USER" ? wave.samples + " samples" : shapes[wave.shape] + " " + wave.frequency + " Hz")
+      + " at " + wave.rate + " samples/s, " + (wave.cycles === null ? "until stopped" : wave.cycles + " cycles"));
+  $("stop").hidden = !wave;
   fill($("device"), state.devices.map((d) => [d, d]));
   fill($("mode"), state.modes.map((m) => [m.name, m.caption]));
   // A field being typed into is left alone; the others follow the board.

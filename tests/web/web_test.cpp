@@ -159,6 +159,30 @@ TEST(Web, VoltageFollowsThePagesReferenceAndTheLockRefusesChanges) {
   EXPECT_EQ(board.frames.size(), 1u);
 }
 
+TEST(Web, ThePageShowsTheWaveformPlayingAndStopsIt) {
+  RecordingBoard board;
+  Shared shared;
+  Page page(board, shared, {}, {});
+  const auto post = [&](const std::string& body) {
+    return page.Answer({"POST", "/set", "localhost", "", "application/json", "", body, {}});
+  };
+  EXPECT_NE(page.State().find(R"("waveform":null)"), std::string::npos);
+  board.generator.Setup.Function = "TRI";
+  board.generator.Setup.Cycles = 3;
+  board.generator.playing = true;
+  EXPECT_NE(
+      page.State().find(
+          R"("waveform":{"cycles":3,"frequency":1.0,"rate":1000.0,"samples":0,"shape":"TRI"})"),
+      std::string::npos)
+      << page.State();
+  EXPECT_EQ(post("output=on").Status, 400);
+  EXPECT_TRUE(board.generator.playing);
+  const Response stopped = post("output=off");
+  EXPECT_EQ(stopped.Status, 200);
+  EXPECT_FALSE(board.generator.playing);
+  EXPECT_NE(stopped.Body.find(R"("waveform":null)"), std::string::npos) << stopped.Body;
+}
+
 TEST(Web, IdentificationNamesTheInstrumentAndItsResources) {
   struct Row {
     std::string identity, host;

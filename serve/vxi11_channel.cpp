@@ -113,7 +113,8 @@ void ServeVxi11(asio::io_context& io, const asio::ip::address& address,
     return;
   }
   const std::uint16_t port = core->Endpoint().port();
-  const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+  const std::string host =
+      address.is_v6() ? fmt::format("[{}]", address.to_string()) : address.to_string();
   fmt::print(log, "ktdac: serving VXI-11 (TCPIP::{}::inst0::INSTR) on {}:{}\n", host, host, port);
   registration =
       std::make_unique<platform::RpcRegistration>(rpc::kVxi11Core, 1, port, address.to_string());

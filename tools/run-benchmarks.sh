@@ -56,6 +56,11 @@ KT_SIM_LATENCY_US=1000 sweep "KT_SIM_LATENCY_US=1000"
 echo "== ktdac characterize"
 python3 bench/characterize_bench.py build/bench/bin
 
+# ktdac play's timing at 1 kS/s and 10 kS/s, beside a bare clock_nanosleep loop (about two
+# minutes: 100,000 samples at each rate).
+echo "== ktdac play"
+python3 bench/play_bench.py build/bench/bin
+
 # Remote control as lab clients see it: pyvisa-py and the PyMeasure driver against ktdac serve
 # and kt-sim-meter, beside the same client's query alone and a bare loopback round trip.
 echo "== remote control latency"

@@ -17,10 +17,11 @@ namespace {
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 constexpr DWORD CREATE_WAITABLE_TIMER_HIGH_RESOLUTION = 0x00000002;
 #endif
-// timeBeginPeriod and timeEndPeriod, looked up so that winmm is not a link dependency.
+// timeBeginPeriod and timeEndPeriod, looked up so that winmm is not a link dependency; the
+// library stays loaded for the process.
 using TimePeriod = UINT(WINAPI*)(UINT);
 TimePeriod WinmmEntry(const char* name) {
-  HMODULE winmm = LoadLibraryW(L"winmm.dll");
+  static const HMODULE winmm = LoadLibraryW(L"winmm.dll");
   return winmm ? reinterpret_cast<TimePeriod>(reinterpret_cast<void*>(GetProcAddress(winmm, name)))
                : nullptr;
 }

@@ -85,7 +85,12 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
       locked,
       [&] {
         asio::post(io, [&] {
-          player->Ended();
+          if (player->Ended()) {
+            fmt::print(log,
+                       "ktdac: the waveform stopped: the board refused a frame (status {}){}\n",
+                       locked.Status(), locked.Failure().empty() ? "" : ": " + locked.Failure());
+            std::fflush(log);
+          }
           if (channel.Wake) channel.Wake();
           changed();
         });

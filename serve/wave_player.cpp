@@ -14,7 +14,7 @@ void WavePlayer::Start(const wave::Source& source, const wave::Pace& pace) {
     wave::Road road;
     road.Stopped = [this] { return stop_.load(); };
     road.Send = [this](const wave::Sample& sample) { return board_.Send(sample.Code, 0) == 0; };
-    wave::Play(source, pace, road);
+    refused_ = wave::Play(source, pace, road).How == wave::Played::End::Refused;
     playing_ = false;
     ended_();
   });
@@ -30,9 +30,10 @@ void WavePlayer::WhenIdle(std::function<void()> then) {
 
 // Called after the play's thread said it ended: a play started since is another, and what
 // waits for it waits on.
-void WavePlayer::Ended() {
-  if (playing_) return;
+bool WavePlayer::Ended() {
+  if (playing_) return false;
   for (const auto& then : std::exchange(waiting_, {})) then();
+  return refused_.exchange(false);
 }
 
 void WavePlayer::Stop() {

@@ -87,8 +87,9 @@ class WavePlayer : public Generator {
   [[nodiscard]] bool Playing() const override { return playing_; }
   [[nodiscard]] bool Finishing() const override { return playing_ && finite_; }
   void WhenIdle(std::function<void()> then) override;
-  /// A play ended: told on the serving thread, which calls what waited for it.
-  void Ended();
+  /// A play ended: told on the serving thread, which calls what waited for it. Returns
+  /// whether the board refused a frame, which ended it.
+  bool Ended();
 
  private:
   Board& board_;
@@ -97,6 +98,7 @@ class WavePlayer : public Generator {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> playing_{false};
+  std::atomic<bool> refused_{false};
   bool finite_ = false;
   std::vector<std::function<void()>> waiting_;  // on the serving thread alone
 };

@@ -117,6 +117,23 @@ def main():
             check(read(1000)[1].startswith(b"-161,"), "a block cut short by the write's END")
         finally:
             stop(server, UNDER_WINE)
+
+        # A board that refuses frames ends the play, and serve says so.
+        os.environ["KT_SIM_SEND_STATUS"] = "-5"
+        try:
+            server, port = start(KTDAC, trace, UNDER_WINE)
+        finally:
+            del os.environ["KT_SIM_SEND_STATUS"]
+        try:
+            client = Client(port)
+            check(client.query("OUTP ON;*OPC?") == "1", "played")
+            line = server.stderr.readline()
+            while line and "the waveform stopped" not in line:
+                line = server.stderr.readline()
+            check("the board refused a frame (status -5)" in line, f"said: {line!r}")
+            check(client.query("OUTP?") == "0", "and it plays no more")
+        finally:
+            stop(server, UNDER_WINE)
     print("waveform_test: all checks passed")
 
 

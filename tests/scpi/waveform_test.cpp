@@ -112,6 +112,8 @@ TEST(ScpiWaveform, BlocksCarryAnyByteAndAMessageEndsOutsideThem) {
       {"#1x12"s, {}, {-161}},
       {"#12ab x"s, {}, {-161}},
       {":DAC:DEV KT300;:DATA:DAC #12\xFF\xFF"s, {}, {-222}},
+      {"#H10,#B11,#Q7"s, {16, 3, 7}, {}},  // numbers, not blocks
+      {"#.5"s, {}, {-120}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);

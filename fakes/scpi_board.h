@@ -67,8 +67,9 @@ class RecordingBoard : public remote::Board {
   /// Fails, as a board unplugged would, once `unplugged` is set.
   Check SelfTest() override { return {static_cast<std::int16_t>(unplugged ? -1 : 0), "a check"}; }
   bool unplugged = false;
-  remote::Generator* Waveform() override { return &generator; }
+  remote::Generator* Waveform() override { return waveforms ? &generator : nullptr; }
   RecordingGenerator generator;
+  bool waveforms = true;  ///< false: a board that plays none
 
  private:
   std::string device_ = "KT310";

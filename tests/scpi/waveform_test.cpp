@@ -94,6 +94,25 @@ TEST(ScpiWaveform, OutputPlaysWhatWasSetAndNothingElseCutsIn) {
   }
 }
 
+TEST(ScpiWaveform, ABoardWithoutAGeneratorRefusesEveryWaveformCommand) {
+  test::RecordingBoard board;
+  board.waveforms = false;
+  Session session(board);
+  const std::string commands[] = {
+      "FUNC SIN",    "FUNC?",          "FREQ 1",         "FREQ?",      "VOLT:AMPL 1", "VOLT:AMPL?",
+      "VOLT:OFFS 1", "VOLT:OFFS?",     "FUNC:SRAT 1",    "FUNC:SRAT?", "BURS:NCYC 1", "BURS:NCYC?",
+      "DATA:DAC 1",  "DATA:DAC:POIN?", "FORM:BORD NORM", "FORM:BORD?", "OUTP ON",     "OUTP?",
+      "ABOR"};
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(session.Execute(command), "");
+    ASSERT_EQ(session.Errors().size(), 1u);
+    EXPECT_EQ(session.Errors().front().Code, -241);
+    session.Execute("*CLS");
+  }
+  EXPECT_EQ(session.Execute("DAC:CODE 5;*OPC?"), "1");  // and the rest as ever
+}
+
 TEST(ScpiWaveform, BlocksCarryAnyByteAndAMessageEndsOutsideThem) {
   using namespace std::string_literals;
   struct Row {

@@ -91,6 +91,14 @@ TEST(Wave, DeadlinesComeFromTheIndexAloneAndLatenessKeepsItsQuantiles) {
   EXPECT_NEAR(lateness.Quantile(0.98).count(), 10'000, 10'000 / 64);
   EXPECT_NEAR(lateness.Quantile(1).count(), 1'000'000, 1'000'000 / 64);
   EXPECT_EQ(lateness.Max(), nanoseconds(1'000'000));
+  // The rate from the first sample sent to the last: none from fewer than two.
+  Played played;
+  played.Sent = 1;
+  EXPECT_FALSE(played.AchievedRate());
+  played.Sent = 3;
+  played.First = nanoseconds(500);
+  played.Last = nanoseconds(2'000'500);
+  EXPECT_EQ(played.AchievedRate(), 1000.0);
 }
 
 TEST(Wave, APlayEndsWhenDoneStoppedRefusedOrLateAndSendsEverySampleInOrder) {

@@ -84,6 +84,7 @@ TEST(Play, ShapesAndFilesReachTheBoardSampleBySampleOrAreRefusedWithNothingSent)
        {},
        "--high 10000 is beyond"},
       {{"--file", hex, "--cycles", "0"}, kUsageError, {}, "--cycles must be 1 or more"},
+      {{"--file", hex, "--log", "/nonexistent/play.csv"}, kWriteFailure, {}, "cannot write /nonexistent/play.csv"},
       {{"--file", hex, "--high", "5"}, kUsageError, {}, "are a shape's"},
       {{"--file", hex, "--frequency", "5"}, kUsageError, {}, "are a shape's"},
       {{"--file", hex, "--offset", "1"}, kUsageError, {}, "are a shape's"},

@@ -49,7 +49,7 @@ TEST(Wave, SampleFilesAreReadStrictlyAndNameTheLineOfAFault) {
   };
   const Row rows[] = {
       {"# ramp\n10\n0x20\r\n\n  FF \n0X30\n", false, true, {0x10, 0x20, 0xFF, 0x30}, nullptr},
-      {"10\n65535\n0x1F\n", false, false, {10, 65535, 31}, nullptr},
+      {"10\n65535\n0x1F", false, false, {10, 65535, 31}, nullptr},  // no LF at the end
       {"0\n1.25\n2.49996\n", true, true, {0, 32768, 65535}, nullptr},
       {"10\nzz\n", false, true, {}, "f line 2: \"zz\" is not a code in hexadecimal"},
       {"1A\n", false, false, {}, "f line 1: \"1A\" is not a decimal code"},

@@ -52,6 +52,7 @@ TEST(ScpiWaveform, OutputPlaysWhatWasSetAndNothingElseCutsIn) {
       {"VOLT:AMPL 1;:OUTP ON", "", {-221}, false},
       {"VOLT:REF 2.5;:VOLT:OFFS 2.4;:VOLT:AMPL 1;:OUTP ON", "", {-222}, false},
       {"OUTP MAYBE", "", {-224}, false},
+      {"VOLT:OFFS 1000.5;:VOLT:OFFS -1000;:VOLT:OFFS?", "-1000", {-222}, false},
       {"OUTP ON;:DAC:CODE 5;:DAC:RAW 24,1;:DAC:DEV KT300;:DAC:DEV?;:VOLT:REF 2.5;:VOLT 1",
        "KT310",
        {-221, -221, -221, -221},

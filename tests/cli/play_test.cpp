@@ -118,6 +118,16 @@ TEST(Play, ShapesAndFilesReachTheBoardSampleBySampleOrAreRefusedWithNothingSent)
   }
 }
 
+TEST(Play, ARateOutsideWhatCanBeAskedIsRefused) {
+  for (const char* rate : {"0", "-5", "2e6", "nan"}) {
+    const test::Result result =
+        test::Run("ktdac", {"play", "--rate", rate, "--shape", "sine", "--frequency", "1"});
+    EXPECT_EQ(result.status, kUsageError) << rate;
+    EXPECT_NE(result.err.find("is not a rate from above 0 to 1e+06"), std::string::npos)
+        << result.err;
+  }
+}
+
 TEST(Play, SamplesALibraryCannotKeepUpWithAreCountedLateAndStrictEndsAtTheFirst) {
   // Each frame takes 3 ms in the library at 1000 samples a second.
   const test::ScopedEnv slow("KT_SIM_LATENCY_US", "3000");

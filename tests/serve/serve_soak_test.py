@@ -235,6 +235,7 @@ def vandal(ports, rng, until):
     CONNECTED.wait(timeout=30)
     kinds = [("vxi11", core[:30]), ("vxi11", struct.pack(">I", 0xFFFFFFFF) + b"x" * 64),
              ("vxi11", core + struct.pack(">i", 1)), ("raw", b"DAC:CODE"), ("raw", b"\xff" * 5000),
+             ("raw", b"DATA:DAC #9999999999\n"), ("raw", b"DATA:DAC #6100000" + b"\n" * 3000),
              ("page", b"POST /set HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 9\r\n\r\ncode"),
              ("page", b"\x00GARBAGE\r\n\r\n")]
     while time.monotonic() < until:

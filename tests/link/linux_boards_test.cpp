@@ -438,6 +438,13 @@ TEST(KtdacOnIio, EveryCommandReachesTheAttributesInTheSafeOrder) {
        "three_state",
        {"KT310,normal,512,512,,,0,"}},
       {{"run", script}, {kRaw}, "512", "0", "three_state", {}},
+      {{"play", "--rate", "1000", "--shape", "ramp", "--frequency", "250", "--cycles", "1", "--high",
+        "3"},
+       {kRaw},  // inotify folds writes of one file in a row into one
+       "3",
+       "0",
+       "three_state",
+       {"played 4 samples at"}},
   };
   for (const Row& row : rows) {
     std::vector<std::string> args{"--board", "iio:local:"};
@@ -560,6 +567,12 @@ TEST(KtdacOnSpidev, ModelsAndRawFramesGoOutAsTheirBytes) {
       {{"--board", board, "raw", "--bits", "12", "--data", "ABC"},
        {"mode 1", "hz 1000000", "transfer BC 0A (12-bit words, 1000000 Hz)"},
        "bits 12  word 0x00000ABC  bytes BC 0A (one 12-bit word)  status 0"},
+      {{"--board", board, "play", "--rate", "1000", "--device", "KT300", "--shape", "square",
+        "--frequency", "250", "--cycles", "1", "--low", "1", "--high", "2"},
+       {"mode 1", "hz 1000000", "transfer 00 02 (8-bit words, 1000000 Hz)",
+        "transfer 00 02 (8-bit words, 1000000 Hz)", "transfer 00 01 (8-bit words, 1000000 Hz)",
+        "transfer 00 01 (8-bit words, 1000000 Hz)"},
+       "played 4 samples at"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.out);

@@ -179,6 +179,10 @@ class Session {
   bool Busy(const char* what);
   /// The generator, queuing -241 when the board has none.
   Generator* Waves();
+  /// The output's full scale in volts at this connection's reference; none without one.
+  [[nodiscard]] std::optional<double> FullScale() const;
+  /// Answers a setting in volts: the one set, else `share` of the full scale.
+  void AnswerVolts(const Call& call, std::optional<double> set, double share);
   /// A positive number within [low, high] for `what`; queues the error when it is not.
   std::optional<double> Positive(const std::string& text, double low, double high,
                                  const char* what);

@@ -94,8 +94,24 @@ void Session::SampleRate(const Call& call) {
   }
 }
 
+std::optional<double> Session::FullScale() const {
+  const std::optional<double> vref = Vref();
+  if (!vref) return std::nullopt;
+  const auto bits = static_cast<std::int16_t>(board_.DataBits());
+  return dac::IdealVolts(dac::LastCode(bits), bits, *vref);
+}
+
 // The amplitude and offset default to the full scale, which needs the reference to be told
 // in volts.
+void Session::AnswerVolts(const Call& call, std::optional<double> set, double share) {
+  const std::optional<double> full = FullScale();
+  if (!set && !full) {
+    Queue(-221, "set VOLTage:REFerence first");
+    return;
+  }
+  call.Answers.push_back(FormatNumber(set ? *set : *full * share));
+}
+
 void Session::Amplitude(const Call& call) {
   Generator* generator = Waves();
   if (!generator) return;
@@ -104,14 +120,7 @@ void Session::Amplitude(const Call& call) {
       generator->Setup.Amplitude = *volts;
     return;
   }
-  const auto vref = Vref();
-  if (!generator->Setup.Amplitude && !vref) {
-    Queue(-221, "set VOLTage:REFerence first");
-    return;
-  }
-  const auto bits = static_cast<std::int16_t>(board_.DataBits());
-  call.Answers.push_back(FormatNumber(generator->Setup.Amplitude.value_or(
-      dac::IdealVolts(dac::LastCode(bits), bits, vref.value_or(0)))));
+  AnswerVolts(call, generator->Setup.Amplitude, 1);
 }
 
 void Session::Offset(const Call& call) {
@@ -127,14 +136,7 @@ void Session::Offset(const Call& call) {
       generator->Setup.Offset = number.Value;
     return;
   }
-  const auto vref = Vref();
-  if (!generator->Setup.Offset && !vref) {
-    Queue(-221, "set VOLTage:REFerence first");
-    return;
-  }
-  const auto bits = static_cast<std::int16_t>(board_.DataBits());
-  call.Answers.push_back(FormatNumber(generator->Setup.Offset.value_or(
-      dac::IdealVolts(dac::LastCode(bits), bits, vref.value_or(0)) / 2)));
+  AnswerVolts(call, generator->Setup.Offset, 0.5);
 }
 
 void Session::Cycles(const Call& call) {
@@ -253,11 +255,12 @@ void Session::Output(const Call& call) {
     wave::Periodic shape{*wave::ShapeNamed(setup.Function), setup.Frequency, 0, last};
     if (setup.Amplitude || setup.Offset) {
       const auto vref = Vref();
-      if (!vref) {
+      const std::optional<double> scale = FullScale();
+      if (!scale) {
         Queue(-221, "set VOLTage:REFerence first");
         return;
       }
-      const double full = dac::IdealVolts(last, bits, *vref);
+      const double full = *scale;
       const double amplitude = setup.Amplitude.value_or(full),
                    offset = setup.Offset.value_or(full / 2);
       const auto low = wave::CodeOfVolts(offset - amplitude / 2, bits, *vref);

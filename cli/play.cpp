@@ -247,12 +247,7 @@ int Play(Session& session, const Playing& playing, std::FILE* out) {
              played.Late, Milliseconds(played.Delays.Quantile(0.5)),
              Milliseconds(played.Delays.Quantile(0.99)), Milliseconds(played.Delays.Max()));
   std::fflush(out);
-  if (refused.Result.Status != 0) {
-    fmt::print(stderr, "ktdac: the board refused the frame of code {} (status {}){}\n", refused.Box,
-               refused.Result.Status,
-               refused.Result.Failure.empty() ? "" : ": " + refused.Result.Failure);
-    return kFrameRefused;
-  }
+  if (refused.Result.Status != 0) return Refused(refused.Result, "code " + refused.Box);
   if (played.How == wave::Played::End::Late) {
     fmt::print(stderr, "ktdac: sample {} went out more than a period late (--strict)\n",
                played.Sent - 1);

@@ -30,13 +30,6 @@ void Emit(std::FILE* file, const std::string& name, const std::string& text) {
     throw WriteError{"cannot write " + name + ": " + std::strerror(errno)};
 }
 
-// Reports a frame the board refused, and why when the board says.
-int Refused(const link::SentFrame& sent, const std::string& what) {
-  fmt::print(stderr, "ktdac: the board refused the frame of {} (status {}){}\n", what, sent.Status,
-             sent.Failure.empty() ? "" : ": " + sent.Failure);
-  return kFrameRefused;
-}
-
 // What carried a frame, for the text output; "not sent" when nothing went out.
 std::string Carried(const link::SentFrame& sent) {
   return sent.Carried.empty() ? std::string("not sent") : sent.Carried;
@@ -97,6 +90,12 @@ class MeasuredDac : public characterize::DacUnderTest {
 };
 
 }  // namespace
+
+int Refused(const link::SentFrame& sent, const std::string& what) {
+  fmt::print(stderr, "ktdac: the board refused the frame of {} (status {}){}\n", what, sent.Status,
+             sent.Failure.empty() ? "" : ": " + sent.Failure);
+  return kFrameRefused;
+}
 
 Session::Session(link::Board& board, std::FILE* out) : board_(board), out_(out) {}
 

@@ -12,6 +12,10 @@
 
 namespace kt::cli {
 
+/// Reports a frame the board refused, naming `what` was sent, and why when the board says;
+/// returns the status for it (5).
+int Refused(const link::SentFrame& sent, const std::string& what);
+
 /// @brief One run of ktdac against one board: connects once, at the first command that
 /// needs the board, then sends as the checked commands say, each frame computed by the
 /// same rules as the windows' and sent through the board's one road.

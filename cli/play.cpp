@@ -11,6 +11,7 @@
 #include <iterator>
 #include <memory>
 
+#include "cli/play_buffered.h"
 #include "cli/session.h"
 #include "console/parsing.h"
 #include "console/stop.h"
@@ -85,6 +86,8 @@ void AddPlayOptions(CLI::App& play, PlayCommand& typed) {
   play.add_option("--cycles", typed.Cycles, "play this many cycles (a file: times through it)");
   play.add_option("--duration", typed.Duration, "play this long (10s, 2min)");
   play.add_flag("--strict", typed.Strict, "end with status 7 at the first late sample");
+  play.add_flag("--no-buffer", typed.NoBuffer,
+                "send each sample at its deadline even where the driver has an output buffer");
   play.add_option("--log", typed.Log, "write each sample's code, deadline and time sent here (CSV)")
       ->check(NonEmptyPath());
   play.add_option("--final", typed.Final,
@@ -173,6 +176,7 @@ Playing CheckPlay(const PlayCommand& typed) {
     playing.Pace.Samples = playing.Values.size();  // a file plays once
   }
   playing.Log = typed.Log;
+  playing.NoBuffer = typed.NoBuffer;
   if (!typed.Final.empty())
     playing.Final = CodeWithin("--final", typed.Final, playing.Hexadecimal, device);
   return playing;
@@ -203,6 +207,7 @@ int Play(Session& session, const Playing& playing, std::FILE* out) {
       throw UsageError{std::string(error.what()) + "; nothing was sent"};
     }
   }
+  if (const auto status = PlayBuffered(session, playing, source, out)) return *status;
   if (const auto limit = board.FrameRateLimit();
       limit && playing.Pace.Rate > limit->FramesPerSecond)
     fmt::print(stderr,

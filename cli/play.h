@@ -26,7 +26,7 @@ struct PlayCommand {
   std::string Shape, File, Low, High, Duration, Log, Final;
   std::optional<double> Frequency, Amplitude, Offset, Rate, Vref;
   std::optional<std::int64_t> Cycles;
-  bool Volts = false, Strict = false;
+  bool Volts = false, Strict = false, NoBuffer = false;
 };
 
 /// @brief play as checked: everything but what needs the reference (volts), which is turned
@@ -45,6 +45,7 @@ struct Playing {
   wave::Pace Pace;
   std::string Log;
   std::optional<std::int32_t> Final;
+  bool NoBuffer = false;  ///< each sample at its deadline, even where the board has a buffer
 };
 
 /// Adds play's options to its subcommand.
@@ -53,7 +54,8 @@ void AddPlayOptions(CLI::App& play, PlayCommand& typed);
 /// Checks play before anything is sent; raises UsageError. The file is read here.
 Playing CheckPlay(const PlayCommand& typed);
 
-/// Plays on the session's board and prints one line of how it went on `out`. Returns an
+/// Plays on the session's board, through its own output buffer where it has one, and prints
+/// one line of how it went on `out`. Returns an
 /// exit status: 0, 1 (connection), 5 (a refused frame), 7 (late, with --strict), 128 + the
 /// signal when stopped.
 int Play(Session& session, const Playing& playing, std::FILE* out);

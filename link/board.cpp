@@ -43,6 +43,11 @@ SentFrame Board::SendRaw(const Frame& frame) {
 
 std::optional<double> Board::ReferenceVolts(std::int16_t) const { return std::nullopt; }
 
+std::unique_ptr<OutputBuffer> Board::OpenOutputBuffer(double, std::size_t, bool, std::string& why) {
+  why = "only an IIO DAC whose driver has output buffers plays from a buffer";
+  return nullptr;
+}
+
 void Board::Reset() {
   LinkStatus = 0;
   connected_ = false;

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/frame.h"
 #include "link/frame_request.h"
@@ -43,6 +46,30 @@ struct SentFrame {
   std::string Carried;
   /// Why a board other than the library refused the frame; empty when it went out.
   std::string Failure;
+};
+
+/// @brief A board's own output buffer: the samples queued in it go out at the board's clock
+/// (a driver's trigger), not at the program's. Closing it stops the output; the DAC then
+/// holds a code the program writes afterwards.
+class OutputBuffer {
+ public:
+  OutputBuffer() = default;
+  virtual ~OutputBuffer() = default;
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+  /// The rate the board's clock keeps, samples a second, as the driver gave it back.
+  [[nodiscard]] virtual double Rate() const = 0;
+  /// Whether the samples of the one push repeat by themselves until the buffer is closed.
+  [[nodiscard]] virtual bool Cyclic() const = 0;
+  /// How many samples a push takes at most.
+  [[nodiscard]] virtual std::size_t Length() const = 0;
+  /// Queues codes, waiting while the buffer is full; false when the board refused them, and
+  /// Failure says why.
+  virtual bool Push(const std::vector<std::int32_t>& codes) = 0;
+  /// Waits until every sample pushed has gone out, or until `stopped` answers true.
+  virtual void Drain(const std::function<bool()>& stopped) = 0;
+  [[nodiscard]] virtual std::string Failure() const = 0;
 };
 
 /// @brief One board, whichever road reaches it: connected once, then sends frames. Owns the
@@ -112,6 +139,13 @@ class Board {
     std::string Why;
   };
   [[nodiscard]] virtual std::optional<RateLimit> FrameRateLimit() const { return std::nullopt; }
+
+  /// Whether the board has an output buffer of its own, once connected.
+  [[nodiscard]] virtual bool HasOutputBuffer() const { return false; }
+  /// Opens the output buffer at `rate` for pushes of `length` samples, repeating them when
+  /// `cyclic`; none when the board or its driver refuses, and `why` says why.
+  virtual std::unique_ptr<OutputBuffer> OpenOutputBuffer(double rate, std::size_t length,
+                                                         bool cyclic, std::string& why);
 
   /// Whether the last connection succeeded and the board has not been reset since.
   [[nodiscard]] bool Connected() const { return connected_; }

@@ -39,6 +39,13 @@ class IioBoard : public Board {
   [[nodiscard]] std::string ReferenceSource() const override;
   [[nodiscard]] bool TellsReference() const override { return true; }
   void Reset() override;
+  /// A driver with output buffers: the channel is a scan element.
+  [[nodiscard]] bool HasOutputBuffer() const override;
+  /// Refuses a buffer whose storage is not 16-bit unsigned codes, or whose rate nothing sets
+  /// (a sampling_frequency on the device or its trigger); sets the rate, reads back what the
+  /// driver made of it, and opens the buffer.
+  std::unique_ptr<OutputBuffer> OpenOutputBuffer(double rate, std::size_t length, bool cyclic,
+                                                 std::string& why) override;
 
   /// The resolution the driver gives (out_voltage0_raw_available), once connected.
   [[nodiscard]] std::optional<int> DataBits() const { return dataBits_; }
@@ -52,6 +59,8 @@ class IioBoard : public Board {
   };
 
   bool Fail(std::string reason);
+  /// Why the output buffer cannot be used; empty when it can.
+  [[nodiscard]] std::string OutputBufferRefusal() const;
   /// Finds the DAC's output channel; sets reason_ when there is none.
   bool FindChannel();
   std::optional<std::string> Read(const char* attribute) const;

@@ -27,6 +27,8 @@ struct Testbed::State {
   std::mutex lock;  // the handler runs on umockdev's own thread
   std::map<std::string, SpiFaults> ports;
   std::vector<std::string> log;
+  std::map<std::string, std::vector<unsigned char>> pushed;  // an IIO node → bytes written
+  std::map<std::string, int> pushErrors;                     // an IIO node → errno
 };
 
 namespace {
@@ -70,6 +72,11 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
   const gulong request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   const std::lock_guard<std::mutex> held(state.lock);
+  if (node.rfind("/dev/iio:", 0) == 0) {
+    // No high-speed block interface, as in a mainline kernel: libiio then writes samples.
+    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+    return TRUE;
+  }
   const SpiFaults faults = state.ports[node];
   const auto answer = [&](long result, int error, std::string entry) {
     state.log.push_back(std::move(entry));
@@ -109,6 +116,22 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
   return answer(-1, ENOTTY, "ioctl " + std::to_string(request));
 }
 
+// Takes what a program wrote to an IIO device's node, as a driver's output buffer would.
+gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
+  auto& state = *static_cast<Testbed::State*>(user);
+  UMockdevIoctlData* data = umockdev_ioctl_client_get_arg(client);
+  const std::lock_guard<std::mutex> held(state.lock);
+  const std::string node = umockdev_ioctl_client_get_devnode(client);
+  if (const int error = state.pushErrors[node]) {
+    umockdev_ioctl_client_complete(client, -1, error);
+    return TRUE;
+  }
+  auto& bytes = state.pushed[node];
+  bytes.insert(bytes.end(), data->data, data->data + data->data_len);
+  umockdev_ioctl_client_complete(client, data->data_len, 0);
+  return TRUE;
+}
+
 std::string Trimmed(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
   return text;
@@ -120,10 +143,19 @@ Testbed::Testbed() : state_(std::make_unique<State>()) {
   state_->bed = umockdev_testbed_new();
   state_->notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (!state_->bed || state_->notify < 0) throw std::runtime_error("no umockdev test bed");
+  state_->handler = umockdev_ioctl_base_new();
+  g_signal_connect(state_->handler, "handle-ioctl", G_CALLBACK(OnIoctl), state_.get());
+  g_signal_connect(state_->handler, "handle-write", G_CALLBACK(OnWrite), state_.get());
+}
+
+void Testbed::Answer(const std::string& node) {
+  GError* error = nullptr;
+  Check(umockdev_testbed_attach_ioctl(state_->bed, node.c_str(), state_->handler, &error), error,
+        ("answering " + node).c_str());
 }
 
 Testbed::~Testbed() {
-  if (state_->handler) g_object_unref(state_->handler);
+  g_object_unref(state_->handler);
   close(state_->notify);
   g_object_unref(state_->bed);
 }
@@ -152,9 +184,32 @@ std::string Testbed::AddIioDac(const IioDac& dac) {
         (dac.Available.empty() ? "[0 1 " + std::to_string((1LL << dac.DataBits) - 1) + "]"
                                : dac.Available) +
         "\\n\n";
+  if (!dac.BufferType.empty()) {
+    description +=
+        "N: " + id + "\nE: DEVNAME=/dev/" + id + "\nA: dev=250:" + id.substr(10) +
+        "\\n\nA: buffer/enable=0\\n\nA: buffer/length=0\\n\nA: buffer/watermark=1\\n\n" +
+        "A: scan_elements/out_voltage0_en=0\\n\nA: scan_elements/out_voltage0_index=0\\n\n" +
+        "A: scan_elements/out_voltage0_type=" + dac.BufferType + "\\n\n";
+    if (dac.RateOn == "device") description += "A: sampling_frequency=1000\\n\n";
+    if (dac.RateOn == "trigger") description += "A: trigger/current_trigger=kt-hrtimer\\n\n";
+  }
   GError* error = nullptr;
+  if (dac.RateOn == "trigger" && !dac.BufferType.empty())
+    Check(umockdev_testbed_add_from_string(state_->bed,
+                                           "P: /devices/iio_sysfs_trigger/trigger0\n"
+                                           "E: SUBSYSTEM=iio\nA: name=kt-hrtimer\\n\n"
+                                           "A: sampling_frequency=100\\n\n",
+                                           &error),
+          error, "adding the trigger");
   Check(umockdev_testbed_add_from_string(state_->bed, description.c_str(), &error), error,
         "adding the IIO device");
+  if (!dac.BufferType.empty()) {
+    {
+      const std::lock_guard<std::mutex> held(state_->lock);
+      state_->pushErrors["/dev/" + id] = dac.PushError;
+    }
+    Answer("/dev/" + id);
+  }
   const std::string real = Root() + "/sys" + folder;
   const int watch = inotify_add_watch(state_->notify, real.c_str(), IN_CLOSE_WRITE);
   if (watch < 0) throw std::runtime_error("cannot watch " + real);
@@ -192,17 +247,19 @@ std::string Testbed::AddSpidev(const std::string& name, const SpiFaults& faults)
   GError* error = nullptr;
   Check(umockdev_testbed_add_from_string(state_->bed, description.c_str(), &error), error,
         "adding the spidev port");
-  if (!state_->handler) {
-    state_->handler = umockdev_ioctl_base_new();
-    g_signal_connect(state_->handler, "handle-ioctl", G_CALLBACK(OnIoctl), state_.get());
-  }
   {
     const std::lock_guard<std::mutex> held(state_->lock);
     state_->ports[node] = faults;
   }
-  Check(umockdev_testbed_attach_ioctl(state_->bed, node.c_str(), state_->handler, &error), error,
-        "answering the spidev port's ioctls");
+  Answer(node);
   return node;
+}
+
+std::vector<unsigned char> Testbed::Pushed(const std::string& id) {
+  const std::lock_guard<std::mutex> held(state_->lock);
+  std::vector<unsigned char> bytes;
+  bytes.swap(state_->pushed["/dev/" + id]);
+  return bytes;
 }
 
 std::vector<std::string> Testbed::SpiLog() {

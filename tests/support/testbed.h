@@ -26,6 +26,13 @@ struct IioDac {
   std::string Scale;  ///< out_voltage0_scale's text as a driver may give it; empty: ScaleMv's
   std::string Modes = "1kohm_to_gnd 100kohm_to_gnd three_state";
   std::string PowerDown = "0";
+  /// scan_elements' out_voltage0_type ("le:u16/16>>0") of a driver with output buffers, which
+  /// writes its samples to /dev/iio:deviceN; empty: a driver without them.
+  std::string BufferType;
+  /// Where the sample rate is set: "device" (its sampling_frequency), "trigger" (an hrtimer
+  /// trigger's, the device's current trigger) or "" (nowhere).
+  std::string RateOn = "device";
+  int PushError = 0;  ///< every write to the node fails with this errno
 };
 
 /// @brief What a spidev port in the bed refuses, as a controller would.
@@ -54,6 +61,9 @@ class Testbed {
   /// The attribute files written since the last call, in the order written.
   std::vector<std::string> Writes();
 
+  /// The bytes written to /dev/ID since the last call: the samples a buffer pushed.
+  std::vector<unsigned char> Pushed(const std::string& id);
+
   /// Adds /dev/NAME ("spidev0.0"), answering its ioctls as a spidev port would.
   std::string AddSpidev(const std::string& name, const SpiFaults& faults = {});
   /// What the ports were asked since the last call: "mode 1", "hz 1000000",
@@ -66,6 +76,9 @@ class Testbed {
   struct State;  ///< the bed itself and what its ports were asked
 
  private:
+  /// Answers the ioctls, and takes the writes, of /dev/NODE.
+  void Answer(const std::string& node);
+
   std::unique_ptr<State> state_;
 };
 

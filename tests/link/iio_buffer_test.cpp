@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: MIT
+// ktdac play through an IIO DAC's output buffer, against umockdev's test bed: the buffer's
+// attributes in the bed's sysfs, and /dev/iio:deviceN answered by the bed, which keeps the
+// samples written to it and, as a mainline kernel, has no high-speed block interface.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "tests/support/child_process.h"
+#include "tests/support/test_support.h"
+#include "tests/support/testbed.h"
+
+namespace kt::link {
+namespace {
+
+// The codes in samples as a scan type ("be:u14/16>>2") stores them.
+std::vector<int> CodesIn(const std::vector<unsigned char>& bytes, const std::string& type) {
+  if (bytes.empty()) return {};
+  const bool big = type[0] == 'b';
+  const int shift = std::stoi(type.substr(type.find(">>") + 2));
+  std::vector<int> codes;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    codes.push_back((big ? bytes[i] << 8 | bytes[i + 1] : bytes[i + 1] << 8 | bytes[i]) >> shift);
+  return codes;
+}
+
+TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
+  const std::string file = test::WriteTempFile("samples", "1\n2\n1234\nFFFF\n");
+  struct Row {
+    const char* name;
+    std::string type, rateOn;
+    int dataBits, pushError;
+    std::vector<std::string> args;
+    int status;
+    std::vector<int> pushed;
+    const char* raw;
+    const char* rate;  // sampling_frequency where it is set; none: nowhere
+    std::vector<std::string> says;
+  };
+  const std::vector<std::string> ramp{"--shape", "ramp", "--frequency", "250", "--rate", "1000"};
+  const Row rows[] = {
+      {"a file streams in order, twice, at the rate set",
+       "le:u16/16>>0",
+       "device",
+       16,
+       0,
+       {"--file", file, "--rate", "1000", "--cycles", "2"},
+       0,
+       {1, 2, 0x1234, 0xFFFF, 1, 2, 0x1234, 0xFFFF},
+       "65535",
+       "1000",
+       {"played 8 samples at 1000 S/s (asked 1000) through the driver's buffer, timed by its "
+        "clock"}},
+      {"14-bit codes stored as the scan type says; the rate on the trigger; the final code",
+       "be:u14/16>>2",
+       "trigger",
+       14,
+       0,
+       {"--device", "KT300", "--shape", "ramp", "--frequency", "250", "--rate", "1000", "--cycles",
+        "2", "--final", "10"},
+       0,
+       {0, 4096, 8192, 12288, 0, 4096, 8192, 12288},
+       "16",
+       "1000",
+       {"played 8 samples"}},
+      {"a write the driver refuses ends the run with the first sample held",
+       "le:u16/16>>0",
+       "device",
+       16,
+       EIO,
+       {"--file", file, "--rate", "1000"},
+       5,
+       {},
+       "1",
+       "1000",
+       {"pushing samples to the IIO device kt310 (iio:device0)'s buffer failed: "}},
+      {"nothing sets a rate: the samples go one at a time",
+       "le:u16/16>>0",
+       "",
+       16,
+       0,
+       {"--file", file, "--rate", "1000"},
+       0,
+       {},
+       "65535",
+       nullptr,
+       {"kt310 (iio:device0) has no sampling_frequency, and no trigger that has one",
+        "the samples go out one at a time instead", "played 4 samples", "late"}},
+      {"--no-buffer: one at a time",
+       "le:u16/16>>0",
+       "device",
+       16,
+       0,
+       {"--file", file, "--rate", "1000", "--no-buffer"},
+       0,
+       {},
+       "65535",
+       "1000",
+       {"played 4 samples", "late"}},
+      {"a signed scan type is not the DAC's codes",
+       "le:s16/16>>0",
+       "device",
+       16,
+       0,
+       {"--file", file, "--rate", "1000"},
+       0,
+       {},
+       "65535",
+       "1000",
+       {"buffer holds samples of 16 bits in 16, signed, not the DAC's unsigned codes"}},
+      {"a driver without buffers: one at a time, unsaid",
+       "",
+       "device",
+       16,
+       0,
+       {"--file", file, "--rate", "1000"},
+       0,
+       {},
+       "65535",
+       nullptr,
+       {"played 4 samples", "late"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::Testbed bed;
+    test::IioDac dac;
+    dac.BufferType = row.type;
+    dac.RateOn = row.rateOn;
+    dac.DataBits = row.dataBits;
+    dac.ScaleMv = 2500.0 / (1 << row.dataBits);
+    dac.PushError = row.pushError;
+    const std::string id = bed.AddIioDac(dac);
+    std::vector<std::string> args{"--board", "iio:local:", "play"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const test::Result result = test::Run("ktdac", args);
+    EXPECT_EQ(result.status, row.status) << result.err;
+    EXPECT_EQ(CodesIn(bed.Pushed(id), row.type), row.pushed);
+    EXPECT_EQ(bed.Attribute(id, "out_voltage0_raw"), row.raw);
+    if (row.rate) {
+      EXPECT_EQ(bed.Attribute(row.rateOn == "trigger" ? "trigger0" : id, "sampling_frequency"),
+                row.rate);
+    }
+    EXPECT_EQ(bed.Attribute(id, "buffer/enable"), row.type.empty() ? "" : "0");
+    for (const std::string& text : row.says)
+      EXPECT_NE((result.out + result.err).find(text), std::string::npos)
+          << text << "\n"
+          << result.out << result.err;
+    if (row.type.empty() || row.args.back() == "--no-buffer") {
+      EXPECT_EQ(result.err.find("buffer"), std::string::npos) << result.err;
+    }
+  }
+}
+
+TEST(IioBuffer, AStopEndsTheStreamAndHoldsTheSampleDueThen) {
+  test::Testbed bed;
+  test::IioDac dac;
+  dac.BufferType = "le:u16/16>>0";
+  const std::string id = bed.AddIioDac(dac);
+  const std::string out = test::WriteTempFile("out", "");
+  const test::Child child = test::Start("ktdac",
+                                        {"--board", "iio:local:", "play", "--shape", "square",
+                                         "--frequency", "250", "--rate", "1000"},
+                                        out, test::WriteTempFile("err", ""));
+  std::vector<unsigned char> pushed;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (pushed.size() < 400 && std::chrono::steady_clock::now() < deadline) {
+    const auto more = bed.Pushed(id);
+    pushed.insert(pushed.end(), more.begin(), more.end());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(child, SIGTERM);
+  EXPECT_EQ(test::Wait(child), 143);
+  const auto more = bed.Pushed(id);
+  pushed.insert(pushed.end(), more.begin(), more.end());
+  // A cycle of 4 samples, which the driver cannot repeat by itself: streamed, none lost.
+  const std::vector<int> codes = CodesIn(pushed, dac.BufferType);
+  ASSERT_GE(codes.size(), 200u);
+  for (std::size_t k = 0; k < codes.size(); ++k) ASSERT_EQ(codes[k], k % 4 < 2 ? 0xFFFF : 0) << k;
+  const std::string raw = bed.Attribute(id, "out_voltage0_raw");
+  EXPECT_TRUE(raw == "65535" || raw == "0") << raw;
+  EXPECT_EQ(bed.Attribute(id, "buffer/enable"), "0");
+  std::ifstream played(out);
+  EXPECT_NE(
+      std::string(std::istreambuf_iterator<char>(played), {}).find("through the driver's buffer"),
+      std::string::npos);
+}
+
+}  // namespace
+}  // namespace kt::link

@@ -29,6 +29,11 @@ else
   "${boards[@]}" --benchmark_filter=-iiod
 fi
 
+# The highest rate ktdac play holds on the IIO sysfs and spidev roads, beside the bare write
+# loop on the same road (about a minute).
+echo "== ktdac play on the IIO and spidev roads"
+umockdev-wrapper build/bench/bin/kt_play_roads
+
 # A full 16-bit sweep with ktdac, as a bench engineer runs it, without and with a 1 ms library.
 # The simulated library reports the time spent inside its calls (KT_SIM_STATS), so the run
 # gives its own split: the whole run's time over the library's, and the program's share.

@@ -120,6 +120,7 @@ void Session::Identify(const Call& call) { call.Answers.push_back(board_.Identit
 // As the main window opens: 0, "Normal"; a waveform playing is stopped and its setup
 // forgotten.
 void Session::Reset(const Call&) {
+  ++*opcAsked_;
   if (Generator* generator = board_.Waveform()) {
     generator->Stop();
     generator->Setup = {};
@@ -130,17 +131,26 @@ void Session::Reset(const Call&) {
 void Session::Clear(const Call&) {
   errors_.clear();
   events_ = 0;
+  ++*opcAsked_;
 }
 
 // Every command runs to completion before the next is read, so an operation is complete as
 // soon as *OPC is reached, and *WAI has nothing to wait for; but for a waveform of a set
-// length, whose *OPC? answer the server holds until it has played.
+// length, whose *OPC? answer the server holds, and whose *OPC sets the bit, once it has
+// played.
 void Session::OperationComplete(const Call& call) {
+  Generator* generator = board_.Waveform();
+  const bool pending = generator && generator->Finishing();
   if (call.Query()) {
-    if (const Generator* generator = board_.Waveform(); generator && generator->Finishing())
-      held_ = true;
+    held_ = held_ || pending;
     call.Answers.push_back("1");
+  } else if (pending) {
+    generator->WhenIdle(
+        [this, asked = std::weak_ptr<std::uint64_t>(opcAsked_), which = ++*opcAsked_] {
+          if (const auto last = asked.lock(); last && *last == which) events_ |= kOperationComplete;
+        });
   } else {
+    ++*opcAsked_;
     events_ |= kOperationComplete;
   }
 }

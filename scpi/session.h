@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -203,6 +204,10 @@ class Session {
   std::uint8_t eventEnable_ = 0;    // *ESE
   std::uint8_t serviceEnable_ = 0;  // *SRE, bit 6 always clear
   bool held_ = false;               // the response waits for the play to end
+  // Which *OPC waits for a play to end: a waiting one sets the operation complete bit only
+  // when it is still the last asked for (*CLS and *RST forget it). Shared with what waits,
+  // which runs on the serving thread, so that a session gone meanwhile is seen to be.
+  std::shared_ptr<std::uint64_t> opcAsked_ = std::make_shared<std::uint64_t>(0);
 };
 
 /// @brief What every protocol's sessions share: the clients served (each VXI-11 link counts

@@ -95,6 +95,40 @@ TEST(ScpiWaveform, OutputPlaysWhatWasSetAndNothingElseCutsIn) {
   }
 }
 
+TEST(ScpiWaveform, OpcOfAPlayOfASetLengthSetsItsBitWhenThePlayEnds) {
+  const std::string play = "FUNC SQU;:FREQ 250;:FUNC:SRAT 1000;:BURS:NCYC 2;:OUTP ON;*OPC";
+  struct Row {
+    std::string first, before;  // the message, and what comes before the play ends
+    const char *now, *after;    // *ESR? before, and after the end
+  };
+  const Row rows[] = {
+      {play, "", "0", "1"},
+      {play, "*CLS", "0", "0"},                       // *CLS forgets the operation waited for
+      {play, "*RST", "0", "0"},                       // and so does *RST
+      {play, "*OPC", "0", "1"},                       // the last asked for is the one
+      {play + ";:ABOR;*OPC", "", "1", "1"},           // nothing plays: set at once
+      {"BURS:NCYC INF;:OUTP ON;*OPC", "", "1", "1"},  // nothing of a set length
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.first + " / " + row.before);
+    test::RecordingBoard board;
+    auto session = std::make_unique<Session>(board);
+    session->Execute(row.first);
+    if (!row.before.empty()) session->Execute(row.before);
+    const std::string now = session->Execute("*ESR?");
+    EXPECT_EQ(now, row.now);
+    board.generator.playing = false;
+    for (const auto& then : std::exchange(board.generator.waiting, {})) then();
+    EXPECT_EQ(session->Execute("*ESR?"), now == "1" ? "0" : row.after);  // read clears it
+  }
+  test::RecordingBoard board;  // a session gone before the play ends is left alone
+  auto session = std::make_unique<Session>(board);
+  session->Execute(play);
+  session.reset();
+  board.generator.playing = false;
+  for (const auto& then : std::exchange(board.generator.waiting, {})) then();
+}
+
 TEST(ScpiWaveform, ABoardWithoutAGeneratorRefusesEveryWaveformCommand) {
   test::RecordingBoard board;
   board.waveforms = false;

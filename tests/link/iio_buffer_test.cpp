@@ -10,6 +10,7 @@
 #include <iterator>
 #include <thread>
 
+#include "link/iio_board.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 #include "tests/support/testbed.h"
@@ -41,19 +42,18 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
     const char* rate;  // sampling_frequency where it is set; none: nowhere
     std::vector<std::string> says;
   };
-  const std::vector<std::string> ramp{"--shape", "ramp", "--frequency", "250", "--rate", "1000"};
   const Row rows[] = {
       {"a file streams in order, twice, at the rate set",
        "le:u16/16>>0",
        "device",
        16,
        0,
-       {"--file", file, "--rate", "1000", "--cycles", "2"},
+       {"--file", file, "--rate", "100", "--cycles", "2"},
        0,
        {1, 2, 0x1234, 0xFFFF, 1, 2, 0x1234, 0xFFFF},
        "65535",
-       "1000",
-       {"played 8 samples at 1000 S/s (asked 1000) through the driver's buffer, timed by its "
+       "100",
+       {"played 8 samples at 100 S/s (asked 100) through the driver's buffer, timed by its "
         "clock"}},
       {"14-bit codes stored as the scan type says; the rate on the trigger; the final code",
        "be:u14/16>>2",
@@ -101,6 +101,28 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
        "65535",
        "1000",
        {"played 4 samples", "late"}},
+      {"--strict times each sample: one at a time",
+       "le:u16/16>>0",
+       "device",
+       16,
+       0,
+       {"--file", file, "--rate", "1000", "--strict"},
+       0,
+       {},
+       "65535",
+       "1000",
+       {"late"}},
+      {"--log times each sample: one at a time",
+       "le:u16/16>>0",
+       "device",
+       16,
+       0,
+       {"--file", file, "--rate", "1000", "--log", test::WriteTempFile("log", "")},
+       0,
+       {},
+       "65535",
+       "1000",
+       {"late"}},
       {"a signed scan type is not the DAC's codes",
        "le:s16/16>>0",
        "device",
@@ -136,9 +158,17 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
     const std::string id = bed.AddIioDac(dac);
     std::vector<std::string> args{"--board", "iio:local:", "play"};
     args.insert(args.end(), row.args.begin(), row.args.end());
+    const auto start = std::chrono::steady_clock::now();
     const test::Result result = test::Run("ktdac", args);
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(result.status, row.status) << result.err;
     EXPECT_EQ(CodesIn(bed.Pushed(id), row.type), row.pushed);
+    // The buffer is closed only once the driver has sent what it was given.
+    if (row.status == 0 && !row.pushed.empty()) {
+      EXPECT_GE(took, static_cast<double>(row.pushed.size()) / std::stod(row.rate));
+    }
+    EXPECT_EQ(result.err.find("warning"), std::string::npos) << result.err;
     EXPECT_EQ(bed.Attribute(id, "out_voltage0_raw"), row.raw);
     if (row.rate) {
       EXPECT_EQ(bed.Attribute(row.rateOn == "trigger" ? "trigger0" : id, "sampling_frequency"),
@@ -153,6 +183,36 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
       EXPECT_EQ(result.err.find("buffer"), std::string::npos) << result.err;
     }
   }
+}
+
+TEST(IioBuffer, TheBufferTakesWhatFitsAndDrainsAtItsRate) {
+  test::Testbed bed;
+  test::IioDac dac;
+  dac.BufferType = "le:u16/16>>0";
+  bed.AddIioDac(dac);
+  IioBoard board("local:", "");
+  ASSERT_TRUE(board.Connect(Model{"KT310", 24, 16, {}})) << board.ConnectionFailureReason();
+  std::string why;
+  EXPECT_EQ(board.OpenOutputBuffer(500, 4, true, why), nullptr);  // no high-speed interface
+  EXPECT_EQ(why,
+            "the IIO device kt310 (iio:device0)'s driver has no cyclic buffers (libiio's "
+            "high-speed interface)");
+  const auto buffer = board.OpenOutputBuffer(500, 25, false, why);
+  ASSERT_TRUE(buffer) << why;
+  EXPECT_EQ(buffer->Rate(), 500);
+  EXPECT_FALSE(buffer->Cyclic());
+  EXPECT_FALSE(buffer->Push(std::vector<std::int32_t>(26, 1)));
+  EXPECT_EQ(buffer->Failure(),
+            "a push of 26 samples into the IIO device kt310 (iio:device0)'s buffer of 25");
+  EXPECT_FALSE(buffer->Push({}));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(buffer->Push(std::vector<std::int32_t>(25, 1)));
+  ASSERT_TRUE(buffer->Push(std::vector<std::int32_t>(25, 2)));
+  buffer->Drain([] { return false; });  // 50 samples at 500 S/s: 0.1 s from the first push
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  bool asked = false;
+  buffer->Drain([&] { return asked = true; });  // a stop cuts it short
+  EXPECT_TRUE(asked);
 }
 
 TEST(IioBuffer, AStopEndsTheStreamAndHoldsTheSampleDueThen) {

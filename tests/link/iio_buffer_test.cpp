@@ -29,12 +29,31 @@ std::vector<int> CodesIn(const std::vector<unsigned char>& bytes, const std::str
   return codes;
 }
 
+// A DAC whose driver has buffers of that scan type, its rate set on the device or trigger.
+test::IioDac BufferedDac(std::string type, std::string rateOn = "device", int bits = 16,
+                         int pushError = 0) {
+  test::IioDac dac;
+  dac.BufferType = std::move(type);
+  dac.RateOn = std::move(rateOn);
+  dac.DataBits = bits;
+  dac.ScaleMv = 2500.0 / (1 << bits);
+  dac.PushError = pushError;
+  return dac;
+}
+
 TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
   const std::string file = test::WriteTempFile("samples", "1\n2\n1234\nFFFF\n");
+  const std::vector<std::string> once{"--file", file, "--rate", "1000"};
+  const auto with = [&](std::string option) {
+    std::vector<std::string> args = once;
+    args.push_back(std::move(option));
+    return args;
+  };
+  const std::string le16 = "le:u16/16>>0";
+  const std::vector<std::string> oneByOne{"played 4 samples", "late"};
   struct Row {
     const char* name;
-    std::string type, rateOn;
-    int dataBits, pushError;
+    test::IioDac dac;
     std::vector<std::string> args;
     int status;
     std::vector<int> pushed;
@@ -42,120 +61,41 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
     const char* rate;  // sampling_frequency where it is set; none: nowhere
     std::vector<std::string> says;
   };
+  // clang-format off
   const Row rows[] = {
-      {"a file streams in order, twice, at the rate set",
-       "le:u16/16>>0",
-       "device",
-       16,
-       0,
-       {"--file", file, "--rate", "100", "--cycles", "2"},
-       0,
-       {1, 2, 0x1234, 0xFFFF, 1, 2, 0x1234, 0xFFFF},
-       "65535",
-       "100",
-       {"played 8 samples at 100 S/s (asked 100) through the driver's buffer, timed by its "
-        "clock"}},
+      {"a file streams in order, twice, at the rate set", BufferedDac(le16),
+       {"--file", file, "--rate", "100", "--cycles", "2"}, 0,
+       {1, 2, 0x1234, 0xFFFF, 1, 2, 0x1234, 0xFFFF}, "65535", "100",
+       {"played 8 samples at 100 S/s (asked 100) through the driver's buffer, timed by its clock"}},
       {"14-bit codes stored as the scan type says; the rate on the trigger; the final code",
-       "be:u14/16>>2",
-       "trigger",
-       14,
-       0,
-       {"--device", "KT300", "--shape", "ramp", "--frequency", "250", "--rate", "1000", "--cycles",
-        "2", "--final", "10"},
-       0,
-       {0, 4096, 8192, 12288, 0, 4096, 8192, 12288},
-       "16",
-       "1000",
-       {"played 8 samples"}},
+       BufferedDac("be:u14/16>>2", "trigger", 14),
+       {"--device", "KT300", "--shape", "ramp", "--frequency", "250", "--rate", "1000",
+        "--cycles", "2", "--final", "10"}, 0,
+       {0, 4096, 8192, 12288, 0, 4096, 8192, 12288}, "16", "1000", {"played 8 samples"}},
       {"a write the driver refuses ends the run with the first sample held",
-       "le:u16/16>>0",
-       "device",
-       16,
-       EIO,
-       {"--file", file, "--rate", "1000"},
-       5,
-       {},
-       "1",
-       "1000",
+       BufferedDac(le16, "device", 16, EIO), once, 5, {}, "1", "1000",
        {"pushing samples to the IIO device kt310 (iio:device0)'s buffer failed: "}},
-      {"nothing sets a rate: the samples go one at a time",
-       "le:u16/16>>0",
-       "",
-       16,
-       0,
-       {"--file", file, "--rate", "1000"},
-       0,
-       {},
-       "65535",
-       nullptr,
+      {"nothing sets a rate: the samples go one at a time", BufferedDac(le16, ""), once, 0, {},
+       "65535", nullptr,
        {"kt310 (iio:device0) has no sampling_frequency, and no trigger that has one",
         "the samples go out one at a time instead", "played 4 samples", "late"}},
-      {"--no-buffer: one at a time",
-       "le:u16/16>>0",
-       "device",
-       16,
-       0,
-       {"--file", file, "--rate", "1000", "--no-buffer"},
-       0,
-       {},
-       "65535",
-       "1000",
-       {"played 4 samples", "late"}},
-      {"--strict times each sample: one at a time",
-       "le:u16/16>>0",
-       "device",
-       16,
-       0,
-       {"--file", file, "--rate", "1000", "--strict"},
-       0,
-       {},
-       "65535",
-       "1000",
-       {"late"}},
-      {"--log times each sample: one at a time",
-       "le:u16/16>>0",
-       "device",
-       16,
-       0,
-       {"--file", file, "--rate", "1000", "--log", test::WriteTempFile("log", "")},
-       0,
-       {},
-       "65535",
-       "1000",
-       {"late"}},
-      {"a signed scan type is not the DAC's codes",
-       "le:s16/16>>0",
-       "device",
-       16,
-       0,
-       {"--file", file, "--rate", "1000"},
-       0,
-       {},
-       "65535",
-       "1000",
+      {"a signed scan type is not the DAC's codes", BufferedDac("le:s16/16>>0"), once, 0, {},
+       "65535", "1000",
        {"buffer holds samples of 16 bits in 16, signed, not the DAC's unsigned codes"}},
-      {"a driver without buffers: one at a time, unsaid",
-       "",
-       "device",
-       16,
-       0,
-       {"--file", file, "--rate", "1000"},
-       0,
-       {},
-       "65535",
-       nullptr,
-       {"played 4 samples", "late"}},
+      {"--no-buffer", BufferedDac(le16), with("--no-buffer"), 0, {}, "65535", "1000", oneByOne},
+      {"--strict times each sample", BufferedDac(le16), with("--strict"), 0, {}, "65535", "1000",
+       oneByOne},
+      {"--log times each sample", BufferedDac(le16),
+       {"--file", file, "--rate", "1000", "--log", test::WriteTempFile("log", "")}, 0, {},
+       "65535", "1000", oneByOne},
+      {"a driver without buffers, unsaid", BufferedDac(""), once, 0, {}, "65535", nullptr,
+       oneByOne},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     test::Testbed bed;
-    test::IioDac dac;
-    dac.BufferType = row.type;
-    dac.RateOn = row.rateOn;
-    dac.DataBits = row.dataBits;
-    dac.ScaleMv = 2500.0 / (1 << row.dataBits);
-    dac.PushError = row.pushError;
-    const std::string id = bed.AddIioDac(dac);
+    const std::string id = bed.AddIioDac(row.dac);
     std::vector<std::string> args{"--board", "iio:local:", "play"};
     args.insert(args.end(), row.args.begin(), row.args.end());
     const auto start = std::chrono::steady_clock::now();
@@ -163,7 +103,7 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(result.status, row.status) << result.err;
-    EXPECT_EQ(CodesIn(bed.Pushed(id), row.type), row.pushed);
+    EXPECT_EQ(CodesIn(bed.Pushed(id), row.dac.BufferType), row.pushed);
     // The buffer is closed only once the driver has sent what it was given.
     if (row.status == 0 && !row.pushed.empty()) {
       EXPECT_GE(took, static_cast<double>(row.pushed.size()) / std::stod(row.rate));
@@ -171,15 +111,15 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
     EXPECT_EQ(result.err.find("warning"), std::string::npos) << result.err;
     EXPECT_EQ(bed.Attribute(id, "out_voltage0_raw"), row.raw);
     if (row.rate) {
-      EXPECT_EQ(bed.Attribute(row.rateOn == "trigger" ? "trigger0" : id, "sampling_frequency"),
+      EXPECT_EQ(bed.Attribute(row.dac.RateOn == "trigger" ? "trigger0" : id, "sampling_frequency"),
                 row.rate);
     }
-    EXPECT_EQ(bed.Attribute(id, "buffer/enable"), row.type.empty() ? "" : "0");
+    EXPECT_EQ(bed.Attribute(id, "buffer/enable"), row.dac.BufferType.empty() ? "" : "0");
     for (const std::string& text : row.says)
       EXPECT_NE((result.out + result.err).find(text), std::string::npos)
           << text << "\n"
           << result.out << result.err;
-    if (row.type.empty() || row.args.back() == "--no-buffer") {
+    if (row.dac.BufferType.empty() || row.args.back() == "--no-buffer") {
       EXPECT_EQ(result.err.find("buffer"), std::string::npos) << result.err;
     }
   }
@@ -187,9 +127,7 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
 
 TEST(IioBuffer, TheBufferTakesWhatFitsAndDrainsAtItsRate) {
   test::Testbed bed;
-  test::IioDac dac;
-  dac.BufferType = "le:u16/16>>0";
-  bed.AddIioDac(dac);
+  bed.AddIioDac(BufferedDac("le:u16/16>>0"));
   IioBoard board("local:", "");
   ASSERT_TRUE(board.Connect(Model{"KT310", 24, 16, {}})) << board.ConnectionFailureReason();
   std::string why;
@@ -217,8 +155,7 @@ TEST(IioBuffer, TheBufferTakesWhatFitsAndDrainsAtItsRate) {
 
 TEST(IioBuffer, AStopEndsTheStreamAndHoldsTheSampleDueThen) {
   test::Testbed bed;
-  test::IioDac dac;
-  dac.BufferType = "le:u16/16>>0";
+  const test::IioDac dac = BufferedDac("le:u16/16>>0");
   const std::string id = bed.AddIioDac(dac);
   const std::string out = test::WriteTempFile("out", "");
   const test::Child child = test::Start("ktdac",

@@ -149,7 +149,7 @@ TEST(Wave, APlayEndsWhenDoneStoppedRefusedOrLateAndSendsEverySampleInOrder) {
   }
 }
 
-TEST(Wave, ABufferIsFedWholeCyclesOrStreamedInOrderInPushesOfItsLength) {
+TEST(Wave, ABufferRepeatsAWholeCycleOrTakesATwentiethOfASecondAPush) {
   const Source ramp{Periodic{Shape::Ramp, 250, 0, 3}};
   const Source file{std::vector<std::int32_t>{5, 6, 7}};
   EXPECT_EQ(OneCycle(ramp, 1000, 4), (std::vector<std::int32_t>{0, 1, 2, 3}));
@@ -160,38 +160,6 @@ TEST(Wave, ABufferIsFedWholeCyclesOrStreamedInOrderInPushesOfItsLength) {
   EXPECT_EQ(PushLength(1000), 50u);
   EXPECT_EQ(PushLength(1), 1u);
   EXPECT_EQ(PushLength(1e7), 65536u);
-
-  struct Row {
-    const char* name;
-    std::optional<std::uint64_t> samples;
-    int refuseAt, stopAt;  // the push refused, the push before which a stop comes (-1: none)
-    Played::End how;
-    std::vector<std::vector<std::int32_t>> pushes;
-  };
-  const Row rows[] = {
-      {"the last push shorter", 7, -1, -1, Played::End::Done, {{5, 6, 7}, {5, 6, 7}, {5}}},
-      {"a refusal ends it", 7, 1, -1, Played::End::Refused, {{5, 6, 7}}},
-      {"until stopped", std::nullopt, -1, 2, Played::End::Stopped, {{5, 6, 7}, {5, 6, 7}}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    std::vector<std::vector<std::int32_t>> pushes;
-    int asked = 0;
-    const Queued queued = Stream(file, 1000, row.samples, 3,
-                                 {[&](const std::vector<std::int32_t>& codes) {
-                                    if (asked++ == row.refuseAt) return false;
-                                    pushes.push_back(codes);
-                                    return true;
-                                  },
-                                  [&] { return static_cast<int>(pushes.size()) == row.stopAt; }});
-    EXPECT_EQ(queued.How, row.how);
-    EXPECT_EQ(pushes, row.pushes);
-    std::uint64_t total = 0;
-    for (const auto& push : pushes) total += push.size();
-    EXPECT_EQ(queued.Pushed, total);
-    EXPECT_EQ(queued.LastCode,
-              pushes.empty() ? std::nullopt : std::optional<std::int32_t>(pushes.back().back()));
-  }
 }
 
 }  // namespace

@@ -110,6 +110,17 @@ def main():
         measure("ktdac serve, PyMeasure: setting voltage",
                 lambda n: setattr(board, "voltage", (n % 1000) / 1000), floor)
         measure("ktdac serve, PyMeasure: reading code", lambda n: board.code, floor)
+        # Every client keeps its answers while a waveform plays: another client starts a sine
+        # until stopped; the first one's queries reach the board under the player's lock.
+        player = open_visa(serve_port)
+        for rate in (1000, 10_000):
+            player.write(f"*RST;:FUNC SIN;:FREQ 10;:FUNC:SRAT {rate};:BURS:NCYC INF;:OUTP ON")
+            measure(f"ktdac serve, pyvisa-py: *OPC? while a sine plays at {rate} S/s",
+                    lambda n: dac.query("*OPC?"), floor)
+            measure(f"ktdac serve, pyvisa-py: DAC:CODE? while a sine plays at {rate} S/s",
+                    lambda n: dac.query("DAC:CODE?"), floor)
+        player.write("OUTP OFF")
+        player.close()
         dmm = open_visa(meter_port)
         floor = measure("kt-sim-meter, pyvisa-py: query alone (READ?)", lambda n: dmm.query("READ?"))
         measure("kt-sim-meter, pyvisa-py: VOLT:DC:NPLC 1, then READ?",

@@ -41,6 +41,8 @@ void Once(std::vector<std::string_view>& seen, std::string_view key, std::string
   seen.push_back(key);
 }
 
+constexpr const char* kFtdiSettings = "serial=S, index=N, interface=A..D, mode=N, hz=N, cs=N";
+
 [[noreturn]] void Unknown(std::string_view option, std::string_view text, const char* known) {
   throw Error(std::string(text) + ": unknown setting \"" + std::string(option) + "\" (" + known +
               ")");
@@ -87,6 +89,52 @@ BoardName ReadBoardName(std::string_view text) {
         named.Hz = Number(key, value, kLowestSpiHz, kHighestSpiHz, text);
       } else {
         Unknown(part, text, "mode=N, hz=N");
+      }
+    }
+    return named;
+  }
+  if (first.rfind("ftdi:", 0) == 0) {
+    named.Road = BoardName::Kind::Ftdi;
+    FtdiChoice& chip = named.Ftdi;
+    if (const std::string_view ids = first.substr(5); !ids.empty()) {
+      const std::size_t colon = ids.find(':');
+      const auto hex = [&](std::string_view part, std::uint16_t& into) {
+        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), into, 16);
+        return !part.empty() && part.size() <= 4 && error == std::errc() &&
+               end == part.data() + part.size();
+      };
+      if (colon == std::string_view::npos || !hex(ids.substr(0, colon), chip.Vid) ||
+          !hex(ids.substr(colon + 1), chip.Pid))
+        throw Error(std::string(text) +
+                    ": name the chip by its USB ids in hexadecimal, as "
+                    "ftdi:0403:6014, or give none for an FT232H");
+    }
+    std::vector<std::string_view> seen;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+      const std::string_view part = parts[i];
+      const std::size_t equals = part.find('=');
+      const std::string_view key = part.substr(0, equals);
+      const std::string_view value =
+          equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
+      if (equals == std::string_view::npos) Unknown(part, text, kFtdiSettings);
+      Once(seen, key, text);
+      if (key == "serial" && !value.empty()) {
+        chip.Serial = value;
+      } else if (key == "index") {
+        chip.Index = static_cast<int>(Number(key, value, 0, 127, text));
+      } else if (key == "interface" && value.size() == 1 && value[0] >= 'A' && value[0] <= 'D') {
+        chip.Interface = value[0];
+      } else if (key == "mode") {
+        chip.Wiring.Mode = static_cast<int>(Number(key, value, 0, 3, text));
+      } else if (key == "hz") {
+        chip.Wiring.Hz = Number(key, value, mpsse::kSlowestHz, mpsse::kFastestHz, text);
+      } else if (key == "cs") {
+        chip.Wiring.ChipSelect = static_cast<int>(Number(key, value, 3, 7, text));
+      } else if (key == "serial" || key == "interface") {
+        throw Error(std::string(text) + ": " + std::string(part) +
+                    (key == "serial" ? " names nothing" : " is not A, B, C or D"));
+      } else {
+        Unknown(part, text, kFtdiSettings);
       }
     }
     return named;

@@ -6,6 +6,8 @@
 std::unique_ptr<kt::link::Board> kt::link::MakeBoard(const BoardName& named) {
   if (named.Road == BoardName::Kind::Library) return nullptr;
   throw Error(std::string("this build reaches the evaluation board's library only: ") +
-              (named.Road == BoardName::Kind::Iio ? "IIO" : "spidev") +
-              " boards are in the Linux programs");
+              (named.Road == BoardName::Kind::Iio      ? "IIO"
+               : named.Road == BoardName::Kind::Spidev ? "spidev"
+                                                       : "USB-SPI bridge (ftdi:)") +
+              " boards are in the Linux programs (Debian has no libftdi1 for Windows builds)");
 }

@@ -25,6 +25,7 @@ packages=(
   python3-websocket                     # driven by DevTools and by WebDriver BiDi
   xvfb xauth xdotool                    # the recorded board traces drive the real windows
   libiio-dev                            # kernel IIO DACs, here or through iiod (--board iio:)
+  libftdi1-dev                          # a USB-SPI bridge's MPSSE engine (--board ftdi:)
   umockdev libumockdev-dev iiod         # the IIO and spidev boards' tests: a faked sysfs and
                                         # /dev, and iiod serving it across a network
 )

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "core/error.h"
 #include "forms/program.h"
 #include "link/vendor_board.h"
@@ -70,6 +72,47 @@ TEST(BoardName, ReadsEachRoadAndRefusesWhatNamesNoBoard) {
     EXPECT_EQ(named.Device, row.device);
     EXPECT_EQ(named.Mode, row.mode);
     EXPECT_EQ(named.Hz, row.hz);
+  }
+}
+
+TEST(BoardName, ReadsAUsbSpiBridgeAndItsWiring) {
+  struct Row {
+    const char* text;
+    const char* taken;    // vid:pid serial index interface mode hz cs, as the test prints them
+    const char* refused;  // a part of the message, or nullptr when taken
+  };
+  const Row rows[] = {
+      {"ftdi:", "0403:6014 - - A 1 1000000 3", nullptr},
+      {"ftdi:0403:6010,serial=FT12,index=1,interface=B,mode=0,hz=30000000,cs=7",
+       "0403:6010 FT12 1 B 0 30000000 7", nullptr},
+      {"ftdi:0403:6014,hz=458", "0403:6014 - - A 1 458 3", nullptr},
+      {"ftdi:0403", nullptr, "by its USB ids in hexadecimal"},
+      {"ftdi:0403:60144", nullptr, "by its USB ids"},
+      {"ftdi:x:6014", nullptr, "by its USB ids"},
+      {"ftdi:,hz=457", nullptr, "hz=457 is not a whole number from 458 to 30000000"},
+      {"ftdi:,cs=2", nullptr, "cs=2 is not a whole number from 3 to 7"},
+      {"ftdi:,interface=E", nullptr, "interface=E is not A, B, C or D"},
+      {"ftdi:,serial=", nullptr, "serial= names nothing"},
+      {"ftdi:,mode=1,mode=1", nullptr, "mode= is given more than once"},
+      {"ftdi:,speed=1", nullptr, "unknown setting \"speed=1\" (serial=S, index=N"},
+      {"ftdi:,cs", nullptr, "unknown setting \"cs\""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    try {
+      const BoardName named = ReadBoardName(row.text);
+      const FtdiChoice& chip = named.Ftdi;
+      char taken[128];
+      std::snprintf(taken, sizeof taken, "%04x:%04x %s %s %c %d %u %d", chip.Vid, chip.Pid,
+                    chip.Serial.empty() ? "-" : chip.Serial.c_str(),
+                    chip.Index ? std::to_string(*chip.Index).c_str() : "-", chip.Interface,
+                    chip.Wiring.Mode, chip.Wiring.Hz, chip.Wiring.ChipSelect);
+      EXPECT_EQ(named.Road, BoardName::Kind::Ftdi);
+      EXPECT_EQ(row.taken ? row.taken : "refused", std::string(taken));
+    } catch (const Error& error) {
+      ASSERT_TRUE(row.refused) << error.what();
+      EXPECT_NE(std::string(error.what()).find(row.refused), std::string::npos) << error.what();
+    }
   }
 }
 

@@ -438,8 +438,8 @@ TEST(KtdacOnIio, EveryCommandReachesTheAttributesInTheSafeOrder) {
        "three_state",
        {"KT310,normal,512,512,,,0,"}},
       {{"run", script}, {kRaw}, "512", "0", "three_state", {}},
-      {{"play", "--rate", "1000", "--shape", "ramp", "--frequency", "250", "--cycles", "1", "--high",
-        "3"},
+      {{"play", "--rate", "1000", "--shape", "ramp", "--frequency", "250", "--cycles", "1",
+        "--high", "3"},
        {kRaw},  // inotify folds writes of one file in a row into one
        "3",
        "0",

@@ -3,13 +3,16 @@
 
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
+#include <linux/usbdevice_fs.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <umockdev.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -29,6 +32,13 @@ struct Testbed::State {
   std::vector<std::string> log;
   std::map<std::string, std::vector<unsigned char>> pushed;  // an IIO node → bytes written
   std::map<std::string, int> pushErrors;                     // an IIO node → errno
+  struct Usb {
+    FtdiDevice device;
+    MpsseEngine engine;
+    std::deque<UMockdevIoctlData*> done;  // URBs finished, to be reaped
+  };
+  std::map<std::string, Usb> usb;  // a USB node → its chip
+  int usbDevices = 0;
 };
 
 namespace {
@@ -64,6 +74,95 @@ std::string Argument(UMockdevIoctlData* arg, std::size_t size, void* into) {
   return {};
 }
 
+// A string descriptor: its length, type 3, the text in UTF-16LE (ASCII here).
+std::vector<guint8> StringDescriptor(const std::string& text) {
+  std::vector<guint8> bytes{static_cast<guint8>(2 + 2 * text.size()), 3};
+  for (const char c : text) bytes.insert(bytes.end(), {static_cast<guint8>(c), 0});
+  return bytes;
+}
+
+// Answers usbdevfs as the kernel does for an FTDI chip: URBs are finished at once and handed
+// back by the reap that follows (umockdev's own USB replay does the same). Control requests
+// are logged; bulk OUT feeds the engine; bulk IN gets the two modem status bytes and what
+// the engine has to say.
+gboolean UsbIoctl(Testbed::State::Usb& usb, UMockdevIoctlClient* client, gulong request,
+                  UMockdevIoctlData* arg, std::vector<std::string>& log) {
+  GError* error = nullptr;
+  const auto answer = [&](long result, int errorCode) {
+    umockdev_ioctl_client_complete(client, result, errorCode);
+    return TRUE;
+  };
+  if (request == USBDEVFS_GET_CAPABILITIES) {
+    UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, 4, &error);
+    guint32 value = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+    umockdev_ioctl_data_update(caps, 0, reinterpret_cast<guint8*>(&value), 4);
+    g_object_unref(caps);
+    return answer(0, 0);
+  }
+  if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE)
+    return answer(0, 0);
+  if (request == USBDEVFS_GETDRIVER) return answer(-1, ENODATA);
+  if (request == USBDEVFS_SUBMITURB) {
+    UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), &error);
+    if (!data) return answer(-1, EFAULT);
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(data->data);
+    UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
+        data, offsetof(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), &error);
+    guint8* bytes = buffer->data;
+    urb->status = 0;
+    urb->actual_length = 0;
+    if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+      const int requestType = bytes[0], code = bytes[1], value = bytes[2] | bytes[3] << 8;
+      if (requestType & 0x80) {
+        if (code == 6 && value >> 8 == 3) {  // GET_DESCRIPTOR, a string
+          const int index = value & 0xFF;
+          const std::vector<guint8> text = index == 0
+                                               ? std::vector<guint8>{4, 3, 0x09, 0x04}
+                                               : StringDescriptor(index == 1   ? "FTDI"
+                                                                  : index == 2 ? "Single RS232-HS"
+                                                                               : usb.device.Serial);
+          const int length = std::min<int>(static_cast<int>(text.size()), urb->buffer_length - 8);
+          umockdev_ioctl_data_update(buffer, 8, const_cast<guint8*>(text.data()), length);
+          urb->actual_length = length;  // the data stage's, without the setup packet
+        }
+      } else {
+        char entry[48];
+        if (code == 0x0B)
+          std::snprintf(entry, sizeof entry, "bitmode %02X", value >> 8);
+        else
+          std::snprintf(entry, sizeof entry, code == 0 ? "reset %d" : "control %02X %04X",
+                        code == 0 ? value : code, value);
+        log.push_back(entry);
+      }
+    } else if (urb->endpoint & 0x80) {
+      std::vector<guint8> in{0x32, 0x60};
+      const auto said = usb.engine.Read(static_cast<std::size_t>(urb->buffer_length) - 2);
+      in.insert(in.end(), said.begin(), said.end());
+      umockdev_ioctl_data_update(buffer, 0, in.data(), static_cast<gint>(in.size()));
+      urb->actual_length = static_cast<int>(in.size());
+    } else {
+      usb.engine.Write(bytes, static_cast<std::size_t>(urb->buffer_length));
+      log.insert(log.end(), usb.engine.Log.begin(), usb.engine.Log.end());
+      usb.engine.Log.clear();
+      urb->actual_length = urb->buffer_length;
+    }
+    g_object_unref(buffer);
+    usb.done.push_back(data);
+    return answer(0, 0);
+  }
+  if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
+    if (usb.done.empty()) return answer(-1, EAGAIN);
+    UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), &error);
+    umockdev_ioctl_data_set_ptr(pointer, 0, usb.done.front());
+    g_object_unref(usb.done.front());
+    g_object_unref(pointer);
+    usb.done.pop_front();
+    return answer(0, 0);
+  }
+  if (request == USBDEVFS_DISCARDURB) return answer(-1, EINVAL);
+  return answer(-1, ENOTTY);
+}
+
 // Answers a spidev port's ioctls as the kernel's spidev driver does, within the faults asked
 // for, and records each.
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
@@ -77,6 +176,8 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
     umockdev_ioctl_client_complete(client, -1, ENOTTY);
     return TRUE;
   }
+  if (const auto chip = state.usb.find(node); chip != state.usb.end())
+    return UsbIoctl(chip->second, client, request, arg, state.log);
   const SpiFaults faults = state.ports[node];
   const auto answer = [&](long result, int error, std::string entry) {
     state.log.push_back(std::move(entry));
@@ -155,6 +256,8 @@ void Testbed::Answer(const std::string& node) {
 }
 
 Testbed::~Testbed() {
+  for (auto& [node, chip] : state_->usb)
+    for (UMockdevIoctlData* urb : chip.done) g_object_unref(urb);
   g_object_unref(state_->handler);
   close(state_->notify);
   g_object_unref(state_->bed);
@@ -253,6 +356,95 @@ std::string Testbed::AddSpidev(const std::string& name, const SpiFaults& faults)
   }
   Answer(node);
   return node;
+}
+
+std::string Testbed::AddFtdi(const FtdiDevice& device) {
+  const int number = 2 + state_->usbDevices++;
+  char node[32], port[16];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", number);
+  std::snprintf(port, sizeof port, "1-%d", number - 1);
+  const std::string folder = std::string("/devices/pci0000:00/0000:00:14.0/usb1/") + port;
+  char ids[96];
+  std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", device.Vid,
+                device.Pid);
+  const std::string description =
+      "P: " + folder + "\nN: " + std::string(node + 5) + "\nE: DEVNAME=" + node +
+      "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: BUSNUM=001\nE: DEVNUM=" +
+      std::string(node + 17) + "\nA: dev=189:" + std::to_string(number - 1) +
+      "\nA: busnum=1\\n\nA: devnum=" + std::to_string(number) +
+      "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\n" + ids + "A: serial=" + device.Serial +
+      "\\n\n";
+  GError* error = nullptr;
+  Check(umockdev_testbed_add_from_string(state_->bed, description.c_str(), &error), error,
+        "adding the FTDI chip");
+  // The device descriptor and its one configuration: one interface, bulk IN 0x81 and OUT 0x02.
+  guint8 descriptors[] = {18,
+                          1,
+                          0x00,
+                          0x02,
+                          0,
+                          0,
+                          0,
+                          64,
+                          static_cast<guint8>(device.Vid),
+                          static_cast<guint8>(device.Vid >> 8),
+                          static_cast<guint8>(device.Pid),
+                          static_cast<guint8>(device.Pid >> 8),
+                          static_cast<guint8>(device.Release),
+                          static_cast<guint8>(device.Release >> 8),
+                          1,
+                          2,
+                          3,
+                          1,
+                          9,
+                          2,
+                          32,
+                          0,
+                          1,
+                          1,
+                          0,
+                          0x80,
+                          50,
+                          9,
+                          4,
+                          0,
+                          0,
+                          2,
+                          0xFF,
+                          0xFF,
+                          0xFF,
+                          2,
+                          7,
+                          5,
+                          0x81,
+                          2,
+                          0x00,
+                          0x02,
+                          0,
+                          7,
+                          5,
+                          0x02,
+                          2,
+                          0x00,
+                          0x02,
+                          0};
+  umockdev_testbed_set_attribute_binary(state_->bed, ("/sys" + folder).c_str(), "descriptors",
+                                        descriptors, sizeof descriptors);
+  {
+    const std::lock_guard<std::mutex> held(state_->lock);
+    auto& chip = state_->usb[node];
+    chip.device = device;
+    chip.engine.Mute = device.Mute;
+  }
+  Answer(node);
+  return node;
+}
+
+std::vector<std::string> Testbed::FtdiLog() {
+  const std::lock_guard<std::mutex> held(state_->lock);
+  std::vector<std::string> log;
+  log.swap(state_->log);
+  return log;
 }
 
 std::vector<unsigned char> Testbed::Pushed(const std::string& id) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ftdi_device.h"
+
 // Linux hardware without hardware: umockdev's test bed, a sysfs and /dev of the test's own
 // that an unmodified program sees in place of the machine's (through umockdev's preloaded
 // library: this process when run under umockdev-wrapper, and every program it starts).
@@ -69,6 +71,13 @@ class Testbed {
   /// What the ports were asked since the last call: "mode 1", "hz 1000000",
   /// "transfer 01 12 34 (8-bit words, 1000000 Hz)".
   std::vector<std::string> SpiLog();
+
+  /// Adds an FTDI chip on USB bus 1 (device 2, then 3, ...); returns its node
+  /// ("/dev/bus/usb/001/002"). libusb, and libftdi1 over it, see it as a real device.
+  std::string AddFtdi(const FtdiDevice& device = {});
+  /// What the chips were asked since the last call: their control requests ("reset",
+  /// "bitmode 02") and their engines' log (see MpsseEngine::Log).
+  std::vector<std::string> FtdiLog();
 
   /// The bed's root folder.
   [[nodiscard]] std::string Root() const;

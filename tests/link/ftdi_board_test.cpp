@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+// The USB-SPI bridge board against FTDI chips the test bed plays over usbdevfs, their MPSSE
+// engine the tests' own (tests/support/ftdi_device.*): libusb and libftdi1 as they are, and
+// ktdac started from here, see the bed's chips as real ones.
+#include "link/ftdi_board.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "dac/device_table.h"
+#include "dac/power_down.h"
+#include "tests/support/child_process.h"
+#include "tests/support/testbed.h"
+
+namespace kt::link {
+namespace {
+
+// The engine's record of a frame sent with the default wiring.
+std::string FrameLine(const Frame& frame, const char* rest = "rising, 1000000 Hz, cs 3") {
+  char hex[20];
+  std::snprintf(hex, sizeof hex, "%llX",
+                static_cast<unsigned long long>(static_cast<std::uint32_t>(frame.Word)) &
+                    ((1ULL << frame.Bits) - 1));
+  std::string digits = hex;
+  digits.insert(0, std::max<std::size_t>(digits.size(), (frame.Bits + 3) / 4) - digits.size(), '0');
+  return "frame " + std::to_string(frame.Bits) + " bits " + digits + ", " + rest;
+}
+
+std::vector<std::string> Frames(test::Testbed& bed) {
+  std::vector<std::string> frames;
+  for (std::string& line : bed.FtdiLog())
+    if (line.rfind("frame ", 0) == 0) frames.push_back(std::move(line));
+  return frames;
+}
+
+TEST(FtdiBoard, EachFrameIsItsWordBetweenChipSelectEdgesOnTheModesEdgeAtTheClockSet) {
+  test::Testbed bed;
+  bed.AddFtdi();
+  {
+    FtdiBoard board(FtdiChoice{});
+    ASSERT_TRUE(board.Connect(std::nullopt)) << board.ConnectionFailureReason();
+    EXPECT_EQ(bed.FtdiLog(),
+              (std::vector<std::string>{"reset 0", "control 03 04E2", "reset 0", "reset 1",
+                                        "reset 2", "control 09 0001", "bitmode 00", "bitmode 02",
+                                        "bad AA", "pins 08/0B"}));
+    EXPECT_EQ(board.Description(),
+              "the FTDI chip 0403:6014 FT0001 (interface A), SPI mode 1 at 1 MHz, chip select on "
+              "ADBUS3");
+    std::vector<std::string> expected;
+    for (const dac::DeviceProfile& device : dac::DeviceTable)
+      for (const dac::PowerDownMode& mode : dac::kPowerDownModes) {
+        const Frame frame = dac::DeviceFrame(device, mode.Code, dac::LastCode(device) - 5);
+        ASSERT_EQ(board.Send(frame).Status, 0);
+        expected.push_back(FrameLine(frame));
+      }
+    for (const Frame raw : {Frame{1, 1}, Frame{5, 0x15}, Frame{20, 0xABCDE}, Frame{32, -2}}) {
+      ASSERT_EQ(board.SendRaw(raw).Status, 0);
+      expected.push_back(FrameLine(raw));
+    }
+    EXPECT_EQ(board.SendRaw({33, 1}).Status, -EOPNOTSUPP);
+    EXPECT_EQ(Frames(bed), expected);
+  }
+  struct Row {
+    mpsse::Wiring wiring;
+    const char* line;  // the frame's record after its bits
+    const char* described;
+  };
+  const Row rows[] = {
+      {{0, 1'000'000, 3}, "falling, 1000000 Hz, cs 3", "SPI mode 0 at 1 MHz"},
+      {{2, 7'000'000, 5}, "rising, 6000000 Hz, cs 5", "SPI mode 2 at 6 MHz (7 MHz asked)"},
+      {{3, 458, 7}, "falling, 458 Hz, cs 7", "SPI mode 3 at 457.994 Hz (458 Hz asked)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    FtdiChoice choice;
+    choice.Wiring = row.wiring;
+    FtdiBoard board(choice);
+    ASSERT_TRUE(board.Connect(std::nullopt)) << board.ConnectionFailureReason();
+    ASSERT_EQ(board.SendRaw({16, 0x1234}).Status, 0);
+    EXPECT_EQ(Frames(bed), std::vector<std::string>{FrameLine({16, 0x1234}, row.line)});
+    EXPECT_NE(board.Description().find(row.described), std::string::npos) << board.Description();
+  }
+}
+
+TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
+  test::FtdiDevice second;
+  second.Serial = "FT0002";
+  test::FtdiDevice dual = second;
+  dual.Pid = 0x6010;
+  test::FtdiDevice r232 = second;
+  r232.Release = 0x0600;
+  test::FtdiDevice mute;
+  mute.Mute = true;
+  struct Row {
+    const char* name;
+    std::vector<test::FtdiDevice> chips;
+    FtdiChoice choice;
+    const char* says;  // nullptr: connects, to the serial below
+    const char* serial = nullptr;
+  };
+  FtdiChoice bySerial, byIndex, beyond, r232Ids;
+  bySerial.Serial = "FT0002";
+  byIndex.Index = 1;
+  beyond.Index = 2;
+  const Row rows[] = {
+      {"none there", {}, {}, "no FTDI chip 0403:6014 on USB; present: none"},
+      {"another kind there",
+       {dual},
+       {},
+       "no FTDI chip 0403:6014 on USB; present: 0403:6010 FT0002"},
+      {"no such serial", {{}}, bySerial, "no FTDI chip 0403:6014 with serial FT0002 on USB"},
+      {"two alike",
+       {{}, second},
+       {},
+       "several FTDI chips 0403:6014 on USB: 0403:6014 FT0001, "
+       "0403:6014 FT0002; choose one with serial=S or index=N"},
+      {"chosen by serial", {{}, second}, bySerial, nullptr, "FT0002"},
+      {"chosen by index", {{}, second}, byIndex, nullptr, "FT0002"},
+      {"an index beyond", {{}, second}, beyond, "index=2, but 2 FTDI chips 0403:6014 match"},
+      {"no MPSSE engine", {r232}, {}, "has no high-speed MPSSE engine"},
+      {"an engine that does not answer",
+       {mute},
+       {},
+       "did not answer a bad command with FA AA (nothing in 0.5 s)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::Testbed bed;
+    for (const test::FtdiDevice& chip : row.chips) bed.AddFtdi(chip);
+    FtdiBoard board(row.choice);
+    EXPECT_EQ(board.Connect(std::nullopt), row.says == nullptr);
+    if (row.says)
+      EXPECT_NE(board.ConnectionFailureReason().find(row.says), std::string::npos)
+          << board.ConnectionFailureReason();
+    else
+      EXPECT_NE(board.Description().find(row.serial), std::string::npos) << board.Description();
+  }
+}
+
+TEST(KtdacOnFtdi, CommandsReachTheChipAndRefusalsSayWhy) {
+  test::Testbed bed;
+  bed.AddFtdi();
+  const test::Result set = test::Run("ktdac", {"--board", "ftdi:,hz=2000000", "set", "--device",
+                                               "KT300", "--power-down", "tri-state", "3FFF"});
+  EXPECT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(Frames(bed), std::vector<std::string>{
+                             FrameLine(dac::DeviceFrame(*dac::FindDevice("KT300"), 1, 0x3FFF),
+                                       "rising, 2000000 Hz, cs 3")});
+  const test::Result missing = test::Run("ktdac", {"--board", "ftdi:0403:6011", "set", "1"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("no FTDI chip 0403:6011 on USB; present: 0403:6014 FT0001"),
+            std::string::npos)
+      << missing.err;
+}
+
+}  // namespace
+}  // namespace kt::link

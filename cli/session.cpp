@@ -99,11 +99,18 @@ int Refused(const link::SentFrame& sent, const std::string& what) {
 
 Session::Session(link::Board& board, std::FILE* out) : board_(board), out_(out) {}
 
-Session::Sent Session::SendCode(const Dac& target, std::int64_t code) {
+Session::Sent Session::Unsent(const Dac& target, std::int64_t code) {
   const std::int32_t value =
       dac::ClampCode(EntryValue(code, target.Hexadecimal), target.Device->DataBits);
-  const Frame frame = dac::DeviceFrame(*target.Device, target.Mode->Code, value);
-  return {dac::NormalisedText(value, target.Hexadecimal), frame, board_.Send(frame)};
+  return {dac::NormalisedText(value, target.Hexadecimal),
+          dac::DeviceFrame(*target.Device, target.Mode->Code, value),
+          {}};
+}
+
+Session::Sent Session::SendCode(const Dac& target, std::int64_t code) {
+  Sent sent = Unsent(target, code);
+  sent.Result = board_.Send(sent.Frame);
+  return sent;
 }
 
 int Session::Connect(const dac::DeviceProfile* device, std::optional<double> vref) {
@@ -215,16 +222,35 @@ int Session::Sweep(const Sweeping& command) {
   Sent sent;
   std::int64_t count = 0;
   bool refused = false;
+  // Without a dwell, frames go out in runs where the board sends many in one go; each still
+  // has its row, written once its run has gone out.
+  const std::int64_t run =
+      command.Dwell.count() > 0 ? 1 : static_cast<std::int64_t>(board_.RunLength());
+  std::vector<Sent> codes;
+  std::vector<Frame> frames;
   for (int pass = 0; pass < command.Repeat && !StopSignal() && !refused; ++pass) {
-    for (std::int64_t i = 0; i < perPass && !StopSignal() && !refused; ++i) {
-      const std::int64_t value = command.From + i * command.Step;
-      sent = SendCode(command.Target, value);
-      FrameRecord record = Record(command.Target, value, sent, vref);
-      record.Elapsed =
+    for (std::int64_t i = 0; i < perPass && !StopSignal() && !refused;) {
+      const std::int64_t first = i, length = std::min(run, perPass - i);
+      codes.clear();
+      frames.clear();
+      for (; i < first + length; ++i) {
+        codes.push_back(Unsent(command.Target, command.From + i * command.Step));
+        frames.push_back(codes.back().Frame);
+      }
+      const std::vector<link::SentFrame> results = board_.SendRun(frames);
+      const double elapsed =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      Emit(csv, csvName, CsvRow(record));
-      progress.Update(++count);
-      refused = sent.Result.Status != 0;
+      for (std::size_t k = 0; k < results.size(); ++k) {
+        sent = codes[k];
+        sent.Result = results[k];
+        FrameRecord record = Record(
+            command.Target, command.From + (first + static_cast<std::int64_t>(k)) * command.Step,
+            sent, vref);
+        record.Elapsed = elapsed;
+        Emit(csv, csvName, CsvRow(record));
+        progress.Update(++count);
+        refused = sent.Result.Status != 0;
+      }
       if (!refused && command.Dwell.count() > 0) WaitUnlessStopped(command.Dwell);
     }
   }

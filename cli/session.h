@@ -40,6 +40,8 @@ class Session {
   /// hexadecimal code from 0x80000000 is negative), clamped to the device's range, composed
   /// with the mode and sent.
   Sent SendCode(const Dac& target, std::int64_t code);
+  /// The frame and box text of a code, as SendCode computes them, not sent.
+  static Sent Unsent(const Dac& target, std::int64_t code);
 
   [[nodiscard]] link::Board& Board() { return board_; }
 

@@ -28,6 +28,21 @@ SentFrame Board::Send(const Frame& frame) {
   return sent;
 }
 
+std::vector<SentFrame> Board::SendRun(const std::vector<Frame>& frames) {
+  std::vector<SentFrame> sent = TransmitRun(frames);
+  if (!sent.empty()) LinkStatus = sent.back().Status;
+  return sent;
+}
+
+std::vector<SentFrame> Board::TransmitRun(const std::vector<Frame>& frames) {
+  std::vector<SentFrame> sent;
+  for (const Frame& frame : frames) {
+    sent.push_back(Transmit(frame, false));
+    if (sent.back().Status != 0) break;
+  }
+  return sent;
+}
+
 SentFrame Board::SendRaw(const Frame& frame) {
   if (std::string refusal = RawRefusal(frame.Bits); !refusal.empty()) {
     SentFrame refused;

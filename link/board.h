@@ -114,6 +114,14 @@ class Board {
   /// keeps its previous value.
   SentFrame Send(const Frame& frame);
 
+  /// How many frames the board sends in one go (SendRun): 1 where each goes on its own.
+  [[nodiscard]] virtual std::size_t RunLength() const { return 1; }
+
+  /// Sends frames of a DAC model, at most RunLength of them, in one go where the board can (a
+  /// USB-SPI bridge: one USB write), each still a frame of its own. Returns what became of
+  /// each, up to and including the first that failed; LinkStatus is the last one's status.
+  std::vector<SentFrame> SendRun(const std::vector<Frame>& frames);
+
   /// Sends a raw frame, as the SPI test window writes one: any length, any word. A board
   /// that cannot (RawRefusal) sends nothing, answers -EOPNOTSUPP and says why in Failure.
   SentFrame SendRaw(const Frame& frame);
@@ -158,6 +166,8 @@ class Board {
  protected:
   /// Sends a frame; called by Send and, once RawRefusal has allowed it, by SendRaw.
   virtual SentFrame Transmit(const Frame& frame, bool raw) = 0;
+  /// Sends a run of frames, as SendRun returns them: by default each through Transmit.
+  virtual std::vector<SentFrame> TransmitRun(const std::vector<Frame>& frames);
 
   bool connected_ = false;
 };

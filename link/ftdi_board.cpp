@@ -231,24 +231,36 @@ void FtdiBoard::Reset() {
 }
 
 SentFrame FtdiBoard::Transmit(const Frame& frame, bool) {
-  SentFrame sent;
+  std::vector<SentFrame> sent = TransmitRun({frame});
+  return sent.front();
+}
+
+std::vector<SentFrame> FtdiBoard::TransmitRun(const std::vector<Frame>& frames) {
+  std::vector<SentFrame> sent;
   commands_.clear();
-  if (!mpsse::AppendFrame(choice_.Wiring, frame, commands_)) {
-    sent.Status = -EINVAL;
-    sent.Failure = Printable(RawRefusal(frame.Bits));
-    return sent;
+  for (const Frame& frame : frames) {
+    SentFrame each;
+    if (!mpsse::AppendFrame(choice_.Wiring, frame, commands_)) {
+      each.Status = -EINVAL;
+      each.Failure = Printable(RawRefusal(frame.Bits));
+      sent.push_back(std::move(each));
+      return sent;  // nothing of the run goes out
+    }
+    char carried[48];
+    std::snprintf(
+        carried, sizeof carried, "%d bits %0*X through MPSSE", frame.Bits, (frame.Bits + 3) / 4,
+        static_cast<unsigned>(frame.Word) & (frame.Bits >= 32 ? ~0u : (1u << frame.Bits) - 1));
+    each.Carried = carried;
+    sent.push_back(std::move(each));
   }
   std::string why = Named() + " is not open";
   if (!context_ || !WriteAll(commands_, why)) {
-    sent.Status = -EIO;
-    sent.Failure = Printable("the frame to " + Named() + " failed: " + why);
-    return sent;
+    // What of the write went out is not known: the run's first frame carries the failure.
+    SentFrame failed;
+    failed.Status = -EIO;
+    failed.Failure = Printable("the frame to " + Named() + " failed: " + why);
+    return {failed};
   }
-  char carried[48];
-  std::snprintf(
-      carried, sizeof carried, "%d bits %0*X through MPSSE", frame.Bits, (frame.Bits + 3) / 4,
-      static_cast<unsigned>(frame.Word) & (frame.Bits >= 32 ? ~0u : (1u << frame.Bits) - 1));
-  sent.Carried = carried;
   return sent;
 }
 

@@ -35,9 +35,13 @@ class FtdiBoard : public Board {
   /// Frames of 1 to 32 bits.
   [[nodiscard]] std::string RawRefusal(std::int16_t bits) const override;
   void Reset() override;
+  /// 64 frames a write: at most 16 bytes of commands each, the chip's 1 KiB buffer.
+  [[nodiscard]] std::size_t RunLength() const override { return 64; }
 
  protected:
   SentFrame Transmit(const Frame& frame, bool raw) override;
+  /// The whole run in one USB write, each frame between its own chip select's edges.
+  std::vector<SentFrame> TransmitRun(const std::vector<Frame>& frames) override;
 
  private:
   struct ContextDeleter {

@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 #include "dac/device_table.h"
 #include "dac/power_down.h"
 #include "tests/support/child_process.h"
+#include "tests/support/test_support.h"
 #include "tests/support/testbed.h"
 
 namespace kt::link {
@@ -148,11 +150,45 @@ TEST(KtdacOnFtdi, CommandsReachTheChipAndRefusalsSayWhy) {
   EXPECT_EQ(Frames(bed), std::vector<std::string>{
                              FrameLine(dac::DeviceFrame(*dac::FindDevice("KT300"), 1, 0x3FFF),
                                        "rising, 2000000 Hz, cs 3")});
+  // A sweep goes out 64 frames a write, each framed by its chip select; a chip gone mid-sweep
+  // fails it (status 5), the rows of what went out kept.
+  const std::string csv = test::WriteTempFile("sweep.csv", "");
+  const test::Result sweep =
+      test::Run("ktdac", {"--board", "ftdi:", "sweep", "--from", "0", "--to", "4F", "--csv", csv});
+  EXPECT_EQ(sweep.status, 0) << sweep.err;
+  std::vector<std::string> writes, frames;
+  for (const std::string& line : bed.FtdiLog()) {
+    if (line.rfind("write", 0) == 0) writes.push_back(line);
+    if (line.rfind("frame", 0) == 0) frames.push_back(line);
+  }
+  EXPECT_EQ(writes, (std::vector<std::string>{"write of 64 frames", "write of 16 frames"}));
+  ASSERT_EQ(frames.size(), 0x50u);
+  EXPECT_EQ(frames.back(), FrameLine(dac::DeviceFrame(*dac::FindDevice("KT310"), 0, 0x4F)));
   const test::Result missing = test::Run("ktdac", {"--board", "ftdi:0403:6011", "set", "1"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("no FTDI chip 0403:6011 on USB; present: 0403:6014 FT0001"),
             std::string::npos)
       << missing.err;
+}
+
+TEST(KtdacOnFtdi, AChipGoneMidSweepFailsItAndKeepsTheRowsBefore) {
+  test::Testbed bed;
+  test::FtdiDevice vanishing;
+  vanishing.VanishAfter = 100;
+  bed.AddFtdi(vanishing);
+  const std::string csv = test::WriteTempFile("gone.csv", "");
+  const test::Result sweep =
+      test::Run("ktdac", {"--board", "ftdi:", "sweep", "--from", "0", "--to", "FF", "--csv", csv});
+  EXPECT_EQ(sweep.status, 5);
+  EXPECT_NE(sweep.err.find("the frame to the FTDI chip 0403:6014 FT0001 (interface A) failed"),
+            std::string::npos)
+      << sweep.err;
+  std::ifstream rows(csv);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(rows, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 1u + 128 + 1);  // the header, two runs of 64, the one that failed
+  EXPECT_EQ(lines[128], "KT310,normal,127,127,,,0," + lines[128].substr(25));
+  EXPECT_EQ(lines[129].substr(0, 28), "KT310,normal,128,128,,,-5,0.");
 }
 
 }  // namespace

@@ -74,6 +74,7 @@ void MpsseEngine::Run(const std::vector<std::uint8_t>& command) {
                       digits, bits_.empty() ? 0ULL : std::stoull(bits_, nullptr, 2), edge_.c_str(),
                       hz, selectPin_);
         Log.push_back(text);
+        ++Frames;
         selectPin_ = -1;
         return;
       }

@@ -15,7 +15,8 @@ struct FtdiDevice {
   std::uint16_t Vid = 0x0403, Pid = 0x6014;
   std::uint16_t Release = 0x0900;  ///< bcdDevice: 0x0900 FT232H, 0x0700 FT2232H, 0x0600 FT232R
   std::string Serial = "FT0001";
-  bool Mute = false;  ///< the engine never answers (a wrong device, a stuck engine)
+  bool Mute = false;     ///< the engine never answers (a wrong device, a stuck engine)
+  int VanishAfter = -1;  ///< once this many frames are in, the chip is gone (ENODEV)
 };
 
 /// @brief The engine's side of the bulk endpoints: command bytes in, answers out, frames kept.
@@ -30,6 +31,7 @@ class MpsseEngine {
   /// "pins 08/0B" (levels/directions of ADBUS), ...
   std::vector<std::string> Log;
   bool Mute = false;
+  int Frames = 0;  ///< frames recorded so far
 
  private:
   void Run(const std::vector<std::uint8_t>& command);

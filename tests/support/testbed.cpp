@@ -102,6 +102,10 @@ gboolean UsbIoctl(Testbed::State::Usb& usb, UMockdevIoctlClient* client, gulong 
   if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_RELEASEINTERFACE)
     return answer(0, 0);
   if (request == USBDEVFS_GETDRIVER) return answer(-1, ENODATA);
+  // A chip gone takes nothing more; what it finished before is still reaped.
+  const bool gone = usb.device.VanishAfter >= 0 && usb.engine.Frames >= usb.device.VanishAfter;
+  if (gone && request != USBDEVFS_REAPURB && request != USBDEVFS_REAPURBNDELAY)
+    return answer(-1, ENODEV);
   if (request == USBDEVFS_SUBMITURB) {
     UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), &error);
     if (!data) return answer(-1, EFAULT);
@@ -141,7 +145,10 @@ gboolean UsbIoctl(Testbed::State::Usb& usb, UMockdevIoctlClient* client, gulong 
       umockdev_ioctl_data_update(buffer, 0, in.data(), static_cast<gint>(in.size()));
       urb->actual_length = static_cast<int>(in.size());
     } else {
+      const int before = usb.engine.Frames;
       usb.engine.Write(bytes, static_cast<std::size_t>(urb->buffer_length));
+      if (usb.engine.Frames > before)
+        log.push_back("write of " + std::to_string(usb.engine.Frames - before) + " frames");
       log.insert(log.end(), usb.engine.Log.begin(), usb.engine.Log.end());
       usb.engine.Log.clear();
       urb->actual_length = urb->buffer_length;
@@ -151,7 +158,7 @@ gboolean UsbIoctl(Testbed::State::Usb& usb, UMockdevIoctlClient* client, gulong 
     return answer(0, 0);
   }
   if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
-    if (usb.done.empty()) return answer(-1, EAGAIN);
+    if (usb.done.empty()) return answer(-1, gone ? ENODEV : EAGAIN);
     UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), &error);
     umockdev_ioctl_data_set_ptr(pointer, 0, usb.done.front());
     g_object_unref(usb.done.front());

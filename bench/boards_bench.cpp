@@ -6,6 +6,7 @@
 // own). The program's own share of a frame is the board's time less the bare loop's.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <ftdi.h>
 #include <iio.h>
 #include <linux/spi/spidev.h>
 #include <signal.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "dac/device_table.h"
+#include "link/ftdi_board.h"
 #include "link/iio_board.h"
 #include "link/spidev_board.h"
 #include "tests/support/testbed.h"
@@ -36,6 +38,7 @@ kt::test::Testbed& Bed() {
   static const bool made = [] {
     bed.AddIioDac({});
     bed.AddSpidev("spidev0.0");
+    bed.AddFtdi();
     return true;
   }();
   (void)made;
@@ -224,6 +227,69 @@ void ShareOfSpidev(benchmark::State& state) {
   close(fd);
 }
 
+// Frames a second through the USB-SPI bridge, one write a frame and 64 frames a write (a
+// sweep's runs), and the program's own processor time a frame, beside a bare libftdi1 loop
+// writing the same bytes.
+void ThroughFtdi(benchmark::State& state) {
+  Bed();
+  kt::link::FtdiBoard board(kt::link::FtdiChoice{});
+  if (!board.Connect(std::nullopt)) {
+    state.SkipWithError(board.ConnectionFailureReason().c_str());
+    return;
+  }
+  const auto run = static_cast<std::size_t>(state.range(0));
+  std::vector<kt::Frame> frames(run);
+  std::int32_t code = 0;
+  for (auto _ : state) {
+    for (kt::Frame& frame : frames) frame = kt::dac::DeviceFrame(Kt310(), 0, code++ & 0xFFFF);
+    if (board.SendRun(frames).back().Status != 0) state.SkipWithError("refused");
+    Bed().FtdiLog();
+  }
+  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations() * run),
+                                                  benchmark::Counter::kIsRate);
+}
+
+void BareFtdi(benchmark::State& state) {
+  Bed();
+  kt::link::FtdiBoard opened(kt::link::FtdiChoice{});  // the chip set up as the board does
+  opened.Connect(std::nullopt);
+  opened.Reset();
+  ftdi_context* ftdi = ftdi_new();
+  if (ftdi_usb_open(ftdi, 0x0403, 0x6014) != 0) {
+    state.SkipWithError("no chip");
+    return;
+  }
+  const auto run = static_cast<std::size_t>(state.range(0));
+  std::vector<std::uint8_t> bytes;
+  std::int32_t code = 0;
+  for (auto _ : state) {
+    bytes.clear();
+    for (std::size_t i = 0; i < run; ++i, ++code) {
+      const std::uint8_t frame[] = {0x80,
+                                    0x00,
+                                    0x0B,
+                                    0x10,
+                                    2,
+                                    0,
+                                    0,
+                                    static_cast<std::uint8_t>(code >> 8),
+                                    static_cast<std::uint8_t>(code),
+                                    0x80,
+                                    0x08,
+                                    0x0B};
+      bytes.insert(bytes.end(), std::begin(frame), std::end(frame));
+    }
+    ftdi_write_data(ftdi, bytes.data(), static_cast<int>(bytes.size()));
+    Bed().FtdiLog();
+  }
+  ftdi_usb_close(ftdi);
+  ftdi_free(ftdi);
+  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations() * run),
+                                                  benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(ThroughFtdi)->Arg(1)->Arg(64)->UseRealTime();
+BENCHMARK(BareFtdi)->Arg(1)->Arg(64)->UseRealTime();
 BENCHMARK_CAPTURE(ShareOfIio, local, "local:")->Iterations(20000)->UseRealTime();
 BENCHMARK_CAPTURE(ShareOfIio, iiod, "ip:127.0.0.1")->Iterations(20000)->UseRealTime();
 BENCHMARK(ShareOfSpidev)->Iterations(20000)->UseRealTime();

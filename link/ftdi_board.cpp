@@ -169,7 +169,10 @@ bool FtdiBoard::WriteAll(const std::vector<std::uint8_t>& bytes, std::string& wh
 bool FtdiBoard::Connect(const std::optional<Model>&) {
   Reset();
   context_.reset(ftdi_new());
-  if (!context_) return Fail("libftdi1 could not start (ftdi_new)");
+  if (!context_)
+    return Fail(
+        "libftdi1 could not start: libusb cannot reach this machine's USB (is "
+        "/dev/bus/usb there, and readable?)");
   ftdi_context* context = context_.get();
   if (ftdi_set_interface(context,
                          static_cast<ftdi_interface>(INTERFACE_A + (choice_.Interface - 'A'))) != 0)

@@ -93,8 +93,9 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   dual.Pid = 0x6010;
   test::FtdiDevice r232 = second;
   r232.Release = 0x0600;
-  test::FtdiDevice mute;
+  test::FtdiDevice mute, stalled;
   mute.Mute = true;
+  stalled.Stall = true;
   struct Row {
     const char* name;
     std::vector<test::FtdiDevice> chips;

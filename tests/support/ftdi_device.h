@@ -17,6 +17,7 @@ struct FtdiDevice {
   std::string Serial = "FT0001";
   bool Mute = false;     ///< the engine never answers (a wrong device, a stuck engine)
   int VanishAfter = -1;  ///< once this many frames are in, the chip is gone (ENODEV)
+  bool Stall = false;    ///< its bulk OUT endpoint is halted: every write stalls
 };
 
 /// @brief The engine's side of the bulk endpoints: command bytes in, answers out, frames kept.

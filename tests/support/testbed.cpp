@@ -144,6 +144,8 @@ gboolean UsbIoctl(Testbed::State::Usb& usb, UMockdevIoctlClient* client, gulong 
       in.insert(in.end(), said.begin(), said.end());
       umockdev_ioctl_data_update(buffer, 0, in.data(), static_cast<gint>(in.size()));
       urb->actual_length = static_cast<int>(in.size());
+    } else if (usb.device.Stall) {
+      urb->status = -EPIPE;
     } else {
       const int before = usb.engine.Frames;
       usb.engine.Write(bytes, static_cast<std::size_t>(urb->buffer_length));

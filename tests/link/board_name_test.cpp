@@ -91,6 +91,7 @@ TEST(BoardName, ReadsAUsbSpiBridgeAndItsWiring) {
       {"ftdi:x:6014", nullptr, "by its USB ids"},
       {"ftdi:,hz=457", nullptr, "hz=457 is not a whole number from 458 to 30000000"},
       {"ftdi:,cs=2", nullptr, "cs=2 is not a whole number from 3 to 7"},
+      {"ftdi:,index=128", nullptr, "index=128 is not a whole number from 0 to 127"},
       {"ftdi:,interface=E", nullptr, "interface=E is not A, B, C or D"},
       {"ftdi:,serial=", nullptr, "serial= names nothing"},
       {"ftdi:,mode=1,mode=1", nullptr, "mode= is given more than once"},

@@ -61,7 +61,10 @@ TEST(FtdiBoard, EachFrameIsItsWordBetweenChipSelectEdgesOnTheModesEdgeAtTheClock
       ASSERT_EQ(board.SendRaw(raw).Status, 0);
       expected.push_back(FrameLine(raw));
     }
+    EXPECT_EQ(board.SendRaw({32, -2}).Carried, "32 bits FFFFFFFE through MPSSE");
+    expected.push_back(FrameLine({32, -2}));
     EXPECT_EQ(board.SendRaw({33, 1}).Status, -EOPNOTSUPP);
+    EXPECT_EQ(board.SendRun({{24, 1}, {40, 1}}).back().Status, -EINVAL);  // nothing goes out
     EXPECT_EQ(Frames(bed), expected);
   }
   struct Row {
@@ -73,6 +76,7 @@ TEST(FtdiBoard, EachFrameIsItsWordBetweenChipSelectEdgesOnTheModesEdgeAtTheClock
       {{0, 1'000'000, 3}, "falling, 1000000 Hz, cs 3", "SPI mode 0 at 1 MHz"},
       {{2, 7'000'000, 5}, "rising, 6000000 Hz, cs 5", "SPI mode 2 at 6 MHz (7 MHz asked)"},
       {{3, 458, 7}, "falling, 458 Hz, cs 7", "SPI mode 3 at 457.994 Hz (458 Hz asked)"},
+      {{1, 400'000, 3}, "rising, 400000 Hz, cs 3", "SPI mode 1 at 400 kHz, chip"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
@@ -91,6 +95,10 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   second.Serial = "FT0002";
   test::FtdiDevice dual = second;
   dual.Pid = 0x6010;
+  test::FtdiDevice ft2232h = dual, ft4232h = dual;
+  ft2232h.Release = 0x0700;
+  ft4232h.Pid = 0x6011;
+  ft4232h.Release = 0x0800;
   test::FtdiDevice r232 = second;
   r232.Release = 0x0600;
   test::FtdiDevice mute, stalled;
@@ -103,7 +111,9 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
     const char* says;  // nullptr: connects, to the serial below
     const char* serial = nullptr;
   };
-  FtdiChoice bySerial, byIndex, beyond, r232Ids;
+  FtdiChoice bySerial, byIndex, beyond, dualIds, quadIds;
+  dualIds.Pid = 0x6010;
+  quadIds.Pid = 0x6011;
   bySerial.Serial = "FT0002";
   byIndex.Index = 1;
   beyond.Index = 2;
@@ -122,6 +132,8 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
       {"chosen by serial", {{}, second}, bySerial, nullptr, "FT0002"},
       {"chosen by index", {{}, second}, byIndex, nullptr, "FT0002"},
       {"an index beyond", {{}, second}, beyond, "index=2, but 2 FTDI chips 0403:6014 match"},
+      {"an FT2232H", {ft2232h}, dualIds, nullptr, "0403:6010 FT0002"},
+      {"an FT4232H", {ft4232h}, quadIds, nullptr, "0403:6011 FT0002"},
       {"no MPSSE engine", {r232}, {}, "has no high-speed MPSSE engine"},
       {"an engine that does not answer",
        {mute},

@@ -51,7 +51,7 @@ std::optional<int> PlayBuffered(Session& session, const Playing& playing,
   const double rate = buffer->Rate();
   if (std::fabs(rate - asked) > 1e-6 * asked)
     fmt::print(stderr,
-               "ktdac: warning: the driver's clock gives {:.9g} S/s for the {:.9g} asked; the "
+               "ktdac: warning: the board's clock gives {:.9g} S/s for the {:.9g} asked; the "
                "samples are computed at its rate\n",
                rate, asked);
 
@@ -87,7 +87,7 @@ std::optional<int> PlayBuffered(Session& session, const Playing& playing,
                                           : source.At(played - 1, rate);
   const Session::Sent held = session.SendCode(target, last);
   fmt::print(out,
-             "played {} samples at {:.9g} S/s (asked {:g}) through the driver's {}buffer, timed "
+             "played {} samples at {:.9g} S/s (asked {:g}) through the board's {}buffer, timed "
              "by its clock\n",
              played, rate, asked, cycle ? "cyclic " : "");
   std::fflush(out);

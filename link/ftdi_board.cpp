@@ -166,8 +166,9 @@ bool FtdiBoard::WriteAll(const std::vector<std::uint8_t>& bytes, std::string& wh
   return false;
 }
 
-bool FtdiBoard::Connect(const std::optional<Model>&) {
+bool FtdiBoard::Connect(const std::optional<Model>& model) {
   Reset();
+  model_ = model;
   context_.reset(ftdi_new());
   if (!context_)
     return Fail(
@@ -231,6 +232,7 @@ void FtdiBoard::Reset() {
   Board::Reset();
   context_.reset();
   serial_.clear();
+  model_.reset();
 }
 
 SentFrame FtdiBoard::Transmit(const Frame& frame, bool) {

@@ -37,6 +37,13 @@ class FtdiBoard : public Board {
   void Reset() override;
   /// 64 frames a write: at most 16 bytes of commands each, the chip's 1 KiB buffer.
   [[nodiscard]] std::size_t RunLength() const override { return 64; }
+  /// The engine keeps a waveform's time: each sample's frame, then the clock run idle for
+  /// the rest of its period, all queued in the chip. Once connected for a model.
+  [[nodiscard]] bool HasOutputBuffer() const override { return connected_ && model_.has_value(); }
+  /// Refuses a cyclic buffer, and a rate whose period is shorter than a frame at the clock
+  /// set; the rate given is the clock over a whole number of its cycles a sample.
+  std::unique_ptr<OutputBuffer> OpenOutputBuffer(double rate, std::size_t length, bool cyclic,
+                                                 std::string& why) override;
 
  protected:
   SentFrame Transmit(const Frame& frame, bool raw) override;
@@ -44,6 +51,7 @@ class FtdiBoard : public Board {
   std::vector<SentFrame> TransmitRun(const std::vector<Frame>& frames) override;
 
  private:
+  friend class FtdiOutputBuffer;
   struct ContextDeleter {
     void operator()(ftdi_context* context) const;
   };
@@ -58,7 +66,8 @@ class FtdiBoard : public Board {
 
   FtdiChoice choice_;
   std::unique_ptr<ftdi_context, ContextDeleter> context_;
-  std::string serial_;  // of the chip opened
+  std::string serial_;          // of the chip opened
+  std::optional<Model> model_;  // connected for
   std::string reason_;
   std::vector<std::uint8_t> commands_;  // a frame's, kept to spare an allocation a frame
 };

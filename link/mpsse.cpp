@@ -70,4 +70,15 @@ bool AppendFrame(const Wiring& wiring, const Frame& frame, std::vector<std::uint
   return true;
 }
 
+void AppendIdle(std::uint64_t cycles, std::vector<std::uint8_t>& commands) {
+  for (std::uint64_t bytes = cycles / 8; bytes > 0;) {
+    const std::uint64_t now = std::min<std::uint64_t>(bytes, 0x10000);
+    commands.insert(commands.end(), {kIdleBytes, static_cast<std::uint8_t>((now - 1) & 0xFF),
+                                     static_cast<std::uint8_t>((now - 1) >> 8)});
+    bytes -= now;
+  }
+  if (cycles % 8)
+    commands.insert(commands.end(), {kIdleBits, static_cast<std::uint8_t>(cycles % 8 - 1)});
+}
+
 }  // namespace kt::link::mpsse

@@ -20,10 +20,13 @@ enum Command : std::uint8_t {
   kBitsOutRising = 0x12,    ///< clock 1 to 8 bits out, MSB first, changing on the rising edge
   kBitsOutFalling = 0x13,   ///< ... changing on the falling edge
   kSetLowPins = 0x80,       ///< ADBUS0..7: levels, then directions (1: output)
+  kReadLowPins = 0x81,      ///< answers ADBUS0..7's levels, once every command before has run
   kLoopbackOff = 0x85,
   kClockDivisor = 0x86,   ///< low byte, high byte
   kSendImmediate = 0x87,  ///< hand what was read to USB now
   kDivideBy5Off = 0x8A,   ///< a 60 MHz clock rather than 12 MHz
+  kIdleBits = 0x8E,       ///< clock 1 to 8 cycles, no data
+  kIdleBytes = 0x8F,      ///< clock 8 to 524,288 cycles (in bytes, low, high), no data
   kThreePhaseOff = 0x8D,
   kAdaptiveOff = 0x97,
   kBadCommand = 0xAA,  ///< not a command: the engine answers 0xFA and the byte
@@ -61,5 +64,9 @@ std::vector<std::uint8_t> SetupCommands(const Wiring& wiring);
 /// whole bytes, then the bits left with the bit command) on the edge the mode asks, chip
 /// select high. Frames of 1 to 32 bits; none for another length.
 bool AppendFrame(const Wiring& wiring, const Frame& frame, std::vector<std::uint8_t>& commands);
+
+/// Appends commands that run the clock `cycles` times with no data and chip select high: a
+/// wait the engine times itself.
+void AppendIdle(std::uint64_t cycles, std::vector<std::uint8_t>& commands);
 
 }  // namespace kt::link::mpsse

@@ -184,6 +184,41 @@ TEST(KtdacOnFtdi, CommandsReachTheChipAndRefusalsSayWhy) {
       << missing.err;
 }
 
+TEST(KtdacOnFtdi, AWaveformIsTimedByTheChipsClockAFrameAndAnIdleRunASample) {
+  test::Testbed bed;
+  bed.AddFtdi();
+  const std::string samples = test::WriteTempFile("samples", "1\n2\n3\n");
+  const test::Result play = test::Run(
+      "ktdac", {"--board", "ftdi:", "play", "--rate", "1000", "--file", samples, "--cycles", "2"});
+  EXPECT_EQ(play.status, 0) << play.err;
+  EXPECT_NE(play.out.find("played 6 samples at 1000 S/s (asked 1000) through the board's buffer"),
+            std::string::npos)
+      << play.out;
+  // The first sample set before the buffer starts; then each sample's frame and the clock idle
+  // for the rest of its 1,000 cycles (1 MHz); the last sample held at the end.
+  std::vector<std::string> expected;
+  const auto frame = [](int code) {
+    return FrameLine(dac::DeviceFrame(*dac::FindDevice("KT310"), 0, code));
+  };
+  expected.push_back(frame(1));
+  for (const int code : {1, 2, 3, 1, 2, 3})
+    expected.insert(expected.end(), {frame(code), "idle 976 cycles"});
+  expected.push_back(frame(3));
+  std::vector<std::string> log;
+  for (const std::string& line : bed.FtdiLog())
+    if (line.rfind("frame", 0) == 0 || line.rfind("idle", 0) == 0) log.push_back(line);
+  EXPECT_EQ(log, expected);
+  // A period shorter than a frame at the clock set: the samples go one at a time, and why.
+  const test::Result fast =
+      test::Run("ktdac", {"--board", "ftdi:", "play", "--rate", "50000", "--file", samples});
+  EXPECT_EQ(fast.status, 0) << fast.err;
+  EXPECT_NE(fast.err.find("a 24-bit frame and a cycle between takes 25 cycles: at most 40000 "
+                          "samples a second (a faster hz= gives more); the samples go out one at "
+                          "a time instead"),
+            std::string::npos)
+      << fast.err;
+}
+
 TEST(KtdacOnFtdi, AChipGoneMidSweepFailsItAndKeepsTheRowsBefore) {
   test::Testbed bed;
   test::FtdiDevice vanishing;

@@ -66,7 +66,7 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
       {"a file streams in order, twice, at the rate set", BufferedDac(le16),
        {"--file", file, "--rate", "100", "--cycles", "2"}, 0,
        {1, 2, 0x1234, 0xFFFF, 1, 2, 0x1234, 0xFFFF}, "65535", "100",
-       {"played 8 samples at 100 S/s (asked 100) through the driver's buffer, timed by its clock"}},
+       {"played 8 samples at 100 S/s (asked 100) through the board's buffer, timed by its clock"}},
       {"14-bit codes stored as the scan type says; the rate on the trigger; the final code",
        BufferedDac("be:u14/16>>2", "trigger", 14),
        {"--device", "KT300", "--shape", "ramp", "--frequency", "250", "--rate", "1000",
@@ -182,7 +182,7 @@ TEST(IioBuffer, AStopEndsTheStreamAndHoldsTheSampleDueThen) {
   EXPECT_EQ(bed.Attribute(id, "buffer/enable"), "0");
   std::ifstream played(out);
   EXPECT_NE(
-      std::string(std::istreambuf_iterator<char>(played), {}).find("through the driver's buffer"),
+      std::string(std::istreambuf_iterator<char>(played), {}).find("through the board's buffer"),
       std::string::npos);
 }
 

@@ -11,11 +11,14 @@ std::size_t MpsseEngine::Needs(std::uint8_t command) const {
     case 0x10:
     case 0x11:
       return pending_.size() >= 3 ? 3 + (pending_[1] | pending_[2] << 8) + 1 : 3;
+    case 0x8E:
+      return 2;
     case 0x12:
     case 0x13:
     case 0x80:
     case 0x82:
     case 0x86:
+    case 0x8F:
       return 3;
     default:
       return 1;
@@ -86,6 +89,19 @@ void MpsseEngine::Run(const std::vector<std::uint8_t>& command) {
     }
     case 0x86:
       divisor_ = static_cast<std::uint16_t>(command[1] | command[2] << 8);
+      return;
+    case 0x8E:
+    case 0x8F: {
+      // The clock run with no data: consecutive runs are one wait.
+      const int cycles = code == 0x8E ? command[1] + 1 : ((command[1] | command[2] << 8) + 1) * 8;
+      if (!Log.empty() && Log.back().rfind("idle ", 0) == 0)
+        Log.back() = "idle " + std::to_string(std::stoi(Log.back().substr(5)) + cycles) + " cycles";
+      else
+        Log.push_back("idle " + std::to_string(cycles) + " cycles");
+      return;
+    }
+    case 0x81:
+      answers_.push_back(levels_);
       return;
     case 0x8A:
     case 0x8B:

@@ -65,6 +65,9 @@ TEST(FtdiBoard, EachFrameIsItsWordBetweenChipSelectEdgesOnTheModesEdgeAtTheClock
     expected.push_back(FrameLine({32, -2}));
     EXPECT_EQ(board.SendRaw({33, 1}).Status, -EOPNOTSUPP);
     EXPECT_EQ(board.SendRun({{24, 1}, {40, 1}}).back().Status, -EINVAL);  // nothing goes out
+    std::string why;  // connected for raw frames: no waveform of a model to time
+    EXPECT_FALSE(board.HasOutputBuffer() || board.OpenOutputBuffer(1000, 50, false, why));
+    EXPECT_EQ(why, "the USB-SPI bridge plays from its own clock once connected for a DAC model");
     EXPECT_EQ(Frames(bed), expected);
   }
   struct Row {
@@ -217,6 +220,20 @@ TEST(KtdacOnFtdi, AWaveformIsTimedByTheChipsClockAFrameAndAnIdleRunASample) {
                           "a time instead"),
             std::string::npos)
       << fast.err;
+  // A chip gone mid-play fails the push in hand (a bed of its own, made last: a bed is the
+  // process's while it lives).
+  {
+    test::Testbed gone;
+    test::FtdiDevice vanishing;
+    vanishing.VanishAfter = 3;  // the first sample set, then two pushes of one sample
+    gone.AddFtdi(vanishing);
+    const test::Result cut =
+        test::Run("ktdac", {"--board", "ftdi:", "play", "--rate", "20", "--file", samples});
+    EXPECT_EQ(cut.status, 5);
+    EXPECT_NE(cut.err.find("the samples to the FTDI chip 0403:6014 FT0001 (interface A) failed"),
+              std::string::npos)
+        << cut.err;
+  }
 }
 
 TEST(KtdacOnFtdi, AChipGoneMidSweepFailsItAndKeepsTheRowsBefore) {

@@ -41,6 +41,16 @@ TEST(Mpsse, AFrameIsItsBitsBetweenChipSelectLowAndHighOnTheModesEdge) {
     expected.insert(expected.end(), row.commands.begin(), row.commands.end());
     EXPECT_EQ(commands, expected);
   }
+  const std::pair<std::uint64_t, std::vector<std::uint8_t>> idles[] = {
+      {3, {0x8E, 2}},
+      {2048, {0x8F, 0xFF, 0x00}},
+      {8 * 65536 + 3, {0x8F, 0xFF, 0xFF, 0x8E, 2}},
+      {8 * 65537, {0x8F, 0xFF, 0xFF, 0x8F, 0x00, 0x00}}};
+  for (const auto& [cycles, commands] : idles) {
+    std::vector<std::uint8_t> appended;
+    AppendIdle(cycles, appended);
+    EXPECT_EQ(appended, commands) << cycles;
+  }
   EXPECT_EQ(SetupCommands({2, 1'000'000, 5}),
             (std::vector<std::uint8_t>{0x8A, 0x8D, 0x97, 0x86, 29, 0, 0x80, 0x21, 0x23, 0x85}));
 }

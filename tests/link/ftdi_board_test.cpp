@@ -93,6 +93,19 @@ TEST(FtdiBoard, EachFrameIsItsWordBetweenChipSelectEdgesOnTheModesEdgeAtTheClock
   }
 }
 
+TEST(FtdiBoard, WritesTheChipTakesInPartsArriveWhole) {
+  test::Testbed bed;
+  test::FtdiDevice slow;
+  slow.ShortWrites = 5;  // fewer bytes than a frame's commands
+  bed.AddFtdi(slow);
+  FtdiBoard board(FtdiChoice{});
+  ASSERT_TRUE(board.Connect(std::nullopt)) << board.ConnectionFailureReason();
+  const std::vector<Frame> run{{24, 0x123456}, {16, 0xBEEF}, {5, 0x15}};
+  ASSERT_EQ(board.SendRun(run).back().Status, 0);
+  EXPECT_EQ(Frames(bed),
+            (std::vector<std::string>{FrameLine(run[0]), FrameLine(run[1]), FrameLine(run[2])}));
+}
+
 TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   test::FtdiDevice second;
   second.Serial = "FT0002";

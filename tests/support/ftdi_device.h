@@ -18,6 +18,7 @@ struct FtdiDevice {
   bool Mute = false;     ///< the engine never answers (a wrong device, a stuck engine)
   int VanishAfter = -1;  ///< once this many frames are in, the chip is gone (ENODEV)
   bool Stall = false;    ///< its bulk OUT endpoint is halted: every write stalls
+  int ShortWrites = 0;   ///< a bulk OUT request takes at most this many bytes (0: all)
 };
 
 /// @brief The engine's side of the bulk endpoints: command bytes in, answers out, frames kept.

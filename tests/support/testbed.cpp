@@ -148,12 +148,15 @@ gboolean UsbIoctl(Testbed::State::Usb& usb, UMockdevIoctlClient* client, gulong 
       urb->status = -EPIPE;
     } else {
       const int before = usb.engine.Frames;
-      usb.engine.Write(bytes, static_cast<std::size_t>(urb->buffer_length));
+      const int taken = usb.device.ShortWrites > 0
+                            ? std::min(urb->buffer_length, usb.device.ShortWrites)
+                            : urb->buffer_length;
+      usb.engine.Write(bytes, static_cast<std::size_t>(taken));
       if (usb.engine.Frames > before)
         log.push_back("write of " + std::to_string(usb.engine.Frames - before) + " frames");
       log.insert(log.end(), usb.engine.Log.begin(), usb.engine.Log.end());
       usb.engine.Log.clear();
-      urb->actual_length = urb->buffer_length;
+      urb->actual_length = taken;
     }
     g_object_unref(buffer);
     usb.done.push_back(data);

@@ -139,18 +139,23 @@ bool FtdiBoard::Open() {
   } else {
     const Found& chosen = matching[static_cast<std::size_t>(choice_.Index.value_or(0))];
     serial_ = chosen.Serial;
-    const int status = ftdi_usb_open_dev(context, chosen.Device);
-    if (status == 0) {
-      opened = true;
-    } else if (status == -8 || status == -4) {
-      Fail("cannot open " + Named() + " (" + ftdi_get_error_string(context) +
-           "): give your group the chip with a udev rule, SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"" +
+    // libusb says why a chip cannot be opened; libftdi1 folds every reason into one code.
+    libusb_device_handle* trial = nullptr;
+    const int access = libusb_open(chosen.Device, &trial);
+    if (trial) libusb_close(trial);
+    if (access == LIBUSB_ERROR_ACCESS) {
+      Fail("permission denied on " + Named() +
+           ": give your group the chip with a udev rule, SUBSYSTEM==\"usb\", "
+           "ATTRS{idVendor}==\"" +
            Ids(choice_.Vid, choice_.Pid).substr(0, 4) + "\", ATTRS{idProduct}==\"" +
            Ids(choice_.Vid, choice_.Pid).substr(5) +
-           "\", GROUP=\"plugdev\", MODE=\"0660\" (the README's \"A DAC through a USB-SPI "
-           "bridge\")");
-    } else {
+           "\", GROUP=\"plugdev\", MODE=\"0660\" (the README's \"Real hardware on Linux\")");
+    } else if (access < 0) {
+      Fail("cannot open " + Named() + ": " + libusb_strerror(access));
+    } else if (ftdi_usb_open_dev(context, chosen.Device) != 0) {
       Fail("cannot open " + Named() + ": " + ftdi_get_error_string(context));
+    } else {
+      opened = true;
     }
   }
   ftdi_list_free(&list);

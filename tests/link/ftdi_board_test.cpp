@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "dac/device_table.h"
@@ -126,6 +127,7 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
     FtdiChoice choice;
     const char* says;  // nullptr: connects, to the serial below
     const char* serial = nullptr;
+    bool nodeGone = false;  // its /dev node gone before the open (unplugged meanwhile)
   };
   FtdiChoice bySerial, byIndex, beyond, dualIds, quadIds;
   dualIds.Pid = 0x6010;
@@ -159,7 +161,10 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     test::Testbed bed;
-    for (const test::FtdiDevice& chip : row.chips) bed.AddFtdi(chip);
+    for (const test::FtdiDevice& chip : row.chips) {
+      const std::string node = bed.AddFtdi(chip);
+      if (row.nodeGone) std::filesystem::remove(bed.Root() + node);
+    }
     FtdiBoard board(row.choice);
     EXPECT_EQ(board.Connect(std::nullopt), row.says == nullptr);
     if (row.says)

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bare_spi.h"
 #include "dac/device_table.h"
 #include "link/ftdi_board.h"
 #include "link/iio_board.h"
@@ -133,14 +134,7 @@ void BoardThroughSpidev(benchmark::State& state) {
 
 // A KT31x frame in normal operation as the bare ioctl sends it.
 void BareTransfer(int fd, std::int32_t code) {
-  std::uint8_t bytes[3] = {0, static_cast<std::uint8_t>(code >> 8),
-                           static_cast<std::uint8_t>(code)};
-  spi_ioc_transfer message{};
-  message.tx_buf = reinterpret_cast<std::uintptr_t>(bytes);
-  message.len = 3;
-  message.speed_hz = 1'000'000;
-  message.bits_per_word = 8;
-  ioctl(fd, SPI_IOC_MESSAGE(1), &message);
+  BareSpiFrame(fd, code);
   Bed().SpiLog();
 }
 

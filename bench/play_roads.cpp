@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bare_spi.h"
 #include "tests/support/testbed.h"
 
 namespace {
@@ -132,16 +133,7 @@ int main(int argc, char** argv) {
     } else {
       const int fd = open("/dev/spidev0.0", O_RDWR);
       if (fd < 0) return 1;
-      rate = BareLoop([&](int code) {
-        std::uint8_t bytes[3] = {0, static_cast<std::uint8_t>(code >> 8),
-                                 static_cast<std::uint8_t>(code)};
-        spi_ioc_transfer message{};
-        message.tx_buf = reinterpret_cast<std::uintptr_t>(bytes);
-        message.len = 3;
-        message.speed_hz = 1'000'000;
-        message.bits_per_word = 8;
-        ioctl(fd, SPI_IOC_MESSAGE(1), &message);
-      });
+      rate = BareLoop([&](int code) { BareSpiFrame(fd, code); });
       close(fd);
     }
     std::printf("%.1f\n", rate);

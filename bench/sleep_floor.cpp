@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
   const long long origin = start.tv_sec * 1000000000LL + start.tv_nsec;
   long count = 0;
   for (long k = 0; k < samples; ++k) {
-    const long long due = origin + static_cast<long long>(static_cast<long double>(k) * 1e9L / rate);
+    const long long due =
+        origin + static_cast<long long>(static_cast<long double>(k) * 1e9L / rate);
     const timespec at{static_cast<time_t>(due / 1000000000), static_cast<long>(due % 1000000000)};
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
     timespec now{};
@@ -32,7 +33,10 @@ int main(int argc, char** argv) {
   }
   std::sort(late.begin(), late.end());
   const auto at = [&](double fraction) {
-    return static_cast<double>(late[std::min(late.size() - 1, static_cast<std::size_t>(fraction * static_cast<double>(late.size())))]) / 1e6;
+    return static_cast<double>(
+               late[std::min(late.size() - 1, static_cast<std::size_t>(
+                                                  fraction * static_cast<double>(late.size())))]) /
+           1e6;
   };
   std::printf("bare %ld samples, %ld late; lateness p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
               samples, count, at(0.5), at(0.99), static_cast<double>(late.back()) / 1e6);

@@ -41,6 +41,18 @@ void Once(std::vector<std::string_view>& seen, std::string_view key, std::string
   seen.push_back(key);
 }
 
+// A setting of --board: "hz=1000" is hz and 1000; "hz" alone has no value.
+struct Setting {
+  std::string_view Key, Value;
+  bool Given;  // whether there was an =
+};
+
+Setting SettingOf(std::string_view part) {
+  const std::size_t equals = part.find('=');
+  if (equals == std::string_view::npos) return {part, {}, false};
+  return {part.substr(0, equals), part.substr(equals + 1), true};
+}
+
 constexpr const char* kFtdiSettings = "serial=S, index=N, interface=A..D, mode=N, hz=N, cs=N";
 
 [[noreturn]] void Unknown(std::string_view option, std::string_view text, const char* known) {
@@ -78,14 +90,11 @@ BoardName ReadBoardName(std::string_view text) {
     std::vector<std::string_view> seen;
     for (std::size_t i = 1; i < parts.size(); ++i) {
       const std::string_view part = parts[i];
-      const std::size_t equals = part.find('=');
-      const std::string_view key = part.substr(0, equals);
-      const std::string_view value =
-          equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
-      if (equals != std::string_view::npos && (key == "mode" || key == "hz")) Once(seen, key, text);
-      if (equals != std::string_view::npos && key == "mode") {
+      const auto [key, value, given] = SettingOf(part);
+      if (given && (key == "mode" || key == "hz")) Once(seen, key, text);
+      if (given && key == "mode") {
         named.Mode = static_cast<int>(Number(key, value, 0, 3, text));
-      } else if (equals != std::string_view::npos && key == "hz") {
+      } else if (given && key == "hz") {
         named.Hz = Number(key, value, kLowestSpiHz, kHighestSpiHz, text);
       } else {
         Unknown(part, text, "mode=N, hz=N");
@@ -112,11 +121,8 @@ BoardName ReadBoardName(std::string_view text) {
     std::vector<std::string_view> seen;
     for (std::size_t i = 1; i < parts.size(); ++i) {
       const std::string_view part = parts[i];
-      const std::size_t equals = part.find('=');
-      const std::string_view key = part.substr(0, equals);
-      const std::string_view value =
-          equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
-      if (equals == std::string_view::npos) Unknown(part, text, kFtdiSettings);
+      const auto [key, value, given] = SettingOf(part);
+      if (!given) Unknown(part, text, kFtdiSettings);
       Once(seen, key, text);
       if (key == "serial" && !value.empty()) {
         chip.Serial = value;

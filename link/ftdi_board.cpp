@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <utility>
 
@@ -42,8 +44,26 @@ struct Found {
   libusb_device* Device;
   int Bus, Address;
   std::uint16_t Vid, Pid;
-  std::string Serial;  // "(unreadable)" when the chip could not be opened to read it
+  std::string Serial;  // "(unreadable)" when neither sysfs nor the chip gave it
 };
+
+// The serial the kernel read from the chip at bus:address, from sysfs: it needs no access to
+// the chip itself, so that a chip the user may not open is still named, and chosen by serial=,
+// and then refused for its permissions rather than not found.
+std::optional<std::string> KernelSerial(int bus, int address) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/sys/bus/usb/devices", error)) {
+    int busnum = -1, devnum = -1;
+    std::ifstream(entry.path() / "busnum") >> busnum;
+    std::ifstream(entry.path() / "devnum") >> devnum;
+    if (busnum != bus || devnum != address) continue;
+    std::ifstream file(entry.path() / "serial");
+    std::string serial;
+    if (!file || !std::getline(file, serial)) return std::nullopt;
+    return serial;
+  }
+  return std::nullopt;
+}
 
 // The chips libftdi1 finds for vid:pid (0:0, FTDI's own ids), with their serials.
 std::vector<Found> FindAll(ftdi_context* context, std::uint16_t vid, std::uint16_t pid,
@@ -53,13 +73,14 @@ std::vector<Found> FindAll(ftdi_context* context, std::uint16_t vid, std::uint16
   for (ftdi_device_list* each = list; each; each = each->next) {
     libusb_device_descriptor descriptor{};
     libusb_get_device_descriptor(each->dev, &descriptor);
-    char serial[128] = {};
-    const bool read = ftdi_usb_get_strings(context, each->dev, nullptr, 0, nullptr, 0, serial,
-                                           sizeof serial) == 0;
-    found.push_back({each->dev, libusb_get_bus_number(each->dev),
-                     libusb_get_device_address(each->dev), descriptor.idVendor,
-                     descriptor.idProduct,
-                     read ? std::string(serial) : std::string("(unreadable)")});
+    const int bus = libusb_get_bus_number(each->dev);
+    const int address = libusb_get_device_address(each->dev);
+    std::optional<std::string> serial = KernelSerial(bus, address);
+    if (char read[128] = {}; !serial && ftdi_usb_get_strings(context, each->dev, nullptr, 0,
+                                                             nullptr, 0, read, sizeof read) == 0)
+      serial = read;
+    found.push_back({each->dev, bus, address, descriptor.idVendor, descriptor.idProduct,
+                     serial.value_or("(unreadable)")});
   }
   // In the order of the bus, so that index= and the messages do not depend on libusb's.
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {

@@ -5,6 +5,7 @@
 #include "link/ftdi_board.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -118,6 +119,8 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   ft4232h.Release = 0x0800;
   test::FtdiDevice r232 = second;
   r232.Release = 0x0600;
+  test::FtdiDevice odd;  // a serial that would break the identity's fields
+  odd.Serial = "FT,0\x7F;1";
   test::FtdiDevice mute, stalled;
   mute.Mute = true;
   stalled.Stall = true;
@@ -128,6 +131,7 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
     const char* says;  // nullptr: connects, to the serial below
     const char* serial = nullptr;
     bool nodeGone = false;  // its /dev node gone before the open (unplugged meanwhile)
+    const char* identity = nullptr;
   };
   FtdiChoice bySerial, byIndex, beyond, dualIds, quadIds;
   dualIds.Pid = 0x6010;
@@ -152,6 +156,7 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
       {"an index beyond", {{}, second}, beyond, "index=2, but 2 FTDI chips 0403:6014 match"},
       {"an FT2232H", {ft2232h}, dualIds, nullptr, "0403:6010 FT0002"},
       {"an FT4232H", {ft4232h}, quadIds, nullptr, "0403:6011 FT0002"},
+      {"a serial of separators", {odd}, {}, nullptr, "FT,0", false, "0403:6014/FT_0__1"},
       {"no MPSSE engine", {r232}, {}, "has no high-speed MPSSE engine"},
       {"an engine that does not answer",
        {mute},
@@ -167,11 +172,15 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
     }
     FtdiBoard board(row.choice);
     EXPECT_EQ(board.Connect(std::nullopt), row.says == nullptr);
-    if (row.says)
+    if (row.says) {
       EXPECT_NE(board.ConnectionFailureReason().find(row.says), std::string::npos)
           << board.ConnectionFailureReason();
-    else
+    } else {
       EXPECT_NE(board.Description().find(row.serial), std::string::npos) << board.Description();
+    }
+    if (row.identity) {
+      EXPECT_EQ(board.IdentitySerial(), row.identity);
+    }
   }
 }
 
@@ -203,6 +212,21 @@ TEST(KtdacOnFtdi, CommandsReachTheChipAndRefusalsSayWhy) {
   EXPECT_NE(missing.err.find("no FTDI chip 0403:6011 on USB; present: 0403:6014 FT0001"),
             std::string::npos)
       << missing.err;
+  // A chip the user may not open is still found by its serial (the kernel's, from sysfs), and
+  // refused for its permissions. Root's power to open what modes refuse is dropped for this.
+  std::filesystem::permissions(bed.Root() + "/dev/bus/usb/001/002", std::filesystem::perms::none);
+  std::vector<std::string> args{"--board", "ftdi:,serial=FT0001", "set", "1"};
+  if (geteuid() == 0)
+    args.insert(args.begin(), {"--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search",
+                               test::BesideProgram("ktdac")});
+  const test::Result denied = test::Run(geteuid() == 0 ? "/usr/bin/setpriv" : "ktdac", args);
+  EXPECT_EQ(denied.status, 1);
+  EXPECT_NE(denied.err.find("permission denied on the FTDI chip 0403:6014 FT0001 (interface A): "
+                            "give your group the chip with a udev rule, SUBSYSTEM==\"usb\", "
+                            "ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6014\", "
+                            "GROUP=\"plugdev\", MODE=\"0660\""),
+            std::string::npos)
+      << denied.err;
 }
 
 TEST(KtdacOnFtdi, AWaveformIsTimedByTheChipsClockAFrameAndAnIdleRunASample) {

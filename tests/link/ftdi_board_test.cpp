@@ -121,6 +121,8 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
   r232.Release = 0x0600;
   test::FtdiDevice odd;  // a serial that would break the identity's fields
   odd.Serial = "FT,0\x7F;1";
+  test::FtdiDevice unlisted;  // a sysfs without the serial: the chip's descriptor gives it
+  unlisted.SerialInSysfs = false;
   test::FtdiDevice mute, stalled;
   mute.Mute = true;
   stalled.Stall = true;
@@ -133,10 +135,11 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
     bool nodeGone = false;  // its /dev node gone before the open (unplugged meanwhile)
     const char* identity = nullptr;
   };
-  FtdiChoice bySerial, byIndex, beyond, dualIds, quadIds;
+  FtdiChoice bySerial, bySerial0001, byIndex, beyond, dualIds, quadIds;
   dualIds.Pid = 0x6010;
   quadIds.Pid = 0x6011;
   bySerial.Serial = "FT0002";
+  bySerial0001.Serial = "FT0001";
   byIndex.Index = 1;
   beyond.Index = 2;
   const Row rows[] = {
@@ -157,6 +160,7 @@ TEST(FtdiBoard, AConnectionItCannotMakeSaysWhyAndWhatIsThere) {
       {"an FT2232H", {ft2232h}, dualIds, nullptr, "0403:6010 FT0002"},
       {"an FT4232H", {ft4232h}, quadIds, nullptr, "0403:6011 FT0002"},
       {"a serial of separators", {odd}, {}, nullptr, "FT,0", false, "0403:6014/FT_0__1"},
+      {"a serial only the chip gives", {unlisted}, bySerial0001, nullptr, "FT0001"},
       {"no MPSSE engine", {r232}, {}, "has no high-speed MPSSE engine"},
       {"an engine that does not answer",
        {mute},

@@ -15,10 +15,11 @@ struct FtdiDevice {
   std::uint16_t Vid = 0x0403, Pid = 0x6014;
   std::uint16_t Release = 0x0900;  ///< bcdDevice: 0x0900 FT232H, 0x0700 FT2232H, 0x0600 FT232R
   std::string Serial = "FT0001";
-  bool Mute = false;     ///< the engine never answers (a wrong device, a stuck engine)
-  int VanishAfter = -1;  ///< once this many frames are in, the chip is gone (ENODEV)
-  bool Stall = false;    ///< its bulk OUT endpoint is halted: every write stalls
-  int ShortWrites = 0;   ///< a bulk OUT request takes at most this many bytes (0: all)
+  bool SerialInSysfs = true;  ///< false: only the chip's string descriptor gives it
+  bool Mute = false;          ///< the engine never answers (a wrong device, a stuck engine)
+  int VanishAfter = -1;       ///< once this many frames are in, the chip is gone (ENODEV)
+  bool Stall = false;         ///< its bulk OUT endpoint is halted: every write stalls
+  int ShortWrites = 0;        ///< a bulk OUT request takes at most this many bytes (0: all)
 };
 
 /// @brief The engine's side of the bulk endpoints: command bytes in, answers out, frames kept.

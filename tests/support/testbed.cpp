@@ -384,8 +384,8 @@ std::string Testbed::AddFtdi(const FtdiDevice& device) {
       "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: BUSNUM=001\nE: DEVNUM=" +
       std::string(node + 17) + "\nA: dev=189:" + std::to_string(number - 1) +
       "\nA: busnum=1\\n\nA: devnum=" + std::to_string(number) +
-      "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\n" + ids + "A: serial=" + device.Serial +
-      "\\n\n";
+      "\\n\nA: speed=480\\n\nA: bConfigurationValue=1\\n\n" + ids +
+      (device.SerialInSysfs ? "A: serial=" + device.Serial + "\\n\n" : "");
   GError* error = nullptr;
   Check(umockdev_testbed_add_from_string(state_->bed, description.c_str(), &error), error,
         "adding the FTDI chip");

@@ -10,6 +10,7 @@
 
 #include "core/frame.h"
 #include "link/frame_request.h"
+#include "wave/buffer.h"
 
 // The board as everything above this layer reaches it: the evaluation board behind either
 // generation of its library, a kernel IIO DAC through libiio, or a DAC on a spidev port.
@@ -48,29 +49,8 @@ struct SentFrame {
   std::string Failure;
 };
 
-/// @brief A board's own output buffer: the samples queued in it go out at the board's clock
-/// (a driver's trigger), not at the program's. Closing it stops the output; the DAC then
-/// holds a code the program writes afterwards.
-class OutputBuffer {
- public:
-  OutputBuffer() = default;
-  virtual ~OutputBuffer() = default;
-  OutputBuffer(const OutputBuffer&) = delete;
-  OutputBuffer& operator=(const OutputBuffer&) = delete;
-
-  /// The rate the board's clock keeps, samples a second, as the driver gave it back.
-  [[nodiscard]] virtual double Rate() const = 0;
-  /// Whether the samples of the one push repeat by themselves until the buffer is closed.
-  [[nodiscard]] virtual bool Cyclic() const = 0;
-  /// How many samples a push takes at most.
-  [[nodiscard]] virtual std::size_t Length() const = 0;
-  /// Queues codes, waiting while the buffer is full; false when the board refused them, and
-  /// Failure says why.
-  virtual bool Push(const std::vector<std::int32_t>& codes) = 0;
-  /// Waits until every sample pushed has gone out, or until `stopped` answers true.
-  virtual void Drain(const std::function<bool()>& stopped) = 0;
-  [[nodiscard]] virtual std::string Failure() const = 0;
-};
+/// A board's own output buffer (see wave::Buffer).
+using OutputBuffer = wave::Buffer;
 
 /// @brief One board, whichever road reaches it: connected once, then sends frames. Owns the
 /// status of the last operation recorded.

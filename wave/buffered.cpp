@@ -2,7 +2,11 @@
 #include "wave/buffered.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
+
+#include "platform/clock.h"
 
 namespace kt::wave {
 
@@ -45,6 +49,54 @@ Queued Stream(const Source& source, double rate, std::optional<std::uint64_t> sa
     queued.LastCode = codes.back();
   }
   return queued;
+}
+
+std::optional<BufferPlay> PlayThrough(const OpenBuffer& open, const Source& source,
+                                      const Pace& pace, const std::function<bool()>& stopped,
+                                      const std::function<void(const Buffer&)>& opened,
+                                      std::string& why) {
+  std::unique_ptr<Buffer> buffer;
+  std::optional<std::vector<std::int32_t>> cycle;
+  if (!pace.Samples) cycle = OneCycle(source, pace.Rate, kMostCyclic);
+  if (cycle) buffer = open(pace.Rate, cycle->size(), true, why);
+  if (!buffer) {
+    cycle.reset();
+    buffer = open(pace.Rate, PushLength(pace.Rate), false, why);
+  }
+  if (!buffer) return std::nullopt;
+  BufferPlay play;
+  play.Rate = buffer->Rate();
+  play.Cyclic = cycle.has_value();
+  if (opened) opened(*buffer);
+
+  const auto start = platform::Monotonic::now();
+  Queued queued;
+  if (cycle) {
+    if (buffer->Push(*cycle)) {
+      while (!stopped()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      queued.How = Played::End::Stopped;
+    } else {
+      queued.How = Played::End::Refused;
+    }
+  } else {
+    queued = Stream(
+        source, play.Rate, pace.Samples, buffer->Length(),
+        {[&](const std::vector<std::int32_t>& codes) { return buffer->Push(codes); }, stopped});
+    if (queued.How == Played::End::Done) buffer->Drain(stopped);
+  }
+  play.How = queued.How;
+  play.Failure = buffer->Failure();
+  // Where the output was when it stopped: the sample due then, as near as the clock tells.
+  const double elapsed = std::chrono::duration<double>(platform::Monotonic::now() - start).count();
+  play.Out = queued.Pushed;
+  if (queued.How != Played::End::Done) {
+    const auto due = static_cast<std::uint64_t>(std::max(0.0, elapsed * play.Rate));
+    play.Out =
+        cycle && queued.How == Played::End::Stopped ? due + 1 : std::min(due + 1, queued.Pushed);
+  }
+  buffer.reset();  // the board stops sending; the output holds until the program writes
+  play.Last = source.At(play.Out == 0 ? 0 : play.Out - 1, play.Rate);
+  return play;
 }
 
 }  // namespace kt::wave

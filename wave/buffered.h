@@ -4,9 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "wave/buffer.h"
 #include "wave/player.h"
 #include "wave/samples.h"
 
@@ -44,5 +47,33 @@ std::optional<std::vector<std::int32_t>> OneCycle(const Source& source, double r
 /// the board refuses a push.
 Queued Stream(const Source& source, double rate, std::optional<std::uint64_t> samples,
               std::size_t length, const Queue& queue);
+
+/// Opens a board's buffer at `rate` for pushes of `length` samples, repeating its one push or
+/// not; none, with why, when it cannot.
+using OpenBuffer = std::function<std::unique_ptr<Buffer>(double rate, std::size_t length,
+                                                         bool cyclic, std::string& why)>;
+
+/// @brief A play through a board's buffer, as it went.
+struct BufferPlay {
+  Played::End How = Played::End::Done;
+  double Rate = 0;        ///< samples a second, as the board's clock keeps them
+  bool Cyclic = false;    ///< one cycle, repeated by the board until stopped
+  std::uint64_t Out = 0;  ///< samples out; after a stop, as near as the clock tells
+  std::int32_t Last = 0;  ///< the code of the last sample out (the first when none was)
+  std::string Failure;    ///< why the board refused samples
+};
+
+/// The longest cycle a buffer that repeats it is asked to hold: 8 MiB of 16-bit samples.
+inline constexpr std::size_t kMostCyclic = std::size_t{1} << 22;
+
+/// Plays `source` at `pace` through a buffer `open` gives: a play until stopped whose cycle
+/// is a whole number of samples, kMostCyclic at most, from a buffer that repeats it where
+/// the board has one, else every sample streamed in order. `opened` is told of the buffer
+/// before the samples go. None, with `why`, when no buffer opens; otherwise the buffer is
+/// closed on return, and the DAC holds until the program writes a code.
+std::optional<BufferPlay> PlayThrough(const OpenBuffer& open, const Source& source,
+                                      const Pace& pace, const std::function<bool()>& stopped,
+                                      const std::function<void(const Buffer&)>& opened,
+                                      std::string& why);
 
 }  // namespace kt::wave

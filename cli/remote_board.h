@@ -33,6 +33,11 @@ class RemoteBoard : public remote::Board {
   /// Sends the frame last sent once more, so the DAC stays where it is; before any frame,
   /// the connection made at the start is what there is to report.
   Check SelfTest() override;
+  bool HasBuffer() const override { return session_.Board().HasOutputBuffer(); }
+  std::unique_ptr<wave::Buffer> OpenBuffer(double rate, std::size_t length, bool cyclic,
+                                           std::string& why) override {
+    return session_.Board().OpenOutputBuffer(rate, length, cyclic, why);
+  }
 
  private:
   Session& session_;

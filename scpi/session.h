@@ -12,6 +12,7 @@
 
 #include "scpi/generator.h"
 #include "scpi/message.h"
+#include "wave/buffer.h"
 
 // SCPI remote control for `ktdac serve`: a session per connection, running program messages
 // against a board it drives through an interface. Knows no generation and no network.
@@ -58,6 +59,15 @@ class Board {
   virtual Check SelfTest() = 0;
   /// The function generator, where the board plays waveforms beside serving; none elsewhere.
   virtual Generator* Waveform() { return nullptr; }
+  /// Whether the board has an output buffer of its own, whose clock times a waveform.
+  virtual bool HasBuffer() const { return false; }
+  /// Opens that buffer at `rate` for pushes of `length` samples, repeating its one push or
+  /// not; none, with why, when it cannot.
+  virtual std::unique_ptr<wave::Buffer> OpenBuffer(double /*rate*/, std::size_t /*length*/,
+                                                   bool /*cyclic*/, std::string& why) {
+    why = "the board has no output buffer";
+    return nullptr;
+  }
 };
 
 /// IEEE 488.2's standard event status register (*ESR?, masked by *ESE).

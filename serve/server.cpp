@@ -85,17 +85,19 @@ int Serve(const Listen& listen, Board& driven, std::FILE* log) {
       locked,
       [&] {
         asio::post(io, [&] {
-          if (player->Ended()) {
-            fmt::print(log,
-                       "ktdac: the waveform stopped: the board refused a frame (status {}){}\n",
-                       locked.Status(), locked.Failure().empty() ? "" : ": " + locked.Failure());
+          if (const std::optional<std::string> why = player->Ended()) {
+            fmt::print(log, "ktdac: the waveform stopped: {}\n", *why);
             std::fflush(log);
           }
           if (channel.Wake) channel.Wake();
           changed();
         });
       },
-      changed);
+      changed,
+      [log](const std::string& line) {
+        fmt::print(log, "ktdac: {}\n", line);
+        std::fflush(log);
+      });
   WatchedBoard board(locked, changed, *player);
   // Shared by every connection, which may end after this function, when the context lets go
   // of their handlers.

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -62,6 +64,14 @@ class LockedBoard : public Board {
   Check SelfTest() override {
     return Locked([&] { return board_.SelfTest(); });
   }
+  bool HasBuffer() const override {
+    return Locked([&] { return board_.HasBuffer(); });
+  }
+  // The buffer itself is the player's alone while it is open: frames are refused meanwhile.
+  std::unique_ptr<wave::Buffer> OpenBuffer(double rate, std::size_t length, bool cyclic,
+                                           std::string& why) override {
+    return Locked([&] { return board_.OpenBuffer(rate, length, cyclic, why); });
+  }
 
  private:
   Board& board_;
@@ -69,15 +79,21 @@ class LockedBoard : public Board {
 };
 
 /// @brief The function generator of `ktdac serve`: each play on a thread of its own, in
-/// normal operation, its frames through `board`. `ended` is called on that thread when a
+/// normal operation, through the board's own buffer where it has one (its clock keeps the
+/// time), else a frame a sample through `board`. `ended` is called on that thread when a
 /// play ends of itself, or is stopped, or the board refuses a frame (which ends it); it must
 /// have Ended called on the serving thread. Start, Stop and WhenIdle are the serving
 /// thread's.
 class WavePlayer : public Generator {
  public:
-  /// `started` is called on the serving thread as a play starts.
-  WavePlayer(Board& board, std::function<void()> ended, std::function<void()> started)
-      : board_(board), ended_(std::move(ended)), started_(std::move(started)) {}
+  /// `started` is called on the serving thread as a play starts; `say` on the play's thread
+  /// with what the log should tell of it.
+  WavePlayer(Board& board, std::function<void()> ended, std::function<void()> started,
+             std::function<void(const std::string&)> say)
+      : board_(board),
+        ended_(std::move(ended)),
+        started_(std::move(started)),
+        say_(std::move(say)) {}
   ~WavePlayer() override { Stop(); }
   WavePlayer(const WavePlayer&) = delete;
   WavePlayer& operator=(const WavePlayer&) = delete;
@@ -88,17 +104,22 @@ class WavePlayer : public Generator {
   [[nodiscard]] bool Finishing() const override { return playing_ && finite_; }
   void WhenIdle(std::function<void()> then) override;
   /// A play ended: told on the serving thread, which calls what waited for it. Returns
-  /// whether the board refused a frame, which ended it.
-  bool Ended();
+  /// why, when the board refused a frame or samples, which ended it.
+  std::optional<std::string> Ended();
 
  private:
+  // Plays through the board's buffer: false when it has none, or it would not open.
+  bool Buffered(const wave::Source& source, const wave::Pace& pace);
+  std::string Refusal() const;
+
   Board& board_;
   std::function<void()> ended_;
   std::function<void()> started_;
+  std::function<void(const std::string&)> say_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> playing_{false};
-  std::atomic<bool> refused_{false};
+  std::optional<std::string> refusal_;  // the play's thread's until playing_ is false
   bool finite_ = false;
   std::vector<std::function<void()>> waiting_;  // on the serving thread alone
 };

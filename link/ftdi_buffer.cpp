@@ -16,6 +16,13 @@
 
 namespace kt::link {
 
+namespace {
+
+// The slowest rate played from the chip's queue: the pushes kept ahead last 0.15 s at it.
+constexpr double kLeastQueuedRate = 20;
+
+}  // namespace
+
 class FtdiOutputBuffer final : public OutputBuffer {
  public:
   FtdiOutputBuffer(FtdiBoard& board, const dac::DeviceProfile& device, std::uint64_t period,
@@ -26,6 +33,9 @@ class FtdiOutputBuffer final : public OutputBuffer {
   [[nodiscard]] bool Cyclic() const override { return false; }
   [[nodiscard]] std::size_t Length() const override { return length_; }
   [[nodiscard]] std::string Failure() const override { return failure_; }
+  // What is queued in the chip runs: only the bytes not yet taken could be purged, and that
+  // might cut a command in two.
+  [[nodiscard]] bool Finishes() const override { return true; }
 
   bool Push(const std::vector<std::int32_t>& codes) override {
     std::vector<std::uint8_t>& commands = board_.commands_;
@@ -68,6 +78,15 @@ std::unique_ptr<OutputBuffer> FtdiBoard::OpenOutputBuffer(double rate, std::size
   }
   if (cyclic) {
     why = Printable(Named() + " repeats nothing by itself: the samples are streamed");
+    return nullptr;
+  }
+  // The chip runs whatever it was given, so a stop lasts as long as the samples queued: below
+  // this rate, even the fewest queued would outlast a twentieth of a second.
+  if (rate < kLeastQueuedRate) {
+    char least[32];
+    std::snprintf(least, sizeof least, "%g", kLeastQueuedRate);
+    why = Printable(std::string("below ") + least + " samples a second, the samples queued in " +
+                    Named() + " would play on for seconds after a stop");
     return nullptr;
   }
   const double clock = mpsse::ClockFor(choice_.Wiring.Hz).Hz;

@@ -30,6 +30,9 @@ class Buffer {
   virtual bool Push(const std::vector<std::int32_t>& codes) = 0;
   /// Waits until every sample pushed has gone out, or until `stopped` answers true.
   virtual void Drain(const std::function<bool()>& stopped) = 0;
+  /// Whether every sample pushed still goes out after a stop, as the board cannot take back
+  /// what it was given; otherwise closing the buffer ends the output at once.
+  [[nodiscard]] virtual bool Finishes() const { return false; }
   [[nodiscard]] virtual std::string Failure() const = 0;
 };
 

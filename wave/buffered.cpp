@@ -10,6 +10,15 @@
 
 namespace kt::wave {
 
+namespace {
+
+// How often a wait looks for a stop.
+constexpr std::chrono::milliseconds kPoll(10);
+// A push is made this much before the board needs it, for the scheduler's delays.
+constexpr std::chrono::milliseconds kWakeEarly(5);
+
+}  // namespace
+
 std::size_t PushLength(double rate) {
   return static_cast<std::size_t>(std::clamp(std::llround(rate / 20), 1LL, 65536LL));
 }
@@ -33,7 +42,16 @@ Queued Stream(const Source& source, double rate, std::optional<std::uint64_t> sa
               std::size_t length, const Queue& queue) {
   Queued queued;
   std::vector<std::int32_t> codes;
+  const auto start = platform::Monotonic::now();
   while (!samples || queued.Pushed < *samples) {
+    // The board is kept kPushesAhead pushes ahead of its clock, no more: a push then finds
+    // room at once, and a stop is heard within a push, however slow the rate.
+    if (queued.Pushed >= kPushesAhead * length) {
+      const auto due = start + DeadlineOf(queued.Pushed - kPushesAhead * length, rate) - kWakeEarly;
+      for (auto now = platform::Monotonic::now(); now < due && !queue.Stopped();
+           now = platform::Monotonic::now())
+        std::this_thread::sleep_for(std::min<platform::Monotonic::duration>(due - now, kPoll));
+    }
     if (queue.Stopped()) {
       queued.How = Played::End::Stopped;
       return queued;
@@ -73,7 +91,7 @@ std::optional<BufferPlay> PlayThrough(const OpenBuffer& open, const Source& sour
   Queued queued;
   if (cycle) {
     if (buffer->Push(*cycle)) {
-      while (!stopped()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      while (!stopped()) std::this_thread::sleep_for(kPoll);
       queued.How = Played::End::Stopped;
     } else {
       queued.How = Played::End::Refused;
@@ -89,7 +107,7 @@ std::optional<BufferPlay> PlayThrough(const OpenBuffer& open, const Source& sour
   // Where the output was when it stopped: the sample due then, as near as the clock tells.
   const double elapsed = std::chrono::duration<double>(platform::Monotonic::now() - start).count();
   play.Out = queued.Pushed;
-  if (queued.How != Played::End::Done) {
+  if (queued.How != Played::End::Done && !buffer->Finishes()) {
     const auto due = static_cast<std::uint64_t>(std::max(0.0, elapsed * play.Rate));
     play.Out =
         cycle && queued.How == Played::End::Stopped ? due + 1 : std::min(due + 1, queued.Pushed);

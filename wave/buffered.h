@@ -33,6 +33,9 @@ struct Queued {
   std::optional<std::int32_t> LastCode;  ///< of the last of them
 };
 
+/// How many pushes a stream keeps queued in the board ahead of its clock.
+inline constexpr std::uint64_t kPushesAhead = 3;
+
 /// How many samples a push holds at `rate`: a twentieth of a second's worth, from 1 to 65,536,
 /// so that a stop is heard within a few pushes and a push never waits long for room.
 std::size_t PushLength(double rate);
@@ -44,7 +47,8 @@ std::optional<std::vector<std::int32_t>> OneCycle(const Source& source, double r
 
 /// Pushes the samples of `source` at `rate`, in order, `length` at a time (the last push may
 /// be shorter), until `samples` are pushed (none: until stopped), a stop is asked for, or
-/// the board refuses a push.
+/// the board refuses a push. Once kPushesAhead pushes are in, each waits for its time, so
+/// that the board holds no more than that ahead of its clock.
 Queued Stream(const Source& source, double rate, std::optional<std::uint64_t> samples,
               std::size_t length, const Queue& queue);
 
@@ -58,7 +62,8 @@ struct BufferPlay {
   Played::End How = Played::End::Done;
   double Rate = 0;        ///< samples a second, as the board's clock keeps them
   bool Cyclic = false;    ///< one cycle, repeated by the board until stopped
-  std::uint64_t Out = 0;  ///< samples out; after a stop, as near as the clock tells
+  std::uint64_t Out = 0;  ///< samples out; after a stop, as near as the clock tells (all
+                          ///< pushed, where the board sends them all)
   std::int32_t Last = 0;  ///< the code of the last sample out (the first when none was)
   std::string Failure;    ///< why the board refused samples
 };

@@ -266,6 +266,15 @@ TEST(KtdacOnFtdi, AWaveformIsTimedByTheChipsClockAFrameAndAnIdleRunASample) {
                           "a time instead"),
             std::string::npos)
       << fast.err;
+  // Below 20 S/s the samples queued in the chip would outlast a stop by seconds.
+  const test::Result slow =
+      test::Run("ktdac", {"--board", "ftdi:", "play", "--rate", "10", "--file", samples});
+  EXPECT_EQ(slow.status, 0) << slow.err;
+  EXPECT_NE(slow.err.find("below 20 samples a second, the samples queued in the FTDI chip "
+                          "0403:6014 FT0001 (interface A) would play on for seconds after a stop; "
+                          "the samples go out one at a time instead"),
+            std::string::npos)
+      << slow.err;
   // A chip gone mid-play fails the push in hand (a bed of its own, made last: a bed is the
   // process's while it lives).
   {

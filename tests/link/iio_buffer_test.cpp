@@ -83,8 +83,9 @@ TEST(IioBuffer, PlaysThroughTheDriversBufferWhereItHasOne) {
        "65535", "1000",
        {"buffer holds samples of 16 bits in 16, signed, not the DAC's unsigned codes"}},
       {"--no-buffer", BufferedDac(le16), with("--no-buffer"), 0, {}, "65535", "1000", oneByOne},
-      {"--strict times each sample", BufferedDac(le16), with("--strict"), 0, {}, "65535", "1000",
-       oneByOne},
+      // Slow enough that no sample is a period late on a loaded machine.
+      {"--strict times each sample", BufferedDac(le16),
+       {"--file", file, "--rate", "10", "--strict"}, 0, {}, "65535", "1000", oneByOne},
       {"--log times each sample", BufferedDac(le16),
        {"--file", file, "--rate", "1000", "--log", test::WriteTempFile("log", "")}, 0, {},
        "65535", "1000", oneByOne},

@@ -182,6 +182,21 @@ TEST(ServeBuffered, OnTheBridgeEachSampleIsAFrameAndAnIdleRunOfTheChipsClock) {
     if (entry.rfind("frame", 0) == 0) log.push_back(entry.substr(0, 20));
   }
   EXPECT_EQ(log, expected);
+
+  // Stopped: what the chip was given still goes out, so the code held is the last one queued,
+  // not the one the clock says was due.
+  served.Ask(":BURS:NCYC INF;:FUNC SIN;:FREQ 2;:OUTP ON");
+  std::vector<std::string> frames;
+  for (int tries = 0; tries < 2000 && frames.size() < 300; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (const std::string& entry : bed.FtdiLog())
+      if (entry.rfind("frame", 0) == 0) frames.push_back(entry);
+  }
+  EXPECT_EQ(served.Ask("OUTP OFF;OUTP?"), "0");
+  for (const std::string& entry : bed.FtdiLog())
+    if (entry.rfind("frame", 0) == 0) frames.push_back(entry);
+  ASSERT_GE(frames.size(), 300u);
+  EXPECT_EQ(frames.back(), frames[frames.size() - 2]);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // monotonic clock with a road that records.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "core/error.h"
@@ -160,6 +161,38 @@ TEST(Wave, ABufferRepeatsAWholeCycleOrTakesATwentiethOfASecondAPush) {
   EXPECT_EQ(PushLength(1000), 50u);
   EXPECT_EQ(PushLength(1), 1u);
   EXPECT_EQ(PushLength(1e7), 65536u);
+}
+
+TEST(Wave, AStreamKeepsThreePushesAheadOfTheBoardsClockAndHearsAStopWhileItWaits) {
+  using Clock = std::chrono::steady_clock;
+  const Source ramp{Periodic{Shape::Ramp, 1, 0, 999}};
+  std::vector<double> at;  // when each push came, seconds from the start
+  Clock::time_point start = Clock::now();
+  const Queue recorded{[&](const std::vector<std::int32_t>&) {
+                         at.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+                         return true;
+                       },
+                       [] { return false; }};
+  const Queued queued = Stream(ramp, 1000, 100, 10, recorded);
+  EXPECT_EQ(queued.How, Played::End::Done);
+  ASSERT_EQ(at.size(), 10u);
+  // Push i holds samples 10i.. and waits for sample 10(i - 3)'s time, less 5 ms of wake-up.
+  for (std::size_t i = 3; i < at.size(); ++i)
+    EXPECT_GE(at[i], (static_cast<double>(i) - 3) / 100 - 0.005) << i;
+
+  // At half a sample a second the fifth push is due after 2 s: a stop 20 ms in ends it.
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop = true;
+  });
+  start = Clock::now();
+  const Queued stopped = Stream(ramp, 0.5, std::nullopt, 1,
+                                {[](const auto&) { return true; }, [&] { return stop.load(); }});
+  stopper.join();
+  EXPECT_EQ(stopped.How, Played::End::Stopped);
+  EXPECT_EQ(stopped.Pushed, 4u);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
 }
 
 }  // namespace

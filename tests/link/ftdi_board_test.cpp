@@ -266,6 +266,12 @@ TEST(KtdacOnFtdi, AWaveformIsTimedByTheChipsClockAFrameAndAnIdleRunASample) {
                           "a time instead"),
             std::string::npos)
       << fast.err;
+  // A rate the clock cannot divide exactly is said; the samples follow the clock's.
+  const test::Result rounded =
+      test::Run("ktdac", {"--board", "ftdi:", "play", "--rate", "3000", "--file", samples});
+  EXPECT_NE(rounded.err.find("warning: the board's clock gives 3003.003 S/s for the 3000 asked"),
+            std::string::npos)
+      << rounded.err;
   // Below 20 S/s the samples queued in the chip would outlast a stop by seconds.
   const test::Result slow =
       test::Run("ktdac", {"--board", "ftdi:", "play", "--rate", "10", "--file", samples});

@@ -195,5 +195,103 @@ TEST(Wave, AStreamKeepsThreePushesAheadOfTheBoardsClockAndHearsAStopWhileItWaits
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
 }
 
+// A buffer of the test's own, as no board here both repeats a cycle and keeps what it was
+// given after a stop: what a play through it asked, and how it ended.
+TEST(Wave, APlayThroughABufferEndsOnTheSampleTheBoardLastSent) {
+  struct Board {
+    bool cyclic, finishes, refuses;
+  };
+  struct Row {
+    const char* name;
+    Board board;
+    std::optional<std::uint64_t> samples;  // none: until stopped, after three pushes
+    Played::End how;
+    std::uint64_t out;
+    bool cyclic;
+    std::int32_t last;
+  };
+  const Row rows[] = {
+      {"a set length, drained", {false, false, false}, 4, Played::End::Done, 4, false, 3},
+      {"stopped: the output ends with the buffer",
+       {false, false, false},
+       {},
+       Played::End::Stopped,
+       1,
+       false,
+       0},
+      {"stopped: the board sends what it was given",
+       {false, true, false},
+       {},
+       Played::End::Stopped,
+       3,
+       false,
+       2},
+      {"a whole cycle repeated", {true, false, false}, {}, Played::End::Stopped, 1, true, 0},
+      {"refused", {false, false, true}, 4, Played::End::Refused, 0, false, 0},
+  };
+  struct Asked {
+    std::vector<std::size_t> pushes;  // each push's length
+    bool drained = false, closed = false;
+  };
+  struct Fake : Buffer {
+    Fake(Board board, Asked& asked) : board(board), asked(asked) {}
+    ~Fake() override { asked.closed = true; }
+    Board board;
+    Asked& asked;
+    double Rate() const override { return 1; }
+    bool Cyclic() const override { return board.cyclic; }
+    std::size_t Length() const override { return 1; }
+    bool Push(const std::vector<std::int32_t>& codes) override {
+      asked.pushes.push_back(codes.size());
+      return !board.refuses;
+    }
+    void Drain(const std::function<bool()>&) override { asked.drained = true; }
+    bool Finishes() const override { return board.finishes; }
+    std::string Failure() const override { return board.refuses ? "refused" : ""; }
+  };
+  const Source ramp{Periodic{Shape::Ramp, 0.25, 0, 7}};  // codes 0, 2, 4, 6 at 1 S/s
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Asked asked;
+    const Buffer* opened = nullptr;
+    std::vector<bool> cycles;  // whether each open asked for a repeated cycle
+    const OpenBuffer open = [&](double, std::size_t, bool cyclic, std::string& why) {
+      cycles.push_back(cyclic);
+      if (cyclic && !row.board.cyclic) {
+        why = "no cycles";
+        return std::unique_ptr<Buffer>();
+      }
+      auto fake = std::make_unique<Fake>(row.board, asked);
+      opened = fake.get();
+      return std::unique_ptr<Buffer>(std::move(fake));
+    };
+    std::string why;
+    bool told = false;
+    const auto play = PlayThrough(
+        open, ramp, Pace{1, row.samples, false},
+        [&] { return !row.samples && asked.pushes.size() >= (row.cyclic ? 1u : 3u); },
+        [&](const Buffer& buffer) { told = &buffer == opened; }, why);
+    ASSERT_TRUE(play) << why;
+    EXPECT_TRUE(told);
+    EXPECT_EQ(cycles.front(), !row.samples);  // a cycle asked for first when endless
+    EXPECT_EQ(play->How, row.how);
+    EXPECT_EQ(play->Out, row.out);
+    EXPECT_EQ(play->Cyclic, row.cyclic);
+    EXPECT_EQ(play->Last, row.last * 2);
+    EXPECT_EQ(play->Failure, row.board.refuses ? "refused" : "");
+    EXPECT_EQ(asked.drained, row.how == Played::End::Done);
+    EXPECT_TRUE(asked.closed);
+    EXPECT_EQ(asked.pushes.front(), row.cyclic ? 4u : 1u);  // a whole cycle, or a sample
+  }
+  std::string why;
+  EXPECT_FALSE(PlayThrough(
+      [](double, std::size_t, bool, std::string& reason) {
+        reason = "none here";
+        return std::unique_ptr<Buffer>();
+      },
+      ramp, Pace{}, [] { return true; }, {}, why));
+  EXPECT_EQ(why, "none here");
+}
+
 }  // namespace
 }  // namespace kt::wave

@@ -38,14 +38,7 @@ std::optional<int> PlayBuffered(Session& session, const Playing& playing,
         return board.OpenOutputBuffer(rate, length, cyclic, reason);
       },
       source, playing.Pace, &Stopped,
-      [asked](const wave::Buffer& buffer) {
-        if (std::fabs(buffer.Rate() - asked) > 1e-6 * asked)
-          fmt::print(stderr,
-                     "ktdac: warning: the board's clock gives {:.9g} S/s for the {:.9g} asked; "
-                     "the samples are computed at its rate\n",
-                     buffer.Rate(), asked);
-      },
-      why);
+      [](const std::string& note) { fmt::print(stderr, "ktdac: warning: {}\n", note); }, why);
   if (!play) {
     fmt::print(stderr, "ktdac: {}; the samples go out one at a time instead\n", why);
     return std::nullopt;

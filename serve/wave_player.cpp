@@ -3,7 +3,6 @@
 
 #include <fmt/format.h>
 
-#include <cmath>
 #include <utility>
 
 #include "wave/buffered.h"
@@ -42,15 +41,7 @@ bool WavePlayer::Buffered(const wave::Source& source, const wave::Pace& pace) {
       [this](double rate, std::size_t length, bool cyclic, std::string& reason) {
         return board_.OpenBuffer(rate, length, cyclic, reason);
       },
-      source, pace, [this] { return stop_.load(); },
-      [this, asked = pace.Rate](const wave::Buffer& buffer) {
-        if (std::fabs(buffer.Rate() - asked) > 1e-6 * asked)
-          say_(
-              fmt::format("the board's clock gives {:.9g} S/s for the {:.9g} asked; the "
-                          "samples are computed at its rate",
-                          buffer.Rate(), asked));
-      },
-      why);
+      source, pace, [this] { return stop_.load(); }, say_, why);
   if (!play) {
     say_(why + "; the samples go out one at a time instead");
     return false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "wave/buffered.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -71,7 +73,7 @@ Queued Stream(const Source& source, double rate, std::optional<std::uint64_t> sa
 
 std::optional<BufferPlay> PlayThrough(const OpenBuffer& open, const Source& source,
                                       const Pace& pace, const std::function<bool()>& stopped,
-                                      const std::function<void(const Buffer&)>& opened,
+                                      const std::function<void(const std::string&)>& note,
                                       std::string& why) {
   std::unique_ptr<Buffer> buffer;
   std::optional<std::vector<std::int32_t>> cycle;
@@ -85,7 +87,11 @@ std::optional<BufferPlay> PlayThrough(const OpenBuffer& open, const Source& sour
   BufferPlay play;
   play.Rate = buffer->Rate();
   play.Cyclic = cycle.has_value();
-  if (opened) opened(*buffer);
+  if (note && std::fabs(play.Rate - pace.Rate) > 1e-6 * pace.Rate)
+    note(
+        fmt::format("the board's clock gives {:.9g} S/s for the {:.9g} asked; the samples are "
+                    "computed at its rate",
+                    play.Rate, pace.Rate));
 
   const auto start = platform::Monotonic::now();
   Queued queued;

@@ -73,12 +73,13 @@ inline constexpr std::size_t kMostCyclic = std::size_t{1} << 22;
 
 /// Plays `source` at `pace` through a buffer `open` gives: a play until stopped whose cycle
 /// is a whole number of samples, kMostCyclic at most, from a buffer that repeats it where
-/// the board has one, else every sample streamed in order. `opened` is told of the buffer
-/// before the samples go. None, with `why`, when no buffer opens; otherwise the buffer is
-/// closed on return, and the DAC holds until the program writes a code.
+/// the board has one, else every sample streamed in order. `note` is told, before the samples
+/// go, of a rate the board's clock gives other than the one asked. None, with `why`, when no
+/// buffer opens; otherwise the buffer is closed on return, and the DAC holds until the program
+/// writes a code.
 std::optional<BufferPlay> PlayThrough(const OpenBuffer& open, const Source& source,
                                       const Pace& pace, const std::function<bool()>& stopped,
-                                      const std::function<void(const Buffer&)>& opened,
+                                      const std::function<void(const std::string&)>& note,
                                       std::string& why);
 
 }  // namespace kt::wave

@@ -263,9 +263,11 @@ TEST(Wave, APlayThroughABufferEndsOnTheSampleTheBoardLastSent) {
       return std::unique_ptr<Buffer>(std::make_unique<Fake>(row.board, asked));
     };
     std::string why;
+    int asks = 0;  // whether a stop was asked for
     const auto play = PlayThrough(
         open, ramp, Pace{1, row.samples, false},
-        [&] { return !row.samples && asked.pushes.size() >= (row.cyclic ? 1u : 3u); }, {}, why);
+        [&] { return ++asks, !row.samples && asked.pushes.size() >= (row.cyclic ? 1u : 3u); }, {},
+        why);
     ASSERT_TRUE(play) << why;
     EXPECT_EQ(cycles.front(), !row.samples);  // a cycle asked for first when endless
     EXPECT_EQ(play->How, row.how);
@@ -275,6 +277,7 @@ TEST(Wave, APlayThroughABufferEndsOnTheSampleTheBoardLastSent) {
     EXPECT_EQ(play->Failure, row.board.refuses ? "refused" : "");
     EXPECT_EQ(asked.drained, row.how == Played::End::Done);
     EXPECT_TRUE(asked.closed);
+    EXPECT_GT(asks, 0);  // a repeated cycle, too, plays until a stop
     EXPECT_EQ(asked.pushes.front(), row.cyclic ? 4u : 1u);  // a whole cycle, or a sample
   }
   std::string why;

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "link/iio_board.h"
 
+#include <fmt/format.h>
 #include <iio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,11 +30,9 @@ std::string Reason(int error) {
 }
 
 // A number as a person writes it: 2.5, not 2.500000.
-std::string Number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  return text;
-}
+// Numbers are read and written with a full stop whatever the locale: the Qt program runs under
+// the user's, whose decimal separator may be a comma.
+std::string Number(double value) { return fmt::format("{:.6g}", value); }
 
 // A DAC channel this program can drive: an output with a code and both power-down settings.
 bool IsDac(const iio_channel* channel) {
@@ -234,9 +234,10 @@ bool IioBoard::Connect(const std::optional<Model>& model) {
     for (std::string mode; words >> mode;) modes_.push_back(mode);
   }
   if (const auto scale = Read("scale")) {
-    char* end = nullptr;
-    const double mv = std::strtod(scale->c_str(), &end);
-    if (end != scale->c_str() && *end == '\0' && std::isfinite(mv) && mv > 0) scaleMv_ = mv;
+    double mv = 0;
+    const char* last = scale->data() + scale->size();
+    const auto [end, error] = std::from_chars(scale->data(), last, mv);
+    if (error == std::errc() && end == last && std::isfinite(mv) && mv > 0) scaleMv_ = mv;
   }
   if (const auto range = Read("raw_available")) {
     // A range of another form (signed, a step, a floor above 0, more than 31 bits) is codes

@@ -452,12 +452,8 @@ std::string Testbed::AddFtdi(const FtdiDevice& device) {
   return node;
 }
 
-std::vector<std::string> Testbed::FtdiLog() {
-  const std::lock_guard<std::mutex> held(state_->lock);
-  std::vector<std::string> log;
-  log.swap(state_->log);
-  return log;
-}
+// The bed keeps one log for all its ports, in the order things happened.
+std::vector<std::string> Testbed::FtdiLog() { return SpiLog(); }
 
 std::vector<unsigned char> Testbed::Pushed(const std::string& id) {
   const std::lock_guard<std::mutex> held(state_->lock);
